@@ -1,0 +1,100 @@
+#pragma once
+
+#include "dsp/Cfft.h"
+#include "dsp/FilterParams.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace varnel {
+
+class VisualFeed;
+
+// The short-time Fourier separation filter. Frames of N samples, periodic Hann window, hop
+// N / overlap; for every bin below N/2 it measures the pan ratio (right over left magnitude,
+// corrected below 1300 Hz by the phase difference), the depth (absolute phase difference) and
+// the frequency, keeps the bin in both channels when all three lie inside the area (or clears
+// it, when inverted), and overlap-adds the inverse transform. Output lags input by N - hop.
+//
+// Lifecycle: Setup, then the range setters, then Process any number of times. One thread at a
+// time uses a filter; after Setup, Process and the setters allocate nothing, lock nothing and
+// never throw.
+class CenterFocus
+{
+public:
+    CenterFocus();
+    virtual ~CenterFocus();
+    CenterFocus(const CenterFocus&) = delete;
+    CenterFocus& operator=(const CenterFocus&) = delete;
+
+    // Set-up thread; allocates. frameSize must be a power of two, overlap must divide it.
+    // Resets the stream state and the parameter set (pan 1..1, all bins, depth 0..pi, not
+    // inverted, no visual feed). Returns false when an allocation failed: the filter then
+    // has no buffers and Process writes silence.
+    bool Setup(int frameSize, int overlap, int sampleRate);
+
+    // Owner's thread; take effect from the next frame.
+    void SetPanRange(float low, float high) noexcept;
+    void SetFreqRange(float lowHz, float highHz) noexcept;
+    void SetDepthRange(float low, float high) noexcept;
+    void SetInverted(bool inverted) noexcept;
+    void SetVisualFeed(bool on) noexcept;
+    void SetArea(const FilterArea& area) noexcept; // all five of the above but the feed
+
+    // Set-up thread. Where the analysis goes while the visual feed is on; null for nowhere.
+    void SetVisualSink(VisualFeed* sink) noexcept { mSink = sink; }
+
+    // Owner's thread, real-time safe. Consumes count samples of each channel (16-bit values
+    // held in int32) and writes count unclipped output samples of each channel.
+    void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
+                 int count) noexcept;
+
+    // Any thread, for the owner and tests.
+    bool IsReady() const noexcept { return mAllocated; }
+    int FrameSize() const noexcept { return mFrameSize; }
+    int Hop() const noexcept { return mHop; }
+    int Overlap() const noexcept { return mOverlap; }
+    int Latency() const noexcept { return mFrameSize - mHop; }
+    float BinWidth() const noexcept { return mBinWidth; }
+    int CorrectionLimit() const noexcept { return mCorrectionLimit; }
+    int LowBin() const noexcept { return mLowBin; }
+    int HighBin() const noexcept { return mHighBin; }
+    float PanLow() const noexcept { return mPanLow; }
+    float PanHigh() const noexcept { return mPanHigh; }
+    float DepthLow() const noexcept { return mDepthLow; }
+    float DepthHigh() const noexcept { return mDepthHigh; }
+    bool Inverted() const noexcept { return mInverted; }
+    bool VisualFeedOn() const noexcept { return mVisualFeed; }
+    const std::vector<float>& CorrectionTable() const noexcept { return mCorrectionTable; }
+    const std::vector<float>& Window() const noexcept { return mWindow; }
+    // The filter's input history (N + hop cells per channel), for tests of the flush.
+    const std::vector<float>& InRingL() const noexcept { return mInRingL; }
+    const std::vector<float>& InRingR() const noexcept { return mInRingR; }
+
+private:
+    void FrameStep() noexcept;
+
+    int mFrameSize = 0;
+    int mHop = 0;
+    int mOverlap = 0;
+    float mPanLow = 1.0f, mPanHigh = 1.0f;
+    int mLowBin = 0, mHighBin = 0;
+    float mDepthLow = 0.0f, mDepthHigh = kPi;
+    float mBinWidth = 0.0f;
+    bool mInverted = false;
+    bool mVisualFeed = false;
+    int mCorrectionLimit = 0;
+    CFFT mForwardFft;
+    CFFT mInverseFft;
+    std::vector<float> mWindow;
+    std::vector<float> mCorrectionTable;
+    std::vector<float> mSpectrumL, mSpectrumR;
+    std::vector<float> mInRingL, mInRingR;
+    std::vector<float> mOutRingL, mOutRingR;
+    int mReadPos = 0;
+    int mWritePos = 0;
+    bool mAllocated = false;
+    VisualFeed* mSink = nullptr;
+};
+
+} // namespace varnel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "dsp/Cntrfocus.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace varnel {
+
+// Wraps one separation filter for callers that move interleaved 16-bit PCM bytes: splits a
+// raw block into channels, filters it, joins it back with clipping. Buffers are sized once in
+// Init; one thread at a time; after Init nothing allocates.
+class TVocalFunc
+{
+public:
+    TVocalFunc();
+    virtual ~TVocalFunc();
+    TVocalFunc(const TVocalFunc&) = delete;
+    TVocalFunc& operator=(const TVocalFunc&) = delete;
+
+    // Set-up thread; allocates. BlockFrames = trunc(sampleRate * seconds). 0, or 1 when a
+    // buffer cannot be allocated.
+    int Init(int channels, int sampleRate, double seconds);
+    // Set-up thread; allocates. 0, or 1 when the filter cannot be set up (treat as a failed
+    // Init).
+    int SetupFilter(int fftSize, int overlap);
+
+    // Owner's thread; forwarded to the filter, effective from its next frame.
+    void SetPanRange(float low, float high) noexcept { mFilter.SetPanRange(low, high); }
+    void SetFreqRange(float lowHz, float highHz) noexcept { mFilter.SetFreqRange(lowHz, highHz); }
+    void SetDepthRange(float low, float high) noexcept { mFilter.SetDepthRange(low, high); }
+    void SetInverted(bool inverted) noexcept { mFilter.SetInverted(inverted); }
+    void SetVisualFeed(bool on) noexcept { mFilter.SetVisualFeed(on); }
+    void SetArea(const FilterArea& area) noexcept { mFilter.SetArea(area); }
+    // Set-up thread.
+    void SetVisualSink(VisualFeed* sink) noexcept { mFilter.SetVisualSink(sink); }
+
+    // Owner's thread, real-time safe. Byte counts are -1 (a failed read passed on, meaning no
+    // frames) or 0..BlockBytes().
+    void Reset() noexcept;
+    void Deinterleave(int bytes) noexcept;
+    void Process(int first, int count) noexcept;
+    void Interleave(int bytes) noexcept;
+
+    // Owner's thread. Callers read into RawIn and write from RawOut directly.
+    uint8_t* RawIn() noexcept { return mRawIn.data(); }
+    const uint8_t* RawOut() const noexcept { return mRawOut.data(); }
+    int32_t* InL() noexcept { return mInL.data(); }
+    int32_t* InR() noexcept { return mInR.data(); }
+    int32_t* OutL() noexcept { return mOutL.data(); }
+    int32_t* OutR() noexcept { return mOutR.data(); }
+    int BlockFrames() const noexcept { return mBlockFrames; }
+    int BlockBytes() const noexcept { return mBlockBytes; }
+    int Channels() const noexcept { return mChannels; }
+    int SampleRate() const noexcept { return mSampleRate; }
+    CenterFocus& Filter() noexcept { return mFilter; }
+    const CenterFocus& Filter() const noexcept { return mFilter; }
+
+private:
+    int mChannels = 2;
+    int mSampleRate = 0;
+    CenterFocus mFilter;
+    std::vector<uint8_t> mRawIn, mRawOut;
+    std::vector<int32_t> mInL, mInR, mOutL, mOutR;
+    int mBlockFrames = 0;
+    int mBlockBytes = 0;
+};
+
+} // namespace varnel

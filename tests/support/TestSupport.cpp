@@ -1,0 +1,98 @@
+#include "support/TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace varnel::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "varnel-test-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("cannot make a temp folder");
+    mPath = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(mPath, ec);
+}
+
+static void PutU16(std::vector<uint8_t>& b, uint32_t v)
+{
+    b.push_back(static_cast<uint8_t>(v & 0xFF));
+    b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+
+static void PutU32(std::vector<uint8_t>& b, uint32_t v)
+{
+    PutU16(b, v & 0xFFFF);
+    PutU16(b, v >> 16);
+}
+
+void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved,
+                int sampleRate, int channels)
+{
+    const uint32_t dataBytes = static_cast<uint32_t>(interleaved.size() * 2);
+    std::vector<uint8_t> b;
+    b.insert(b.end(), {'R', 'I', 'F', 'F'});
+    PutU32(b, 36 + dataBytes);
+    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutU32(b, 16);
+    PutU16(b, 1);
+    PutU16(b, static_cast<uint32_t>(channels));
+    PutU32(b, static_cast<uint32_t>(sampleRate));
+    PutU32(b, static_cast<uint32_t>(sampleRate * channels * 2));
+    PutU16(b, static_cast<uint32_t>(channels * 2));
+    PutU16(b, 16);
+    b.insert(b.end(), {'d', 'a', 't', 'a'});
+    PutU32(b, dataBytes);
+    for (int16_t s : interleaved)
+        PutU16(b, static_cast<uint16_t>(s));
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+static uint32_t GetU32(const std::vector<uint8_t>& b, size_t at)
+{
+    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
+           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate)
+{
+    const std::vector<uint8_t> b = ReadFileBytes(path);
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+        return {};
+    size_t at = 12;
+    while (at + 8 <= b.size()) {
+        const uint32_t size = GetU32(b, at + 4);
+        if (std::memcmp(b.data() + at, "fmt ", 4) == 0 && sampleRate && at + 16 <= b.size())
+            *sampleRate = static_cast<int>(GetU32(b, at + 12));
+        if (std::memcmp(b.data() + at, "data", 4) == 0) {
+            const size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
+            std::vector<int16_t> s(n);
+            std::memcpy(s.data(), b.data() + at + 8, n * 2);
+            return s;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+} // namespace varnel::test

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnel::test {
+
+// A fresh empty folder under the system's temp folder, removed when the object goes.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return mPath; }
+    std::string File(const std::string& name) const { return mPath + "/" + name; }
+
+private:
+    std::string mPath;
+};
+
+// Writes a canonical 16-bit stereo PCM WAV (44-byte header) holding the interleaved samples.
+void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved,
+                int sampleRate = 44100, int channels = 2);
+
+// Reads the whole file's bytes; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// The interleaved samples of a 16-bit WAV file written by the program (data at byte 46) or by
+// WriteWav16 (data at byte 44): found by walking the chunks. Empty on any fault.
+std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate = nullptr);
+
+} // namespace varnel::test
