@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+// One control text that the labelling of a form may replace. Property is "caption" or
+// "hint". An empty Japanese text stands for the toolkit's standard button text.
+struct ControlLabel
+{
+    const char* Control; // "" for the form itself
+    const char* Property;
+    const char* Japanese;
+    const char* Alternate;
+};
+
+// The interface texts and numbered messages in Japanese and in the alternate set. Japanese is
+// chosen when the low 10 bits of the language id are 17; every other language gets the
+// alternate texts. Texts are UTF-8.
+//
+// The object holds only the language id it was made with, so it is cheap to make on any
+// thread and every method is safe to call from several threads at once.
+class TLangSet
+{
+public:
+    // Any thread. languageId is a Windows language id or a primary language number; the
+    // default is the user's locale.
+    TLangSet();
+    explicit TLangSet(int languageId);
+    virtual ~TLangSet();
+
+    // Any thread. True when the Japanese texts are chosen.
+    bool IsJapanese() const noexcept;
+
+    // Any thread; allocates the returned text. The message of that id (1..16) in the chosen
+    // language; the empty text for any other id.
+    std::string GetMsgText(int id) const;
+
+    // Any thread. The texts the form constructors put on their controls when the alternate
+    // set is chosen, in the order they are set. The forms apply them; with Japanese chosen
+    // they keep their design-time texts.
+    static const std::vector<ControlLabel>& Form1Labels();
+    static const std::vector<ControlLabel>& SaveFileFormLabels();
+    static const std::vector<ControlLabel>& AbSaveFormLabels();
+    static const std::vector<ControlLabel>& SetOptFormLabels();
+
+private:
+    int mLanguageId;
+};
+
+} // namespace varnel
