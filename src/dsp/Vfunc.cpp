@@ -1,0 +1,102 @@
+#include "dsp/Vfunc.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+namespace varnel {
+
+namespace {
+
+inline int16_t ClipToInt16(int32_t v) noexcept
+{
+    return static_cast<int16_t>(std::clamp<int32_t>(v, -32768, 32767));
+}
+
+} // namespace
+
+TVocalFunc::TVocalFunc() = default;
+TVocalFunc::~TVocalFunc() = default;
+
+int TVocalFunc::Init(int channels, int sampleRate, double seconds)
+{
+    mChannels = channels;
+    mSampleRate = sampleRate;
+    // Formed in long double and truncated: 44100 * 0.1 must give 4410, not 4409.
+    const long double frames = static_cast<long double>(sampleRate) * seconds;
+    if (!(frames >= 0.0L) || frames > 1.0e8L || channels < 1 || channels > 8) {
+        mBlockFrames = mBlockBytes = 0;
+        return 1;
+    }
+    mBlockFrames = static_cast<int>(frames);
+    mBlockBytes = mBlockFrames * mChannels * 2;
+    try {
+        const auto f = static_cast<std::size_t>(mBlockFrames);
+        const auto b = static_cast<std::size_t>(mBlockBytes);
+        // Sized, not cleared: callers fill what they use (value-initialised anyway by the
+        // vector, which costs nothing worth saving at set-up).
+        mInL.resize(f);
+        mInR.resize(f);
+        mOutL.resize(f);
+        mOutR.resize(f);
+        mRawIn.resize(b);
+        mRawOut.resize(b);
+    } catch (const std::bad_alloc&) {
+        return 1;
+    } catch (const std::length_error&) {
+        return 1;
+    }
+    return 0;
+}
+
+int TVocalFunc::SetupFilter(int fftSize, int overlap)
+{
+    return mFilter.Setup(fftSize, overlap, mSampleRate) ? 0 : 1;
+}
+
+void TVocalFunc::Reset() noexcept
+{
+    std::fill(mInL.begin(), mInL.end(), 0);
+    std::fill(mInR.begin(), mInR.end(), 0);
+    std::fill(mRawIn.begin(), mRawIn.end(), uint8_t{0});
+}
+
+void TVocalFunc::Deinterleave(int bytes) noexcept
+{
+    const int frames = std::min((bytes / mChannels) / 2, mBlockFrames);
+    const uint8_t* raw = mRawIn.data();
+    for (int i = 0; i < frames; ++i) {
+        const auto s = static_cast<std::size_t>(i * mChannels) * 2;
+        mInL[static_cast<std::size_t>(i)] =
+            static_cast<int16_t>(static_cast<uint16_t>(raw[s] | (raw[s + 1] << 8)));
+        mInR[static_cast<std::size_t>(i)] = mChannels < 2
+            ? 0 : static_cast<int16_t>(static_cast<uint16_t>(raw[s + 2] | (raw[s + 3] << 8)));
+    }
+}
+
+void TVocalFunc::Process(int first, int count) noexcept
+{
+    if (first < 0 || count <= 0 || first > mBlockFrames - count)
+        return;
+    const auto f = static_cast<std::size_t>(first);
+    mFilter.Process(mInL.data() + f, mInR.data() + f, mOutL.data() + f, mOutR.data() + f, count);
+}
+
+void TVocalFunc::Interleave(int bytes) noexcept
+{
+    const int frames = std::min((bytes / mChannels) / 2, mBlockFrames);
+    uint8_t* raw = mRawOut.data();
+    for (int i = 0; i < frames; ++i) {
+        const auto s = static_cast<std::size_t>(i * mChannels) * 2;
+        const auto l = static_cast<uint16_t>(ClipToInt16(mOutL[static_cast<std::size_t>(i)]));
+        raw[s] = static_cast<uint8_t>(l & 0xFF);
+        raw[s + 1] = static_cast<uint8_t>(l >> 8);
+        if (mChannels >= 2) {
+            const auto r = static_cast<uint16_t>(ClipToInt16(mOutR[static_cast<std::size_t>(i)]));
+            raw[s + 2] = static_cast<uint8_t>(r & 0xFF);
+            raw[s + 3] = static_cast<uint8_t>(r >> 8);
+        }
+    }
+}
+
+} // namespace varnel
