@@ -146,8 +146,8 @@ private:
     // Scratch of AddBins, sized here so the feed never allocates.
     std::array<int32_t, kChunk> mChunkPanX{};
     std::array<int32_t, kChunk> mChunkDepthX{};
-    std::array<float, kChunk> mChunkMono{};
-    std::array<float, kChunk> mChunkSum{};
+    std::array<int32_t, kChunk> mChunkMono{};
+    std::array<int32_t, kChunk> mChunkSum{};
 };
 
 } // namespace varnel
