@@ -49,7 +49,7 @@ inline void KeepLouderCell(std::atomic<int32_t>& cell, int32_t value) noexcept
 // log10 from the float's exponent and a short series for the mantissa folded into
 // [sqrt(1/2), sqrt(2)): about 3e-7 absolute error over the ratios the filter reports, and no
 // branches, so the chunk loop can be vectorised.
-inline float FastLog10(float x) noexcept
+__attribute__((always_inline)) inline float FastLog10(float x) noexcept
 {
     uint32_t bits;
     std::memcpy(&bits, &x, sizeof bits);
@@ -71,7 +71,8 @@ inline float FastLog10(float x) noexcept
 
 // Sine and cosine for 0 <= d <= pi. The angle is reflected into [0, pi/2] so that 0 and pi
 // come out exact (equal bins in phase sum to exactly twice, in opposite phase to exactly 0).
-inline void FastSinCos(float d, float& sine, float& cosine) noexcept
+__attribute__((always_inline)) inline void FastSinCos(float d, float& sine,
+                                                     float& cosine) noexcept
 {
     const bool upper = d > kHalfPiFloat;
     const float u = upper ? kPiFloat - d : d;
@@ -106,12 +107,11 @@ struct ChunkAxes
 // (outside columns clamped to -2 or beyond the width), depth column, and the truncated mono and
 // summed magnitudes (-1 for a silent bin, which never beats a cell). An integer cell is below
 // a magnitude exactly when it is below the magnitude's truncation, so pass 2 compares integers.
-// Built for AVX2 as well where the processor has it; both give the same results.
-__attribute__((target_clones("avx2", "default"))) void
-PrepareBins(const float* __restrict depth, const float* __restrict magRight,
-            const float* __restrict magLeft, const float* __restrict ratio, int n,
-            const ChunkAxes& axes, int32_t* __restrict panX, int32_t* __restrict depthX,
-            int32_t* __restrict mono, int32_t* __restrict sum) noexcept
+__attribute__((always_inline)) inline void
+PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
+                const float* __restrict magLeft, const float* __restrict ratio, int n,
+                const ChunkAxes& axes, int32_t* __restrict panX, int32_t* __restrict depthX,
+                int32_t* __restrict mono, int32_t* __restrict sum) noexcept
 {
     const float xPerDecade = axes.XPerDecade;
     const float centre = axes.Centre;
@@ -148,9 +148,52 @@ PrepareBins(const float* __restrict depth, const float* __restrict magRight,
     }
 }
 
+// The same pass built for the plain x86-64 baseline and for AVX2, chosen at run time (a
+// plain check rather than an ifunc, whose resolver runs before sanitizer runtimes start).
+void PrepareBinsPlain(const float* depth, const float* magRight, const float* magLeft,
+                      const float* ratio, int n, const ChunkAxes& axes, int32_t* panX,
+                      int32_t* depthX, int32_t* mono, int32_t* sum) noexcept
+{
+    PrepareBinsBody(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void
+PrepareBinsAvx2(const float* depth, const float* magRight, const float* magLeft,
+                const float* ratio, int n, const ChunkAxes& axes, int32_t* panX, int32_t* depthX,
+                int32_t* mono, int32_t* sum) noexcept
+{
+    PrepareBinsBody(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+}
+
+#endif
+
+bool CpuHasAvx2() noexcept
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+}
+
+void PrepareBins(bool avx2, const float* depth, const float* magRight, const float* magLeft,
+                 const float* ratio, int n, const ChunkAxes& axes, int32_t* panX,
+                 int32_t* depthX, int32_t* mono, int32_t* sum) noexcept
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (avx2)
+    {
+        PrepareBinsAvx2(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+        return;
+    }
+#endif
+    PrepareBinsPlain(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+}
+
 } // namespace
 
-TVisualMap::TVisualMap() = default;
+TVisualMap::TVisualMap() : mAvx2(CpuHasAvx2()) {}
 
 TVisualMap::~TVisualMap()
 {
@@ -414,7 +457,7 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
     for (int base = 0; base < count; base += kChunk)
     {
         const int n = std::min(kChunk, count - base);
-        PrepareBins(depth + base, magRight + base, magLeft + base, ratio + base, n, axes,
+        PrepareBins(mAvx2, depth + base, magRight + base, magLeft + base, ratio + base, n, axes,
                     mChunkPanX.data(), mChunkDepthX.data(), mChunkMono.data(), mChunkSum.data());
         // Pass 2: scatter into the cells.
         for (int i = 0; i < n; ++i)

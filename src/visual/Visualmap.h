@@ -143,6 +143,7 @@ private:
     size_t mPanCells = 0;          // per slot
     size_t mDepthCells = 0;        // per slot
     std::vector<int16_t> mRowOfBin; // -1 below the lowest shown frequency
+    bool mAvx2 = false; // the processor runs the AVX2 build of the per-bin pass
     // Scratch of AddBins, sized here so the feed never allocates.
     std::array<int32_t, kChunk> mChunkPanX{};
     std::array<int32_t, kChunk> mChunkDepthX{};
