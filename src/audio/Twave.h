@@ -21,14 +21,24 @@ struct WaveFormat
 };
 
 // Reads or writes one RIFF WAVE file by raw bytes. It finds the "fmt " chunk and the "data"
-// chunk after it; it does not interpret samples.
+// chunk after it; it does not interpret samples. Offsets are 64-bit, so files up to the RIFF
+// limit of 4 GiB work.
+//
+// A data chunk that declares more bytes than the file holds (a truncated file, or a size of
+// 0xFFFFFFFF) is taken as holding the whole frames that are actually there. Reads end at the
+// last whole frame of the data chunk, so chunks after the samples are never taken as sound.
+//
+// A written file has the 46-byte header (an 18-byte "fmt " chunk whose extra-size word is 0)
+// and its sizes are fixed by Close, also after a failed write: a file of n frames is
+// 46 + 4n bytes with RIFF size 38 + 4n and data size 4n.
 //
 // One thread uses an object, except TellFrame, which any thread may call while another reads
-// or seeks: the position it reports is published atomically.
+// or seeks: the position it reports is published atomically after each read and seek.
 class TWaveData
 {
 public:
     TWaveData();
+    // Owner's thread. Closes a file the owner left open (a written one gets its sizes).
     ~TWaveData();
     TWaveData(const TWaveData&) = delete;
     TWaveData& operator=(const TWaveData&) = delete;
@@ -41,17 +51,22 @@ public:
     // 0, 1 (cannot create / write) or 2 (chunk structure failed).
     int OpenWrite(const std::string& path);
     // Owner's thread. For a written file fixes the RIFF and data sizes, so whatever was
-    // written is a valid file. 0 when nothing was open, else 0 or -1 for a failed close.
+    // written is a valid file. 0 when nothing was open, else 0 or -1: -1 for a written file
+    // also when a write failed on the way (the file then holds the whole frames that reached
+    // the disk, with matching sizes).
     int Close();
 
     // Owner's thread. Bytes read, 0 at the end of the sample data, -1 on error. Reads stop at
     // the end of the data chunk's whole frames.
     int Read(void* dst, int bytes);
-    // Owner's thread. Bytes written, or -1 on error.
+    // Owner's thread. Bytes written, or -1 on error, also when the file would pass the RIFF
+    // limit of 4 GiB.
     int Write(const void* src, int bytes);
-    // Owner's thread. Moves to DataStart + frame * BlockAlign; the new byte offset or -1.
+    // Owner's thread. Moves to DataStart + frame * BlockAlign; the new byte offset or -1 (a
+    // negative frame, or a file not open for reading).
     int64_t SeekFrame(int64_t frame);
-    // Any thread. (position - DataStart) / BlockAlign, truncated toward zero.
+    // Any thread; allocates nothing. (position - DataStart) / BlockAlign, truncated toward
+    // zero; 0 while closed.
     int64_t TellFrame() const noexcept;
 
     // Owner's thread. Whole frames of sample data present (declared size, clamped to what the
@@ -67,8 +82,13 @@ public:
     int Mode = -1; // 0 reading, 1 writing
 
 private:
+    void PublishPosition() noexcept;
+    int CloseWriter();
+
     ChunkFile mFile;
-    std::atomic<int64_t> mPosition{0};
+    ChunkInfo mRiffChunk;
+    ChunkInfo mSubChunk; // "fmt ", then "data"
+    std::atomic<int64_t> mFrame{0};
 };
 
 } // namespace varnel

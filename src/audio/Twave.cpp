@@ -1,0 +1,213 @@
+#include "audio/Twave.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace varnel {
+
+namespace {
+
+constexpr uint32_t kWave = FourCC("WAVE");
+constexpr uint32_t kFmt = FourCC("fmt ");
+constexpr uint32_t kData = FourCC("data");
+constexpr int kFormatBytesRead = 16;
+constexpr int kFormatBytesWritten = 18;
+// A RIFF file's length minus 8 must fit the 32-bit size field; the header before the sample
+// data takes 38 of those bytes.
+constexpr int64_t kMaxDataBytes = static_cast<int64_t>(UINT32_MAX) - 38;
+
+uint16_t GetU16(const unsigned char* b) noexcept
+{
+    return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
+uint32_t GetU32(const unsigned char* b) noexcept
+{
+    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+void PutU16(unsigned char* b, uint16_t v) noexcept
+{
+    b[0] = static_cast<unsigned char>(v & 0xFF);
+    b[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void PutU32(unsigned char* b, uint32_t v) noexcept
+{
+    PutU16(b, static_cast<uint16_t>(v & 0xFFFF));
+    PutU16(b + 2, static_cast<uint16_t>(v >> 16));
+}
+
+} // namespace
+
+TWaveData::TWaveData() = default;
+
+// Owners close before destroying; a file left open is closed here all the same, so a
+// forgotten Close neither leaks the handle nor leaves a written file without its sizes.
+TWaveData::~TWaveData()
+{
+    Close();
+}
+
+int TWaveData::OpenRead(const std::string& path)
+{
+    Close();
+    if (!mFile.OpenRead(path))
+        return 1;
+    ChunkInfo riff;
+    ChunkInfo sub;
+    if (!mFile.DescendRiff(riff, kWave) || !mFile.Descend(sub, riff, kFmt)) {
+        mFile.Close();
+        return 2;
+    }
+    unsigned char fmt[kFormatBytesRead];
+    if (sub.Size < kFormatBytesRead || mFile.Read(fmt, kFormatBytesRead) != kFormatBytesRead) {
+        mFile.Close();
+        return 1;
+    }
+    // The extra-size word is not read: it keeps its earlier value.
+    Format.FormatTag = GetU16(fmt);
+    Format.Channels = GetU16(fmt + 2);
+    Format.SamplesPerSec = GetU32(fmt + 4);
+    Format.AvgBytesPerSec = GetU32(fmt + 8);
+    Format.BlockAlign = GetU16(fmt + 12);
+    Format.BitsPerSample = GetU16(fmt + 14);
+
+    if (!mFile.Ascend(sub) || !mFile.Descend(sub, riff, kData)) {
+        mFile.Close();
+        return 2;
+    }
+    mRiffChunk = riff;
+    mSubChunk = sub;
+    DataStart = sub.DataOffset;
+    DeclaredDataSize = sub.Size;
+    int64_t present = std::min<int64_t>(sub.Size, std::max<int64_t>(0, mFile.FileSize() - DataStart));
+    if (Format.BlockAlign > 0)
+        present -= present % Format.BlockAlign;
+    DataSize = static_cast<uint32_t>(present);
+    FileName = path;
+    Mode = 0;
+    IsOpen = true;
+    PublishPosition();
+    return 0;
+}
+
+int TWaveData::OpenWrite(const std::string& path)
+{
+    Close();
+    if (!mFile.OpenWrite(path))
+        return 1;
+    ChunkInfo riff;
+    riff.Id = FourCC("RIFF");
+    riff.FormType = kWave;
+    ChunkInfo fmt;
+    fmt.Id = kFmt;
+    fmt.Size = kFormatBytesWritten;
+    if (!mFile.CreateChunk(riff) || !mFile.CreateChunk(fmt)) {
+        mFile.Close();
+        return 2;
+    }
+    unsigned char b[kFormatBytesWritten];
+    PutU16(b, Format.FormatTag);
+    PutU16(b + 2, Format.Channels);
+    PutU32(b + 4, Format.SamplesPerSec);
+    PutU32(b + 8, Format.AvgBytesPerSec);
+    PutU16(b + 12, Format.BlockAlign);
+    PutU16(b + 14, Format.BitsPerSample);
+    // No extension bytes follow, so the extra-size word must say 0 whatever the record held.
+    PutU16(b + 16, 0);
+    if (mFile.Write(b, kFormatBytesWritten) != kFormatBytesWritten) {
+        mFile.Close();
+        return 1;
+    }
+    ChunkInfo data;
+    data.Id = kData;
+    if (!mFile.Ascend(fmt) || !mFile.CreateChunk(data)) {
+        mFile.Close();
+        return 2;
+    }
+    mRiffChunk = riff;
+    mSubChunk = data;
+    FileName = path;
+    Mode = 1;
+    return 0;
+}
+
+int TWaveData::Close()
+{
+    if (!mFile.IsOpen())
+        return 0;
+    const int result = (Mode == 1) ? CloseWriter() : mFile.Close();
+    IsOpen = false;
+    mFrame.store(0, std::memory_order_relaxed);
+    return result;
+}
+
+int TWaveData::CloseWriter()
+{
+    const bool ascended = !mFile.HadWriteError() && mFile.Ascend(mSubChunk) && mFile.Ascend(mRiffChunk);
+    const int closed = mFile.Close();
+    if (ascended && closed == 0)
+        return 0;
+    // Part of what was written may never have reached the disk: size the file by what did.
+    const int unit = Format.BlockAlign > 0 ? Format.BlockAlign : 1;
+    ChunkFile::RepairSizes(FileName, mSubChunk.DataOffset, unit);
+    return -1;
+}
+
+int TWaveData::Read(void* dst, int bytes)
+{
+    if (!mFile.IsOpen() || Mode != 0 || bytes < 0)
+        return -1;
+    const int64_t end = DataStart + static_cast<int64_t>(DataSize);
+    const int64_t at = mFile.Tell();
+    if (at >= end || bytes == 0)
+        return 0;
+    const int64_t want = std::min<int64_t>(bytes, end - at);
+    const int64_t got = mFile.Read(dst, want);
+    PublishPosition();
+    return got < 0 ? -1 : static_cast<int>(got);
+}
+
+int TWaveData::Write(const void* src, int bytes)
+{
+    if (!mFile.IsOpen() || Mode != 1 || bytes < 0)
+        return -1;
+    const int64_t written = mFile.Tell() - mSubChunk.DataOffset;
+    if (written + bytes > kMaxDataBytes)
+        return -1;
+    return mFile.Write(src, bytes) == bytes ? bytes : -1;
+}
+
+int64_t TWaveData::SeekFrame(int64_t frame)
+{
+    if (!mFile.IsOpen() || Mode != 0 || frame < 0)
+        return -1;
+    const int64_t align = Format.BlockAlign;
+    if (align > 0 && frame > (std::numeric_limits<int64_t>::max() - DataStart) / align)
+        return -1;
+    const int64_t offset = DataStart + frame * align;
+    if (!mFile.Seek(offset))
+        return -1;
+    PublishPosition();
+    return offset;
+}
+
+int64_t TWaveData::TellFrame() const noexcept
+{
+    return mFrame.load(std::memory_order_relaxed);
+}
+
+int64_t TWaveData::FrameCount() const noexcept
+{
+    return Format.BlockAlign > 0 ? static_cast<int64_t>(DataSize) / Format.BlockAlign : 0;
+}
+
+void TWaveData::PublishPosition() noexcept
+{
+    const int64_t align = Format.BlockAlign;
+    mFrame.store(align > 0 ? (mFile.Tell() - DataStart) / align : 0, std::memory_order_relaxed);
+}
+
+} // namespace varnel

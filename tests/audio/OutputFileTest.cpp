@@ -1,0 +1,207 @@
+#include "audio/OutputFile.h"
+
+#include "audio/Twave.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::TempDir;
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    const std::vector<uint8_t> b = ReadFileBytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+std::vector<std::string> FolderNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SameFile, RecognisesOtherSpellingsOfOneFile)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    const std::string other = dir.File("other.wav");
+    WriteText(in, "a");
+    WriteText(other, "a"); // same content, different file
+    fs::create_symlink(in, dir.File("link.wav"));
+    fs::create_hard_link(in, dir.File("hard.wav"));
+    fs::create_directory(dir.File("sub"));
+
+    const struct
+    {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {in, in, true},
+        {in, dir.File("IN.WAV"), true},           // as the desktop program compares names
+        {in, dir.Path() + "/./in.wav", true},
+        {in, dir.File("sub") + "/../in.wav", true},
+        {in, dir.File("link.wav"), true},
+        {in, dir.File("hard.wav"), true},
+        {in, other, false},
+        {in, dir.File("missing.wav"), false},
+        {dir.File("new1.wav"), dir.File("new2.wav"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.a + " / " + c.b);
+        EXPECT_EQ(SameFile(c.a, c.b), c.same);
+        EXPECT_EQ(SameFile(c.b, c.a), c.same);
+    }
+}
+
+TEST(SafeOutput, ExistingFileIsReplacedOnlyOnCommit)
+{
+    TempDir dir;
+    const std::string target = dir.File("out.wav");
+    WriteText(target, "old");
+
+    SafeOutput out;
+    const std::string temp = out.Begin(target);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(fs::path(temp).parent_path(), fs::path(target).parent_path());
+    EXPECT_EQ(fs::path(temp).filename().string().rfind(".out.wav.part", 0), 0u) << temp;
+    EXPECT_TRUE(fs::exists(temp)) << "the name is taken at once";
+
+    WriteText(temp, "new");
+    EXPECT_EQ(ReadText(target), "old");
+    ASSERT_TRUE(out.Commit());
+    EXPECT_EQ(ReadText(target), "new");
+    EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"out.wav"});
+}
+
+TEST(SafeOutput, DiscardAndDestructionKeepTheTarget)
+{
+    TempDir dir;
+    const std::string target = dir.File("out.wav");
+    WriteText(target, "old");
+    {
+        SafeOutput out;
+        WriteText(out.Begin(target), "new");
+        out.Discard();
+        EXPECT_FALSE(out.Commit()) << "nothing left to commit";
+    }
+    {
+        SafeOutput out;
+        WriteText(out.Begin(target), "new");
+    }
+    EXPECT_EQ(ReadText(target), "old");
+    EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"out.wav"});
+}
+
+TEST(SafeOutput, TwoSavesGetDifferentTemporaries)
+{
+    TempDir dir;
+    SafeOutput a;
+    SafeOutput b;
+    const std::string ta = a.Begin(dir.File("x.wav"));
+    const std::string tb = b.Begin(dir.File("x.wav"));
+    ASSERT_FALSE(ta.empty());
+    ASSERT_FALSE(tb.empty());
+    EXPECT_NE(ta, tb);
+}
+
+TEST(SafeOutput, LinkTargetStaysALink)
+{
+    TempDir dir;
+    fs::create_directory(dir.File("real"));
+    const std::string real = dir.File("real") + "/song.wav";
+    WriteText(real, "old");
+    const std::string link = dir.File("link.wav");
+    fs::create_symlink(real, link);
+
+    SafeOutput out;
+    const std::string temp = out.Begin(link);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(fs::path(temp).parent_path(), fs::path(real).parent_path()) << "beside the real file";
+    WriteText(temp, "new");
+    ASSERT_TRUE(out.Commit());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadText(real), "new");
+}
+
+TEST(SafeOutput, FolderThatCannotTakeFiles)
+{
+    TempDir dir;
+    SafeOutput out;
+    EXPECT_EQ(out.Begin(dir.File("missing") + "/out.wav"), "");
+    EXPECT_FALSE(out.Commit());
+}
+
+TEST(SafeOutput, FailedRenameKeepsTheWrittenSound)
+{
+    TempDir dir;
+    const std::string target = dir.File("busy");
+    fs::create_directory(target);
+    WriteText(target + "/inside", "x"); // a non-empty folder cannot be replaced by a file
+    std::string temp;
+    {
+        SafeOutput out;
+        temp = out.Begin(target);
+        ASSERT_FALSE(temp.empty());
+        WriteText(temp, "sound");
+        EXPECT_FALSE(out.Commit());
+    }
+    EXPECT_EQ(ReadText(temp), "sound");
+}
+
+#if !defined(_WIN32)
+// A save that dies half way (the process is killed) leaves the old file as it was.
+TEST(SafeOutput, ProcessDyingMidSaveLeavesTheTargetUntouched)
+{
+    TempDir dir;
+    const std::string target = dir.File("out.wav");
+    WriteText(target, "old");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SafeOutput out;
+        TWaveData writer;
+        writer.Format.FormatTag = 1;
+        writer.Format.Channels = 2;
+        writer.Format.SamplesPerSec = 44100;
+        writer.Format.BlockAlign = 4;
+        writer.Format.BitsPerSample = 16;
+        if (writer.OpenWrite(out.Begin(target)) != 0)
+            _exit(1);
+        std::vector<uint8_t> block(400000, 7);
+        writer.Write(block.data(), static_cast<int>(block.size()));
+        _exit(0); // no Close, no Commit, no destructors
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadText(target), "old");
+    const std::vector<std::string> names = FolderNames(dir.Path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].rfind(".out.wav.part", 0), 0u);
+    EXPECT_EQ(names[1], "out.wav");
+}
+#endif
+
+} // namespace
+} // namespace varnel
