@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace varnel {
 
 class TWaveData;
+class TVocalFunc;
 
 // What a save needs from the window, copied when the save starts so later changes of the
 // area do not reach a save in progress.
@@ -25,11 +27,17 @@ struct ExportSettings
 // Filters the whole input, or the A-B stretch, into an output file that is already created
 // with the input's format. The output is aligned with the input: it holds exactly the
 // stretch's frames, frame k being the filtered input frame first + k. Sound before the stretch
-// (where the file has it) and after it (silence beyond the file's end) runs through the filter
-// as context, on the same hop grid as a whole-file save, so an A-B save equals the matching
-// frames of a whole-file save bit for bit.
+// (where the file has it; silence before the file's start) and after it (up to the filter's
+// latency; silence beyond the file's end) runs through the filter as context. The filter's
+// frames fall on the same hop grid as in a whole-file save (the stream starts at a multiple of
+// the hop, counted from frame 0, at least one frame length before the stretch), so an A-B save
+// equals the matching frames of a whole-file save bit for bit.
 //
-// Runs on the calling (export) thread; it neither opens nor closes the files.
+// The output is written in half-second blocks. A stretch reaching past the end of the file's
+// whole frames is cut there; an input that ends early (the file shrank) is a read failure.
+//
+// Runs on the calling (export) thread; it neither opens nor closes the files. After Prepare,
+// Run allocates nothing.
 class ExportJob
 {
 public:
@@ -37,12 +45,21 @@ public:
     // total: after every 12th half-second block and once at the end.
     using ProgressFn = std::function<void(int64_t written, int64_t total)>;
 
+    // Export thread (or the thread that later runs it); copies the settings.
     ExportJob(TWaveData& in, TWaveData& out, const ExportSettings& settings);
+    ~ExportJob();
+    ExportJob(const ExportJob&) = delete;
+    ExportJob& operator=(const ExportJob&) = delete;
+
+    // Export thread; allocates. Sets up the stream processor for the input's rate with the
+    // settings: 0, or 7 when it cannot be set up. Run calls it when it has not been called.
+    int Prepare();
 
     // Export thread. Blocks until done, failed or aborted (abort is checked after each
     // block's bytes are written). Returns the message id to show: 0 (done, empty stretch, or
-    // aborted), 7 (the stream processor cannot be set up) or 8 (reading or writing failed, or
-    // the input ended early).
+    // aborted), 7 (the stream processor cannot be set up) or 8 (reading or writing failed, the
+    // input ended early, or the input is not open with 4-byte frames). Whatever was written
+    // stays in the output; its owner's Close makes it a valid file.
     int Run(const ProgressFn& progress, const std::atomic<bool>& abort);
 
     // Any thread, after Run. Sample bytes written.
@@ -52,9 +69,20 @@ public:
     bool Aborted() const noexcept { return mAborted; }
 
 private:
+    // The stretch in frames, ordered and cut to the input's whole frames.
+    void Stretch(int64_t& first, int64_t& end) const noexcept;
+    // Fills the stream processor's input with the next count frames of the stream: zeros
+    // before the file's start and after its end, file frames in between. False when the input
+    // fails or ends early.
+    bool Feed(int count) noexcept;
+
     TWaveData& mIn;
     TWaveData& mOut;
     ExportSettings mSettings;
+    std::unique_ptr<TVocalFunc> mVocal;
+    int mPrepared = -1; // Prepare's result; -1 before it ran
+    int64_t mFileFrames = 0;
+    int64_t mStreamPos = 0; // input frame that the next fed frame is
     int64_t mWritten = 0;
     bool mAborted = false;
 };

@@ -96,3 +96,94 @@ std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate)
 }
 
 } // namespace varnel::test
+
+// ---- Allocation counting -------------------------------------------------------------------
+
+#include <atomic>
+#include <new>
+
+namespace {
+
+std::atomic<bool> gCountAllocations{false};
+std::atomic<int64_t> gAllocations{0};
+
+void* CountedAllocate(std::size_t size)
+{
+    if (gCountAllocations.load(std::memory_order_relaxed))
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0)
+        size = 1;
+    return std::malloc(size);
+}
+
+// Out of line, so the compiler never sees a pointer from operator new reach free directly.
+[[gnu::noinline]] void CountedFree(void* p) noexcept
+{
+    std::free(p);
+}
+
+} // namespace
+
+namespace varnel::test {
+
+AllocationCounter::AllocationCounter()
+{
+    gAllocations.store(0);
+    gCountAllocations.store(true);
+}
+
+AllocationCounter::~AllocationCounter()
+{
+    gCountAllocations.store(false);
+}
+
+int64_t AllocationCounter::Count() const
+{
+    return gAllocations.load();
+}
+
+} // namespace varnel::test
+
+void* operator new(std::size_t size)
+{
+    if (void* p = CountedAllocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    if (void* p = CountedAllocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return CountedAllocate(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return CountedAllocate(size);
+}
+
+void operator delete(void* p) noexcept
+{
+    CountedFree(p);
+}
+
+void operator delete[](void* p) noexcept
+{
+    CountedFree(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    CountedFree(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    CountedFree(p);
+}

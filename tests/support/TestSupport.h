@@ -33,3 +33,19 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate = nullptr);
 
 } // namespace varnel::test
+
+namespace varnel::test {
+
+// Counts calls of the global operator new (on every thread) while an object of this class is
+// alive; the test programs replace operator new for it. One counter alive at a time.
+class AllocationCounter
+{
+public:
+    AllocationCounter();
+    ~AllocationCounter();
+    AllocationCounter(const AllocationCounter&) = delete;
+    AllocationCounter& operator=(const AllocationCounter&) = delete;
+    int64_t Count() const;
+};
+
+} // namespace varnel::test

@@ -1,0 +1,337 @@
+#include "audio/ExportJob.h"
+
+#include "audio/Twave.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
+namespace varnel {
+namespace {
+
+using test::ReadFileBytes;
+using test::ReadWavSamples;
+using test::TempDir;
+using test::WriteWav16;
+
+// Deterministic stereo content with sounds at several pans, depths and frequencies, so an
+// area keeps some bins and clears others.
+std::vector<int16_t> MusicLike(int frames, int rate)
+{
+    std::vector<int16_t> s(static_cast<size_t>(frames) * 2);
+    uint32_t noise = 12345;
+    for (int i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double centre = 6000 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.7 * t));
+        const double left = 4000 * std::sin(2 * M_PI * 1234.5 * t);
+        const double right = 3000 * std::sin(2 * M_PI * 3100 * t + 0.3);
+        const double wide = 2500 * std::sin(2 * M_PI * 660 * t);
+        noise = noise * 1664525u + 1013904223u;
+        const double hiss = (static_cast<double>(noise >> 16) - 32768.0) * 0.03;
+        s[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + left + wide + hiss);
+        s[2 * static_cast<size_t>(i) + 1] = static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
+    }
+    return s;
+}
+
+FilterArea SomeArea()
+{
+    FilterArea a;
+    a.PanLow = 0.31623f;
+    a.PanHigh = 3.1623f;
+    a.FreqLowHz = 150.0f;
+    a.FreqHighHz = 5000.0f;
+    a.DepthLow = 0.0f;
+    a.DepthHigh = 1.5707964f;
+    return a;
+}
+
+struct ExportResult
+{
+    int message = -1;
+    int closeResult = -1;
+    int64_t written = 0;
+    std::vector<int64_t> progress;
+    std::vector<int16_t> samples;
+};
+
+ExportResult Export(const std::string& in, const std::string& out, const ExportSettings& settings,
+                    bool abortAtOnce = false)
+{
+    ExportResult r;
+    TWaveData reader;
+    TWaveData writer;
+    EXPECT_EQ(reader.OpenRead(in), 0);
+    writer.Format = reader.Format;
+    EXPECT_EQ(writer.OpenWrite(out), 0);
+    ExportJob job(reader, writer, settings);
+    std::atomic<bool> abort{abortAtOnce};
+    r.message = job.Run([&](int64_t written, int64_t) { r.progress.push_back(written); }, abort);
+    r.written = job.Written();
+    r.closeResult = writer.Close();
+    reader.Close();
+    r.samples = ReadWavSamples(out);
+    return r;
+}
+
+ExportSettings Settings(int fftSize, int overlap, const FilterArea& area)
+{
+    ExportSettings s;
+    s.FftSize = fftSize;
+    s.Overlap = overlap;
+    s.Area = area;
+    return s;
+}
+
+// An A-B save must hold exactly the frames A..B-1 of the whole-file save: same hop grid, real
+// context on both sides, nothing shifted or lost at the ends.
+TEST(ExportJob, AbSaveEqualsTheMatchingFramesOfAWholeSave)
+{
+    TempDir dir;
+    constexpr int kRate = 44100;
+    constexpr int kFrames = 120000;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(kFrames, kRate), kRate);
+
+    for (int overlap : {16, 4}) {
+        SCOPED_TRACE(overlap);
+        const ExportSettings whole = Settings(8192, overlap, SomeArea());
+        const ExportResult full = Export(in, dir.File("whole.wav"), whole);
+        ASSERT_EQ(full.message, 0);
+        ASSERT_EQ(full.samples.size(), 2u * kFrames);
+
+        const struct
+        {
+            int64_t a, b;
+        } stretches[] = {
+            {0, 1000}, {100, 5000}, {8191, 8193}, {30000, 74101}, {kFrames - 3000, kFrames},
+            {kFrames - 100, kFrames - 1}, {7000, 100}, // given backwards
+            {kFrames - 10, kFrames + 500},            // past the end: cut at the end
+        };
+        for (const auto& st : stretches) {
+            SCOPED_TRACE(std::to_string(st.a) + ".." + std::to_string(st.b));
+            ExportSettings ab = whole;
+            ab.SaveAB = true;
+            ab.PointA = st.a;
+            ab.PointB = st.b;
+            const ExportResult part = Export(in, dir.File("ab.wav"), ab);
+            ASSERT_EQ(part.message, 0);
+            const int64_t first = std::min(st.a, st.b);
+            const int64_t end = std::min<int64_t>(std::max(st.a, st.b), kFrames);
+            ASSERT_EQ(part.samples.size(), static_cast<size_t>(2 * (end - first)));
+            EXPECT_TRUE(std::equal(part.samples.begin(), part.samples.end(),
+                                   full.samples.begin() + 2 * first));
+        }
+    }
+}
+
+// With every bin kept the filter gives its input back; an aligned save has it at the same
+// frame index, from the first frame to the last.
+TEST(ExportJob, WidestAreaGivesTheInputBackAtTheSameFrame)
+{
+    TempDir dir;
+    constexpr int kRate = 44100;
+    constexpr int kFrames = 50000;
+    constexpr double kAmplitude = 10000.0;
+    std::vector<int16_t> sine(2 * kFrames);
+    for (int i = 0; i < kFrames; ++i)
+        sine[2 * static_cast<size_t>(i)] = sine[2 * static_cast<size_t>(i) + 1] =
+            static_cast<int16_t>(kAmplitude * std::sin(2 * M_PI * 1000.0 * i / kRate));
+    const std::string in = dir.File("sine.wav");
+    WriteWav16(in, sine, kRate);
+
+    const ExportResult r = Export(in, dir.File("out.wav"), Settings(8192, 16, FilterArea::Widest(kRate)));
+    ASSERT_EQ(r.message, 0);
+    ASSERT_EQ(r.samples.size(), sine.size());
+    constexpr size_t kEdge = 8192; // one frame length at each end of the file
+    double worstInside = 0.0;
+    double worstEdge = 0.0;
+    for (size_t i = 0; i < sine.size(); ++i) {
+        const double e = std::fabs(static_cast<double>(r.samples[i]) - sine[i]);
+        const bool inside = i >= 2 * kEdge && i < sine.size() - 2 * kEdge;
+        (inside ? worstInside : worstEdge) = std::max(inside ? worstInside : worstEdge, e);
+    }
+    // 0.1% of the amplitude: the Hann overlap-add is exact, what is left is float rounding and
+    // truncation to integers.
+    EXPECT_LE(worstInside, 0.001 * kAmplitude);
+    // 0.2% within a frame length of the file's ends: there the sine starts and stops abruptly,
+    // and the part of that edge at the Nyquist bin, which the filter never keeps, is lost.
+    EXPECT_LE(worstEdge, 0.002 * kAmplitude);
+}
+
+// 30000 frames at 44100 Hz are one half-second block of 88200 bytes and one of 31800.
+TEST(ExportJob, WritesHalfSecondBlocksAndChecksAbortAfterEach)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(30000, 44100), 44100);
+    const ExportSettings s = Settings(4096, 4, SomeArea());
+
+    const ExportResult aborted = Export(in, dir.File("aborted.wav"), s, true);
+    EXPECT_EQ(aborted.message, 0) << "an abort shows no message";
+    EXPECT_EQ(aborted.written, 88200);
+    EXPECT_EQ(aborted.closeResult, 0);
+    const std::vector<uint8_t> b = ReadFileBytes(dir.File("aborted.wav"));
+    EXPECT_EQ(b.size(), 46u + 88200u) << "a valid file of one whole block";
+
+    const ExportResult full = Export(in, dir.File("full.wav"), s);
+    EXPECT_EQ(full.message, 0);
+    EXPECT_EQ(full.written, 120000);
+    EXPECT_EQ(ReadFileBytes(dir.File("full.wav")).size(), 46u + 120000u);
+    // The aborted save holds the same first block as the full one.
+    EXPECT_TRUE(std::equal(aborted.samples.begin(), aborted.samples.end(), full.samples.begin()));
+}
+
+TEST(ExportJob, ProgressAfterEveryTwelfthBlockAndAtTheEnd)
+{
+    TempDir dir;
+    constexpr int kRate = 8000; // blocks of 4000 frames, 16000 bytes
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(24 * 4000 + 100, kRate), kRate);
+    const ExportResult r = Export(in, dir.File("out.wav"), Settings(2048, 4, SomeArea()));
+    ASSERT_EQ(r.message, 0);
+    const std::vector<int64_t> expected = {12 * 16000, 24 * 16000, 24 * 16000 + 400};
+    EXPECT_EQ(r.progress, expected);
+}
+
+TEST(ExportJob, EmptyStretchWritesNothing)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(5000, 44100), 44100);
+    for (int64_t point : {0, 2500, 5000, 9000}) {
+        ExportSettings s = Settings(8192, 16, SomeArea());
+        s.SaveAB = true;
+        s.PointA = s.PointB = point;
+        const ExportResult r = Export(in, dir.File("out.wav"), s);
+        EXPECT_EQ(r.message, 0);
+        EXPECT_TRUE(r.progress.empty());
+        EXPECT_EQ(ReadFileBytes(dir.File("out.wav")).size(), 46u);
+    }
+}
+
+TEST(ExportJob, FilterThatCannotBeSetUpGivesMessageSeven)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(5000, 44100), 44100);
+    const ExportResult r = Export(in, dir.File("out.wav"), Settings(1000, 16, SomeArea()));
+    EXPECT_EQ(r.message, 7);
+    EXPECT_EQ(r.written, 0);
+    EXPECT_EQ(ReadFileBytes(dir.File("out.wav")).size(), 46u);
+}
+
+// The input file shrinks while it is being saved: the save stops with the read-error message
+// instead of waiting forever for frames that are gone, and what was written stays valid.
+TEST(ExportJob, InputThatEndsEarlyGivesMessageEight)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(200000, 44100), 44100);
+    TWaveData reader;
+    TWaveData writer;
+    ASSERT_EQ(reader.OpenRead(in), 0);
+    std::filesystem::resize_file(in, 44 + 4 * 100000);
+    writer.Format = reader.Format;
+    ASSERT_EQ(writer.OpenWrite(dir.File("out.wav")), 0);
+    ExportJob job(reader, writer, Settings(4096, 4, SomeArea()));
+    std::atomic<bool> abort{false};
+    EXPECT_EQ(job.Run(nullptr, abort), 8);
+    EXPECT_GT(job.Written(), 0);
+    EXPECT_LT(job.Written(), 4 * 200000);
+    EXPECT_EQ(writer.Close(), 0);
+    reader.Close();
+    EXPECT_EQ(ReadWavSamples(dir.File("out.wav")).size(), static_cast<size_t>(job.Written() / 2));
+}
+
+TEST(ExportJob, ReaderThatIsNotOpenGivesMessageEight)
+{
+    TWaveData reader;
+    TWaveData writer;
+    ExportJob job(reader, writer, Settings(8192, 16, SomeArea()));
+    std::atomic<bool> abort{false};
+    EXPECT_EQ(job.Run(nullptr, abort), 8);
+}
+
+#if !defined(_WIN32)
+TEST(ExportJob, WriteFailureGivesMessageEightAndAValidFile)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(120000, 44100), 44100);
+    const std::string out = dir.File("out.wav");
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 200001; // the disk fills part way through a block
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const ExportResult r = Export(in, out, Settings(4096, 4, SomeArea()));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(r.message, 8);
+    EXPECT_EQ(r.closeResult, -1);
+    const std::vector<uint8_t> b = ReadFileBytes(out);
+    ASSERT_GT(b.size(), 46u);
+    EXPECT_EQ((b.size() - 46) % 4, 0u);
+    EXPECT_EQ(r.samples.size() * 2, b.size() - 46) << "the data size matches the file";
+
+    if (std::filesystem::exists("/dev/full")) {
+        TWaveData reader;
+        TWaveData writer;
+        ASSERT_EQ(reader.OpenRead(in), 0);
+        writer.Format = reader.Format;
+        ASSERT_EQ(writer.OpenWrite("/dev/full"), 0);
+        ExportJob job(reader, writer, Settings(4096, 4, SomeArea()));
+        std::atomic<bool> abort{false};
+        EXPECT_EQ(job.Run(nullptr, abort), 8);
+        EXPECT_EQ(writer.Close(), -1);
+    }
+}
+#endif
+
+// The block loop reads, filters and writes without touching the heap.
+TEST(ExportJob, BlockLoopAllocatesNothing)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(100000, 44100), 44100);
+    TWaveData reader;
+    TWaveData writer;
+    ASSERT_EQ(reader.OpenRead(in), 0);
+    writer.Format = reader.Format;
+    ASSERT_EQ(writer.OpenWrite(dir.File("out.wav")), 0);
+    ExportSettings s = Settings(8192, 16, SomeArea());
+    s.SaveAB = true;
+    s.PointA = 10000;
+    s.PointB = 90000;
+    ExportJob job(reader, writer, s);
+    ASSERT_EQ(job.Prepare(), 0);
+    int calls = 0;
+    const ExportJob::ProgressFn progress = [&calls](int64_t, int64_t) { ++calls; };
+    std::atomic<bool> abort{false};
+    int message = -1;
+    int64_t allocations = -1;
+    {
+        test::AllocationCounter counter;
+        message = job.Run(progress, abort);
+        allocations = counter.Count();
+    }
+    EXPECT_EQ(message, 0);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(writer.Close(), 0);
+    reader.Close();
+}
+
+} // namespace
+} // namespace varnel
