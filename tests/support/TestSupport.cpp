@@ -87,7 +87,8 @@ std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate)
         if (std::memcmp(b.data() + at, "data", 4) == 0) {
             const size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
             std::vector<int16_t> s(n);
-            std::memcpy(s.data(), b.data() + at + 8, n * 2);
+            if (n > 0) // an empty vector's data() may be null, which memcpy must not get
+                std::memcpy(s.data(), b.data() + at + 8, n * 2);
             return s;
         }
         at += 8 + size + (size & 1);
