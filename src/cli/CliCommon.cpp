@@ -1,0 +1,405 @@
+#include "cli/CliCommon.h"
+
+#include "audio/OutputFile.h"
+#include "audio/Twave.h"
+#include "audio/WaveCheck.h"
+#include "settings/Langset.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace varnel::cli {
+
+namespace fs = std::filesystem;
+
+const char* const kAreaUsage =
+    "area:  --pan LO:HI     pan ratio (right/left magnitude); LO may be 0, HI may be \"max\" (65535)\n"
+    "       --freq LO:HI    Hz; HI may be \"max\" (half the sample rate)\n"
+    "       --depth LO:HI   radians, 0..pi; \"pi\" is accepted\n"
+    "       --invert        remove the area instead of keeping it\n"
+    "       --widest        pan 0:max, freq 0:max, depth 0:pi\n"
+    "       Without area options the area is the window's start-up area for the file's rate.\n";
+
+namespace {
+
+std::mutex& OutputMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+const TLangSet& Texts()
+{
+    static const TLangSet texts;
+    return texts;
+}
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int)
+{
+    gInterrupted.store(true);
+}
+
+bool IsTerminal(FILE* stream)
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Depth values typed to a few decimals ("3.1416") land just above the float pi; they mean pi.
+constexpr double kDepthSlack = 1e-3;
+
+bool ParseRangeEnd(const std::string& text, const char* maxWord, double maxValue, double& value,
+                   bool& isMax)
+{
+    isMax = false;
+    if (maxWord && Lower(text) == maxWord) {
+        value = maxValue;
+        isMax = true;
+        return true;
+    }
+    return ParseDouble(text, value);
+}
+
+} // namespace
+
+FilterArea StartupArea(int sampleRate)
+{
+    AreaGeometry geometry;
+    geometry.HalfRate = sampleRate >> 1;
+    geometry.PanScale = PanScaleFromSlider(3);
+    return MapArea(StartupEdges(), geometry).Area;
+}
+
+FilterArea AreaOptions::Resolve(int sampleRate) const
+{
+    FilterArea area = Widest ? FilterArea::Widest(sampleRate) : StartupArea(sampleRate);
+    const float halfRate = static_cast<float>(sampleRate >> 1);
+    if (Pan.Given) {
+        area.PanLow = Pan.Low;
+        area.PanHigh = Pan.HighIsMax ? kPanOpenHigh : Pan.High;
+    }
+    if (Freq.Given) {
+        area.FreqLowHz = Freq.Low;
+        area.FreqHighHz = Freq.HighIsMax ? halfRate : Freq.High;
+    }
+    if (Depth.Given) {
+        area.DepthLow = Depth.Low;
+        area.DepthHigh = Depth.High;
+    }
+    area.Inverted = Invert;
+    return area;
+}
+
+bool ParseInt(const std::string& text, int low, int high, int& value)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool ParseDouble(const std::string& text, double& value)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v))
+        return false;
+    value = v;
+    return true;
+}
+
+bool IsOptionArgument(const char* arg)
+{
+    if (!arg || arg[0] != '-' || arg[1] == '\0')
+        return false;
+    return !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
+}
+
+OptionParse TakeOptionValue(int argc, char** argv, int& i, const char* name, std::string& value)
+{
+    const std::string arg = argv[i];
+    const std::string n = name;
+    if (arg == n) {
+        if (i + 1 >= argc) {
+            UsageError(n + " needs a value");
+            return OptionParse::Bad;
+        }
+        value = argv[++i];
+        return OptionParse::Taken;
+    }
+    if (arg.compare(0, n.size() + 1, n + "=") == 0) {
+        value = arg.substr(n.size() + 1);
+        return OptionParse::Taken;
+    }
+    return OptionParse::NotMine;
+}
+
+OptionParse ParseAreaOption(int argc, char** argv, int& i, AreaOptions& area)
+{
+    const std::string arg = argv[i];
+    if (arg == "--invert") {
+        area.Invert = true;
+        return OptionParse::Taken;
+    }
+    if (arg == "--widest") {
+        area.Widest = true;
+        return OptionParse::Taken;
+    }
+
+    struct RangeKind
+    {
+        const char* Name;
+        RangeOption* Target;
+        const char* MaxWord;
+        double MaxValue;
+        const char* Help;
+    };
+    const RangeKind kinds[] = {
+        {"--pan", &area.Pan, "max", kPanOpenHigh, "--pan takes LO:HI, ratios from 0, HI may be max"},
+        {"--freq", &area.Freq, "max", 0.0, "--freq takes LO:HI in Hz from 0, HI may be max"},
+        {"--depth", &area.Depth, "pi", kPi, "--depth takes LO:HI in radians 0..pi, \"pi\" accepted"},
+    };
+    for (const RangeKind& kind : kinds) {
+        std::string value;
+        const OptionParse taken = TakeOptionValue(argc, argv, i, kind.Name, value);
+        if (taken == OptionParse::NotMine)
+            continue;
+        if (taken == OptionParse::Bad)
+            return taken;
+        const size_t colon = value.find(':');
+        double low = 0.0;
+        double high = 0.0;
+        bool lowIsMax = false;
+        bool highIsMax = false;
+        const bool depth = kind.Target == &area.Depth;
+        if (colon == std::string::npos ||
+            !ParseRangeEnd(value.substr(0, colon), depth ? kind.MaxWord : nullptr, kind.MaxValue,
+                           low, lowIsMax) ||
+            !ParseRangeEnd(value.substr(colon + 1), kind.MaxWord, kind.MaxValue, high, highIsMax) ||
+            low < 0.0 || high < 0.0 || (!highIsMax && low > high) ||
+            (depth && high > kPi + kDepthSlack)) {
+            UsageError(std::string(kind.Help) + " (got \"" + value + "\")");
+            return OptionParse::Bad;
+        }
+        if (depth) {
+            low = std::min(low, static_cast<double>(kPi));
+            high = std::min(high, static_cast<double>(kPi));
+        }
+        if (kind.Target == &area.Pan && high > kPanOpenHigh)
+            high = kPanOpenHigh;
+        RangeOption& range = *kind.Target;
+        range.Given = true;
+        range.Low = static_cast<float>(low);
+        range.High = static_cast<float>(high);
+        range.HighIsMax = highIsMax && kind.Target == &area.Freq;
+        return OptionParse::Taken;
+    }
+    return OptionParse::NotMine;
+}
+
+OptionParse ParseQualityOption(int argc, char** argv, int& i, int& quality)
+{
+    std::string value;
+    const OptionParse taken = TakeOptionValue(argc, argv, i, "--quality", value);
+    if (taken != OptionParse::Taken)
+        return taken;
+    if (!ParseInt(value, 0, 4, quality)) {
+        UsageError("--quality takes a level from 0 (fastest) to 4 (best) (got \"" + value + "\")");
+        return OptionParse::Bad;
+    }
+    return taken;
+}
+
+OptionParse ParseBufferOption(int argc, char** argv, int& i, int& bufferMs)
+{
+    std::string value;
+    const OptionParse taken = TakeOptionValue(argc, argv, i, "--buffer", value);
+    if (taken != OptionParse::Taken)
+        return taken;
+    if (!ParseInt(value, kMinBufferMs, kMaxBufferMs, bufferMs)) {
+        UsageError("--buffer takes milliseconds from 100 to 1000 (got \"" + value + "\")");
+        return OptionParse::Bad;
+    }
+    return taken;
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    return fs::path(path).filename().string();
+}
+
+void PrintFileText(const std::string& path, const std::string& text)
+{
+    const std::string line = "varnel-cli: \"" + FileNameOf(path) + "\": " + text + "\n";
+    std::lock_guard<std::mutex> lock(OutputMutex());
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void PrintFileMessage(const std::string& path, int messageId)
+{
+    PrintFileText(path, Texts().GetMsgText(messageId));
+}
+
+void PrintError(const std::string& text)
+{
+    const std::string line = "varnel-cli: " + text + "\n";
+    std::lock_guard<std::mutex> lock(OutputMutex());
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+int UsageError(const std::string& text)
+{
+    PrintError(text);
+    PrintError("try 'varnel-cli --help' for the usage");
+    return kExitUsage;
+}
+
+int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText)
+{
+    WaveFormat format;
+    const int message = CheckWaveFile(path, &format);
+    if (message != 0) {
+        PrintFileMessage(path, message);
+        return kExitInputRefused;
+    }
+    // The file passed the check a moment ago; if it cannot be opened now it went away.
+    if (reader.OpenRead(path) != 0) {
+        PrintFileMessage(path, 1);
+        return kExitInputRefused;
+    }
+    if (formatText)
+        *formatText = FormatLabelText(reader.Format);
+    return kExitDone;
+}
+
+std::string WithWavExtension(const std::string& path)
+{
+    fs::path p(path);
+    if (p.filename().empty() || p.filename() == "." || p.filename() == "..")
+        return path;
+    p.replace_extension(".wav");
+    return p.string();
+}
+
+int CheckOutputPath(const std::string& inputPath, const std::string& outputPath, bool force)
+{
+    std::error_code ec;
+    if (SameFile(inputPath, outputPath)) {
+        PrintFileMessage(outputPath, 16);
+        return kExitOutputRefused;
+    }
+    if (fs::exists(fs::symlink_status(outputPath, ec)) && !force) {
+        PrintFileMessage(outputPath, 5);
+        return kExitOutputRefused;
+    }
+    return kExitDone;
+}
+
+void InstallInterruptHandler()
+{
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+const std::atomic<bool>& InterruptFlag()
+{
+    return gInterrupted;
+}
+
+ProgressLine::ProgressLine(bool quiet, double totalSeconds)
+    : mEnabled(!quiet && IsTerminal(stderr)), mTotalSeconds(totalSeconds),
+      mStart(std::chrono::steady_clock::now()), mLastDraw(mStart)
+{
+}
+
+ProgressLine::~ProgressLine()
+{
+    Finish();
+}
+
+std::string ProgressLine::Format(double fraction, double totalSeconds, double elapsedSeconds)
+{
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const int percent = static_cast<int>(fraction * 100.0);
+    char text[96];
+    const double done = fraction * totalSeconds;
+    // Too early for a speed that means anything: show the percent alone.
+    if (elapsedSeconds < 0.2 || done <= 0.0) {
+        std::snprintf(text, sizeof text, "%3d%%", percent);
+        return text;
+    }
+    const double speed = done / elapsedSeconds;
+    const double left = (totalSeconds - done) / speed;
+    const long leftWhole = std::lround(left);
+    std::snprintf(text, sizeof text, "%3d%%  %.1fx real time  %ld:%02ld left", percent, speed,
+                  leftWhole / 60, leftWhole % 60);
+    return text;
+}
+
+void ProgressLine::Update(double fraction, const std::string& prefix)
+{
+    if (!mEnabled)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (mDrawn && now - mLastDraw < std::chrono::milliseconds(100))
+        return;
+    mLastDraw = now;
+    const double elapsed = std::chrono::duration<double>(now - mStart).count();
+    std::string line = prefix.empty() ? std::string() : prefix + "  ";
+    line += Format(fraction, mTotalSeconds, elapsed);
+    const size_t width = line.size();
+    if (width < mLastWidth)
+        line.append(mLastWidth - width, ' ');
+    mLastWidth = width;
+    std::lock_guard<std::mutex> lock(OutputMutex());
+    std::fputs(("\r" + line).c_str(), stderr);
+    std::fflush(stderr);
+    mDrawn = true;
+}
+
+void ProgressLine::Finish()
+{
+    if (!mEnabled || !mDrawn)
+        return;
+    std::lock_guard<std::mutex> lock(OutputMutex());
+    std::fputs(("\r" + std::string(mLastWidth, ' ') + "\r").c_str(), stderr);
+    std::fflush(stderr);
+    mDrawn = false;
+}
+
+} // namespace varnel::cli

@@ -1,0 +1,169 @@
+#pragma once
+
+// The pieces every varnel-cli command shares: exit codes, the option parsers for the
+// extraction area, quality and buffer length, message output, opening a checked input file,
+// the output-file rules, Ctrl-C handling and the progress line.
+//
+// A command is one function `int RunNAME(int argc, char** argv)` in its own file, listed in
+// the dispatch table of main.cpp. argv[0] is the command's name, argv[1..] its arguments; it
+// returns the process exit code.
+
+#include "dsp/AreaMapping.h"
+#include "dsp/FilterParams.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+class TWaveData;
+
+namespace cli {
+
+constexpr int kExitDone = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitInputRefused = 3;  // messages 1-4
+constexpr int kExitOutputRefused = 4; // messages 5, 6 and 16
+constexpr int kExitExportFailed = 5;  // messages 7 and 8
+constexpr int kExitInterrupted = 130; // Ctrl-C, as shells report SIGINT
+
+constexpr int kDefaultQuality = 2;
+constexpr int kDefaultBufferMs = 200;
+constexpr int kMinBufferMs = 100;
+constexpr int kMaxBufferMs = 1000;
+
+// Commands, implemented each in its own file.
+int RunInfo(int argc, char** argv);
+int RunExport(int argc, char** argv);
+
+// The usage lines of the area options, shared by the commands' usage texts.
+extern const char* const kAreaUsage;
+
+// One LO:HI range as typed. HighIsMax records "max", whose value depends on the file.
+struct RangeOption
+{
+    bool Given = false;
+    float Low = 0.0f;
+    float High = 0.0f;
+    bool HighIsMax = false;
+};
+
+// The area options of one command line.
+struct AreaOptions
+{
+    RangeOption Pan;   // ratio; "max" is 65535
+    RangeOption Freq;  // Hz; "max" is half the sample rate
+    RangeOption Depth; // radians 0..pi; "pi" accepted
+    bool Invert = false;
+    bool Widest = false;
+
+    // Any thread; pure. The filter area for a file of this sample rate: the window's start-up
+    // area for the rate (or the widest area with --widest), then each range that was given,
+    // then the invert flag.
+    FilterArea Resolve(int sampleRate) const;
+};
+
+// Any thread; pure. The window's start-up area for a file of this sample rate.
+FilterArea StartupArea(int sampleRate);
+
+// Result of offering one argument to a shared option parser.
+enum class OptionParse
+{
+    NotMine, // not this parser's option; i unchanged
+    Taken,   // stored; i now indexes the option's last argument (its value, if it has one)
+    Bad,     // malformed; the usage error is printed; return kExitUsage
+};
+
+// Main thread. The area options: --pan LO:HI, --freq LO:HI, --depth LO:HI, --invert,
+// --widest. Values may follow as the next argument or after '=' (--pan=0.5:2).
+OptionParse ParseAreaOption(int argc, char** argv, int& i, AreaOptions& area);
+// Main thread. --quality 0-4.
+OptionParse ParseQualityOption(int argc, char** argv, int& i, int& quality);
+// Main thread. --buffer MS, 100..1000.
+OptionParse ParseBufferOption(int argc, char** argv, int& i, int& bufferMs);
+
+// Main thread. When argv[i] is the option `name` (e.g. "--at"), puts its value (the next
+// argument, or the text after '=') into value and returns Taken; a missing value prints a
+// usage error and returns Bad.
+OptionParse TakeOptionValue(int argc, char** argv, int& i, const char* name, std::string& value);
+
+// Any thread; pure. Whole-text number parsers; false for anything else (empty, trailing
+// characters, out of range, not finite).
+bool ParseInt(const std::string& text, int low, int high, int& value);
+bool ParseDouble(const std::string& text, double& value);
+
+// Any thread; pure. True for arguments that look like options ("--x", "-x"); "-" alone and
+// negative numbers are not.
+bool IsOptionArgument(const char* arg);
+
+// Any thread, serialised. Prints `varnel-cli: "NAME": TEXT` on standard error, NAME being the
+// path's file name without folders and TEXT the message of that id in the locale's language.
+void PrintFileMessage(const std::string& path, int messageId);
+// Any thread, serialised. The same with a text of the command line's own.
+void PrintFileText(const std::string& path, const std::string& text);
+// Any thread, serialised. `varnel-cli: TEXT`.
+void PrintError(const std::string& text);
+// Main thread. Prints `varnel-cli: TEXT` and a hint to the usage; returns kExitUsage.
+int UsageError(const std::string& text);
+
+// Any thread; pure. The path's last component.
+std::string FileNameOf(const std::string& path);
+
+// Main thread (the export thread for ExportJob's readers). Checks the file's format and opens
+// it into reader. On a refusal prints message 1-4 with the file's name and returns
+// kExitInputRefused; otherwise kExitDone. formatText, when given, receives the window's
+// format label ("44.100kHz 16位   立体声").
+int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText = nullptr);
+
+// Any thread; pure. The path with its extension replaced by ".wav" (appended when the file
+// name has none).
+std::string WithWavExtension(const std::string& path);
+
+// Main thread. The output rules before anything is written: the output must not be the input
+// (same text ignoring case, or the same file by another spelling: message 16), and an
+// existing output is kept unless force (message 5). Prints the message and returns
+// kExitOutputRefused, or kExitDone.
+int CheckOutputPath(const std::string& inputPath, const std::string& outputPath, bool force);
+
+// Main thread, once. Ctrl-C and SIGTERM then set the interrupt flag instead of ending the
+// process, so a command can stop its work and leave its files in order.
+void InstallInterruptHandler();
+// Any thread. Set once an interrupt has arrived.
+const std::atomic<bool>& InterruptFlag();
+
+// A one-line progress report on standard error, redrawn in place: percent, speed as a
+// multiple of real time and time left. Silent when quiet or when standard error is not a
+// terminal. One thread uses an object.
+class ProgressLine
+{
+public:
+    // totalSeconds is the sound length the work covers.
+    ProgressLine(bool quiet, double totalSeconds);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // fraction 0..1 of the work done; prefix goes before the figures (e.g. "2/5 files").
+    // Redraws at most ten times a second.
+    void Update(double fraction, const std::string& prefix = std::string());
+    // Removes the line. Also done by the destructor.
+    void Finish();
+    bool Enabled() const noexcept { return mEnabled; }
+
+    // Any thread; pure. The figures as drawn, for tests: "42%  12.5x real time  0:07 left".
+    static std::string Format(double fraction, double totalSeconds, double elapsedSeconds);
+
+private:
+    bool mEnabled;
+    double mTotalSeconds;
+    std::chrono::steady_clock::time_point mStart;
+    std::chrono::steady_clock::time_point mLastDraw;
+    bool mDrawn = false;
+    size_t mLastWidth = 0;
+};
+
+} // namespace cli
+} // namespace varnel

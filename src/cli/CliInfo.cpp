@@ -1,0 +1,67 @@
+// varnel-cli info IN.wav: what the window would show and use for a file.
+
+#include "cli/CliCommon.h"
+
+#include "audio/Twave.h"
+
+#include <cstdio>
+#include <string>
+
+namespace varnel::cli {
+
+namespace {
+
+// "m:ss.mmm", or "h:mm:ss.mmm" from an hour on.
+std::string DurationText(int64_t frames, uint32_t sampleRate)
+{
+    const int64_t millis = sampleRate ? frames * 1000 / sampleRate : 0;
+    const int64_t ms = millis % 1000;
+    const int64_t seconds = millis / 1000 % 60;
+    const int64_t minutes = millis / 60000 % 60;
+    const int64_t hours = millis / 3600000;
+    char text[64];
+    if (hours > 0)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld", static_cast<long long>(hours),
+                      static_cast<long long>(minutes), static_cast<long long>(seconds),
+                      static_cast<long long>(ms));
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(minutes),
+                      static_cast<long long>(seconds), static_cast<long long>(ms));
+    return text;
+}
+
+} // namespace
+
+int RunInfo(int argc, char** argv)
+{
+    std::string input;
+    for (int i = 1; i < argc; ++i) {
+        if (IsOptionArgument(argv[i]))
+            return UsageError(std::string("info: unknown option ") + argv[i]);
+        if (!input.empty())
+            return UsageError("info takes one input file");
+        input = argv[i];
+    }
+    if (input.empty())
+        return UsageError("info needs an input file");
+
+    TWaveData reader;
+    std::string formatText;
+    if (const int refused = OpenInput(input, reader, &formatText); refused != kExitDone)
+        return refused;
+    const int64_t frames = reader.FrameCount();
+    const uint32_t rateHz = reader.Format.SamplesPerSec;
+    const int rate = static_cast<int>(rateHz);
+    reader.Close();
+
+    const FftParams fft = ChooseFftParams(kDefaultQuality, rate);
+    std::printf("file      %s\n", FileNameOf(input).c_str());
+    std::printf("format    %s\n", formatText.c_str());
+    std::printf("length    %s (%lld frames)\n", DurationText(frames, rateHz).c_str(),
+                static_cast<long long>(frames));
+    std::printf("fft       %d points, overlap %d (quality %d)\n", fft.FftSize, fft.Overlap,
+                kDefaultQuality);
+    return kExitDone;
+}
+
+} // namespace varnel::cli

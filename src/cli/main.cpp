@@ -1,0 +1,63 @@
+// varnel-cli: the separation engine without a window, for scripts, batch work and servers.
+
+#include "cli/CliCommon.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using namespace varnel::cli;
+
+struct Command
+{
+    const char* Name;
+    int (*Run)(int argc, char** argv);
+    const char* Usage; // the command's lines of the usage text
+};
+
+// One row per command; a new command adds its row here and its Run function to CliCommon.h.
+const Command kCommands[] = {
+    {"info", RunInfo, "  varnel-cli info   IN.wav\n"},
+    {"export", RunExport,
+     "  varnel-cli export IN.wav OUT.wav  [area] [--quality 0-4] [--ab A:B] [--force] [--quiet]\n"
+     "  varnel-cli export --out-dir DIR IN.wav... [area] [--quality 0-4] [--jobs N] [--force]\n"
+     "                                    [--quiet]\n"},
+};
+
+void PrintUsage(FILE* out)
+{
+    std::fputs("usage:\n", out);
+    for (const Command& c : kCommands)
+        std::fputs(c.Usage, out);
+    std::fputs(kAreaUsage, out);
+    std::fputs("\n"
+               "  info     the file's format, length, and the FFT size and overlap used\n"
+               "  export   filter a file (or the frames A..B of it) into a new WAV file; with\n"
+               "           --out-dir, each input into DIR under its own name, --jobs at a time\n"
+               "  --quality  0 fastest .. 4 best (default 2)\n"
+               "\n"
+               "exit codes: 0 done, 2 usage, 3 input file refused, 4 output file refused,\n"
+               "            5 export failed\n",
+               out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return UsageError("no command given");
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(stdout);
+            return kExitDone;
+        }
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.Name) == 0)
+            return c.Run(argc - 1, argv + 1);
+    }
+    return UsageError(std::string("unknown command \"") + argv[1] + "\"");
+}
