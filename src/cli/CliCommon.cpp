@@ -47,6 +47,18 @@ const TLangSet& Texts()
     return texts;
 }
 
+// Width of the progress line now on the terminal (0 when none), under OutputMutex, so a
+// message can wipe it first instead of being glued to its end.
+size_t gProgressWidth = 0;
+
+void WipeProgressLocked()
+{
+    if (gProgressWidth > 0) {
+        std::fputs(("\r" + std::string(gProgressWidth, ' ') + "\r").c_str(), stderr);
+        gProgressWidth = 0;
+    }
+}
+
 std::atomic<bool> gInterrupted{false};
 
 extern "C" void OnInterrupt(int)
@@ -265,6 +277,7 @@ void PrintFileText(const std::string& path, const std::string& text)
 {
     const std::string line = "varnel-cli: \"" + FileNameOf(path) + "\": " + text + "\n";
     std::lock_guard<std::mutex> lock(OutputMutex());
+    WipeProgressLocked();
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
@@ -278,6 +291,7 @@ void PrintError(const std::string& text)
 {
     const std::string line = "varnel-cli: " + text + "\n";
     std::lock_guard<std::mutex> lock(OutputMutex());
+    WipeProgressLocked();
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
@@ -383,10 +397,10 @@ void ProgressLine::Update(double fraction, const std::string& prefix)
     std::string line = prefix.empty() ? std::string() : prefix + "  ";
     line += Format(fraction, mTotalSeconds, elapsed);
     const size_t width = line.size();
-    if (width < mLastWidth)
-        line.append(mLastWidth - width, ' ');
-    mLastWidth = width;
     std::lock_guard<std::mutex> lock(OutputMutex());
+    if (width < gProgressWidth)
+        line.append(gProgressWidth - width, ' ');
+    gProgressWidth = width;
     std::fputs(("\r" + line).c_str(), stderr);
     std::fflush(stderr);
     mDrawn = true;
@@ -397,7 +411,7 @@ void ProgressLine::Finish()
     if (!mEnabled || !mDrawn)
         return;
     std::lock_guard<std::mutex> lock(OutputMutex());
-    std::fputs(("\r" + std::string(mLastWidth, ' ') + "\r").c_str(), stderr);
+    WipeProgressLocked();
     std::fflush(stderr);
     mDrawn = false;
 }

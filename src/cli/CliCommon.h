@@ -99,7 +99,8 @@ bool ParseDouble(const std::string& text, double& value);
 // negative numbers are not.
 bool IsOptionArgument(const char* arg);
 
-// Any thread, serialised. Prints `varnel-cli: "NAME": TEXT` on standard error, NAME being the
+// Any thread, serialised. Prints `varnel-cli: "NAME": TEXT` on standard error (wiping a
+// progress line first), NAME being the
 // path's file name without folders and TEXT the message of that id in the locale's language.
 void PrintFileMessage(const std::string& path, int messageId);
 // Any thread, serialised. The same with a text of the command line's own.
@@ -162,7 +163,6 @@ private:
     std::chrono::steady_clock::time_point mStart;
     std::chrono::steady_clock::time_point mLastDraw;
     bool mDrawn = false;
-    size_t mLastWidth = 0;
 };
 
 } // namespace cli

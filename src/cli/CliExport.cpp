@@ -32,11 +32,26 @@ struct ExportOptions
     bool Quiet = false;
 };
 
-// What one file's export reports while it runs, read by the thread that draws the progress.
+// One file's export and what it reports while it runs. The reader lives here, not in the
+// export, because the thread that draws the progress reads its position (TellFrame may be
+// called from any thread) and must never find it destroyed.
 struct ExportProgress
 {
-    std::atomic<int64_t> Written{0};
-    std::atomic<int64_t> Total{0};
+    TWaveData Reader;
+    std::atomic<bool> Started{false};
+    std::atomic<int64_t> FirstFrame{0};
+    std::atomic<int64_t> Frames{0};
+
+    // Any thread. 0..1. The job reports written bytes only every few seconds of sound; the
+    // reader's position moves with every block.
+    double Fraction() const
+    {
+        const int64_t frames = Frames.load();
+        if (!Started.load() || frames <= 0)
+            return 0.0;
+        const double read = static_cast<double>(Reader.TellFrame() - FirstFrame.load());
+        return std::clamp(read / static_cast<double>(frames), 0.0, 1.0);
+    }
 };
 
 // "A:B" with two whole frame numbers.
@@ -64,7 +79,7 @@ bool ParseFrameRange(const std::string& text, int64_t& a, int64_t& b)
 int ExportFile(const std::string& input, const std::string& output, const ExportOptions& options,
                ExportProgress& progress)
 {
-    TWaveData reader;
+    TWaveData& reader = progress.Reader;
     if (const int refused = OpenInput(input, reader); refused != kExitDone)
         return refused;
     if (const int refused = CheckOutputPath(input, output, options.Force); refused != kExitDone)
@@ -97,10 +112,10 @@ int ExportFile(const std::string& input, const std::string& output, const Export
     }
 
     ExportJob job(reader, writer, settings);
-    progress.Total.store(job.TotalBytes());
-    int message = job.Run(
-        [&progress](int64_t written, int64_t) { progress.Written.store(written); },
-        InterruptFlag());
+    progress.FirstFrame.store(settings.SaveAB ? std::min(settings.PointA, settings.PointB) : 0);
+    progress.Frames.store(job.TotalBytes() / reader.Format.BlockAlign);
+    progress.Started.store(true);
+    int message = job.Run(nullptr, InterruptFlag());
     reader.Close();
     if (writer.Close() != 0 && message == 0)
         message = 8;
@@ -154,9 +169,7 @@ int RunSingle(const std::string& input, const std::string& output, const ExportO
         done.store(true);
     });
     while (!done.load()) {
-        const int64_t total = progress.Total.load();
-        if (total > 0)
-            line.Update(static_cast<double>(progress.Written.load()) / static_cast<double>(total));
+        line.Update(progress.Fraction());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     worker.join();
@@ -226,10 +239,7 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
                 doneSeconds += seconds[i];
                 continue;
             }
-            const int64_t total = progress[i]->Total.load();
-            if (total > 0)
-                doneSeconds += seconds[i] * static_cast<double>(progress[i]->Written.load()) /
-                               static_cast<double>(total);
+            doneSeconds += seconds[i] * progress[i]->Fraction();
         }
         line.Update(totalSeconds > 0.0 ? doneSeconds / totalSeconds : 0.0,
                     std::to_string(doneCount.load()) + "/" + std::to_string(count) + " files");
