@@ -9,8 +9,8 @@ namespace varnel {
 // Forward: X[k] = sum_j x[j] e^(-2 pi i jk/N), unscaled.
 // Inverse: x[j] = (1/N) sum_k X[k] e^(+2 pi i jk/N).
 //
-// After Setup the object is read-only: Transform allocates nothing, locks nothing, and may be
-// called from a real-time thread.
+// After Setup, Transform allocates nothing, locks nothing, and may be called from a real-time
+// thread. It uses a work area of the object, so one thread at a time transforms with it.
 class CFFT
 {
 public:
@@ -30,11 +30,30 @@ public:
     int Size() const noexcept { return mSize; }
     bool IsForward() const noexcept { return mForward; }
 
+    // Any thread. Whether this processor runs the AVX2 code path. Both paths give bit-identical
+    // results; tests and benchmarks switch the vector path off to compare.
+    static bool VectorCodeAvailable() noexcept;
+    // Set-up thread. Allows (default) or forbids the vector path for this object.
+    void SetVectorCode(bool allowed) noexcept { mVectorAllowed = allowed; }
+    bool UsesVectorCode() const noexcept;
+
 private:
-    std::vector<int> mBitRevTable;
+    void TransformPlain(float* data) const noexcept;
+
+    std::vector<int> mBitRevTable;   // float offsets of the pairs the bit reversal swaps
     std::vector<float> mTwiddleTable;
+    // Per butterfly block s of any pass: the three twiddles w1, w2, w3 as complex floats,
+    // derived once from the table exactly as the passes derive them.
+    std::vector<float> mBlockW1, mBlockW2, mBlockW3;
+    // The same for the vector first pass, in the order in which it takes the blocks.
+    std::vector<float> mFirstW1, mFirstW2, mFirstW3;
+    std::vector<int> mFirstBlock; // block taken by lane position q of the vector first pass
+    // Work area of the vector path: the first pass reads the data in bit-reversed order and
+    // writes here, the last pass writes back.
+    mutable std::vector<float> mWork;
     int mSize = 0;
     bool mForward = true;
+    bool mVectorAllowed = true;
 };
 
 } // namespace varnel

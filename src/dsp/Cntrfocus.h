@@ -67,12 +67,39 @@ public:
     bool VisualFeedOn() const noexcept { return mVisualFeed; }
     const std::vector<float>& CorrectionTable() const noexcept { return mCorrectionTable; }
     const std::vector<float>& Window() const noexcept { return mWindow; }
-    // The filter's input history (N + hop cells per channel), for tests of the flush.
+    // The filter's input history, for tests of the flush: the last N input samples of each
+    // channel, held twice in a ring of 2N cells.
     const std::vector<float>& InRingL() const noexcept { return mInRingL; }
     const std::vector<float>& InRingR() const noexcept { return mInRingR; }
+    // Owner's thread, for tests: whether bin j (0..N/2-1) was kept in the last frame.
+    bool BinKept(int j) const noexcept;
+
+    // Any thread. Whether this processor can run the AVX2 code path.
+    static bool VectorCodeAvailable() noexcept;
+    // Set-up thread, for tests and benchmarks: allows (default) or forbids the vector path.
+    // Both paths make the same keep/clear decisions but for rare bins exactly at a bound.
+    void SetVectorCode(bool allowed) noexcept;
+    bool UsesVectorCode() const noexcept;
+
+    // The per-frame parameters of the bin decision, derived from the area. Public so the
+    // code paths can share it; not part of the interface.
+    struct Decision
+    {
+        int LowBin, HighBin, CorrectionLimit;
+        float PanLow, PanHigh;
+        // Depth bounds as half-plane tests on P = L * conj(R): depth <= high holds when
+        // sin(high) * Re(P) - cos(high) * |Im(P)| >= 0, depth >= low when the same form with
+        // low is <= 0. The flags cover bounds that every or no bin meets.
+        float SinHigh, CosHigh, SinLow, CosLow;
+        bool HighAll, HighNone, HighZero, LowAll, LowNone;
+        bool Inverted;
+    };
 
 private:
     void FrameStep() noexcept;
+    Decision MakeDecision() const noexcept;
+    void AnalysePlain(const Decision& d, bool feed) noexcept;
+    void ExactBin(const Decision& d, int j, bool feed) noexcept;
 
     int mFrameSize = 0;
     int mHop = 0;
@@ -84,16 +111,26 @@ private:
     bool mInverted = false;
     bool mVisualFeed = false;
     int mCorrectionLimit = 0;
+    // Each channel is real, so each direction runs as one complex transform of N/2 points
+    // per channel: even samples as real parts, odd samples as imaginary parts.
     CFFT mForwardFft;
     CFFT mInverseFft;
     std::vector<float> mWindow;
     std::vector<float> mCorrectionTable;
-    std::vector<float> mSpectrumL, mSpectrumR;
-    std::vector<float> mInRingL, mInRingR;
-    std::vector<float> mOutRingL, mOutRingR;
-    int mReadPos = 0;
-    int mWritePos = 0;
+    std::vector<float> mSynthesis;    // overlap-add weight per sample, window included
+    std::vector<float> mSplitTwiddle; // e^(-2 pi i k/N) for k < N/2, complex
+    std::vector<float> mSpectrumL, mSpectrumR; // N floats: frame, half-size spectrum, output
+    std::vector<float> mBinsL, mBinsR;         // bins 0..N/2-1 of each channel, complex
+    std::vector<float> mKeep;                  // per bin: all bits set when kept
+    std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio;
+    std::vector<float> mInRingL, mInRingR;     // 2N: sample written at p and p + N
+    std::vector<float> mOutRingL, mOutRingR;   // N: overlap-add accumulator ring
+    int mInHead = 0;   // ring cell of the oldest of the last N input samples
+    int mOutBase = 0;  // ring cell of the next frame's first output sample
+    int mReadPos = 0;  // 0..hop-1
+    int mWritePos = 0; // N-hop..N-1
     bool mAllocated = false;
+    bool mVectorAllowed = true;
     VisualFeed* mSink = nullptr;
 };
 

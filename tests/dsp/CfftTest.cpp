@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <complex>
 #include <random>
 #include <vector>
@@ -182,6 +183,34 @@ TEST(Cfft, SetupAgainChangesSize)
     fft.Transform(buffer.data());
     ExpectGuardsIntact(buffer, input.size());
     EXPECT_LT(RelativeError(buffer, SlowDft(input, true)), 1e-5); // as for random data above
+}
+
+// The vector path must give the plain path's floats bit for bit, signed zeros included, so
+// that a filter's decisions do not depend on the processor it runs on.
+TEST(Cfft, VectorPathIsBitIdenticalToPlainPath)
+{
+    if (!CFFT::VectorCodeAvailable())
+        GTEST_SKIP() << "no AVX2 on this processor";
+    for (int size = 16; size <= 32768; size *= 2) {
+        for (bool forward : {true, false}) {
+            CFFT fast, plain;
+            ASSERT_TRUE(fast.Setup(size, forward));
+            ASSERT_TRUE(plain.Setup(size, forward));
+            plain.SetVectorCode(false);
+            EXPECT_EQ(fast.UsesVectorCode(), size >= 32);
+            EXPECT_FALSE(plain.UsesVectorCode());
+            std::vector<float> input = RandomData(size, 5u);
+            // Exact zeros and negative zeros exercise the sign rules of every pass.
+            for (std::size_t i = 0; i < input.size(); i += 5)
+                input[i] = (i % 2) ? -0.0f : 0.0f;
+            std::vector<float> a = WithGuards(input), b = WithGuards(input);
+            fast.Transform(a.data());
+            plain.Transform(b.data());
+            ExpectGuardsIntact(a, input.size());
+            ASSERT_EQ(0, std::memcmp(a.data(), b.data(), input.size() * sizeof(float)))
+                << "size " << size << (forward ? " forward" : " inverse");
+        }
+    }
 }
 
 TEST(Cfft, RefusesSizesThatAreNotPowersOfTwo)
