@@ -1,65 +1,16 @@
 #include "dsp/Vfunc.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
-
-// The dsp test program's global allocator counts allocations while a guard is armed and can
-// be told to fail one, so tests can show that the per-block path allocates nothing and that
-// set-up reports a failed allocation instead of crashing.
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-std::atomic<long> gFailAfter{-1}; // allocations left before one fails; -1: never
-
-void* CountedAlloc(std::size_t size)
-{
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    long left = gFailAfter.load(std::memory_order_relaxed);
-    if (left >= 0) {
-        gFailAfter.store(left - 1, std::memory_order_relaxed);
-        if (left == 0)
-            throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t size) { return CountedAlloc(size); }
-void* operator new[](std::size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace varnel {
 namespace {
 
-class AllocationCounter
-{
-public:
-    AllocationCounter()
-    {
-        gAllocations = 0;
-        gCounting = true;
-    }
-    ~AllocationCounter() { gCounting = false; }
-    long Count() const { return gAllocations.load(); }
-};
-
-// Makes the allocation after `skip` more fail while alive.
-class FailingAllocation
-{
-public:
-    explicit FailingAllocation(long skip) { gFailAfter = skip; }
-    ~FailingAllocation() { gFailAfter = -1; }
-};
+using test::AllocationCounter;
+using test::AllocationFailure;
 
 void PutSample(uint8_t* raw, int index, int16_t value)
 {
@@ -198,7 +149,7 @@ TEST(TVocalFunc, FailedAllocationsAreReportedNotThrown)
         TVocalFunc v;
         int init = 0, filter = 0;
         {
-            FailingAllocation fail(skip);
+            AllocationFailure fail(skip);
             init = v.Init(2, 44100, 0.5);
             if (init == 0)
                 filter = v.SetupFilter(8192, 16);

@@ -107,11 +107,19 @@ namespace {
 
 std::atomic<bool> gCountAllocations{false};
 std::atomic<int64_t> gAllocations{0};
+std::atomic<int64_t> gAllocationsBeforeFailure{-1}; // -1: no failure armed; -2: it happened
 
 void* CountedAllocate(std::size_t size)
 {
     if (gCountAllocations.load(std::memory_order_relaxed))
         gAllocations.fetch_add(1, std::memory_order_relaxed);
+    int64_t left = gAllocationsBeforeFailure.load(std::memory_order_relaxed);
+    while (left >= 0
+           && !gAllocationsBeforeFailure.compare_exchange_weak(left, left == 0 ? -2 : left - 1))
+    {
+    }
+    if (left == 0)
+        return nullptr;
     if (size == 0)
         size = 1;
     return std::malloc(size);
@@ -141,6 +149,21 @@ AllocationCounter::~AllocationCounter()
 int64_t AllocationCounter::Count() const
 {
     return gAllocations.load();
+}
+
+AllocationFailure::AllocationFailure(int64_t skip)
+{
+    gAllocationsBeforeFailure.store(skip < 0 ? 0 : skip);
+}
+
+AllocationFailure::~AllocationFailure()
+{
+    gAllocationsBeforeFailure.store(-1);
+}
+
+bool AllocationFailure::Failed() const
+{
+    return gAllocationsBeforeFailure.load() == -2;
 }
 
 } // namespace varnel::test

@@ -48,4 +48,17 @@ public:
     int64_t Count() const;
 };
 
+// While alive, lets `skip` more calls of the global operator new succeed and makes the next
+// one fail (std::bad_alloc, or null for the nothrow forms); later calls succeed again.
+// One alive at a time.
+class AllocationFailure
+{
+public:
+    explicit AllocationFailure(int64_t skip);
+    ~AllocationFailure();
+    AllocationFailure(const AllocationFailure&) = delete;
+    AllocationFailure& operator=(const AllocationFailure&) = delete;
+    bool Failed() const; // whether the failing call has happened
+};
+
 } // namespace varnel::test
