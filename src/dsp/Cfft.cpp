@@ -453,6 +453,58 @@ VARNEL_AVX2 inline __m256 RotateThreeEighths(__m256 y, __m256d c)
     return Join(_mm256_cvtpd_ps(rl), _mm256_cvtpd_ps(rh));
 }
 
+// The float forms of the products above, for transforms that need not match the plain path
+// bit for bit: one fused multiply-add per part instead of a round trip through double.
+VARNEL_AVX2 inline __m256 MulFast(__m256 y, const float* w)
+{
+    return _mm256_fmaddsub_ps(_mm256_set1_ps(w[0]), y,
+                              _mm256_mul_ps(_mm256_set1_ps(w[1]), SwapPairs(y)));
+}
+
+VARNEL_AVX2 inline __m256 MulFastEach(__m256 y, __m256 w)
+{
+    return _mm256_fmaddsub_ps(_mm256_moveldup_ps(w), y,
+                              _mm256_mul_ps(_mm256_movehdup_ps(w), SwapPairs(y)));
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 Twiddle(__m256 y, const float* w)
+{
+    if constexpr (Exact)
+        return MulRound(y, w);
+    else
+        return MulFast(y, w);
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 TwiddleEach(__m256 y, __m256 w)
+{
+    if constexpr (Exact)
+        return MulRoundEach(y, w);
+    else
+        return MulFastEach(y, w);
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 Eighth(__m256 y, __m256d c)
+{
+    if constexpr (Exact)
+        return RotateEighth(y, c);
+    else
+        return _mm256_mul_ps(_mm256_set1_ps(static_cast<float>(_mm256_cvtsd_f64(c))),
+                             _mm256_addsub_ps(y, SwapPairs(y)));
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 ThreeEighths(__m256 y, __m256d c)
+{
+    if constexpr (Exact)
+        return RotateThreeEighths(y, c);
+    else
+        return _mm256_mul_ps(_mm256_set1_ps(static_cast<float>(_mm256_cvtsd_f64(c))),
+                             _mm256_addsub_ps(SwapPairs(y), y));
+}
+
 struct Sums
 {
     __m256 x0, x1, x2, x3;
@@ -476,6 +528,7 @@ VARNEL_AVX2 inline void PlainOutputs(const Sums& q, __m256& o0, __m256& o1, __m2
 
 // Block 1: the eighth-turn twiddles, with the operand order of the plain path kept so even
 // signed zeros agree.
+template <bool Exact>
 VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m256& o1,
                                       __m256& o2, __m256& o3)
 {
@@ -485,14 +538,15 @@ VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m2
     const __m256 u = _mm256_sub_ps(q.x0, q.x2);
     o2 = SwapPairs(_mm256_blend_ps(u, t, 0xAA));
     // y = (x1r - x3i, x1i + x3r)
-    o1 = RotateEighth(_mm256_add_ps(q.x1, TimesI(q.x3)), c);
+    o1 = Eighth<Exact>(_mm256_add_ps(q.x1, TimesI(q.x3)), c);
     // y = (x1r + x3i, x3r - x1i)
     const __m256 sx3 = SwapPairs(q.x3);
     const __m256 p = _mm256_blend_ps(q.x1, sx3, 0xAA);
     const __m256 r = _mm256_blend_ps(sx3, _mm256_sub_ps(_mm256_setzero_ps(), q.x1), 0xAA);
-    o3 = RotateThreeEighths(_mm256_add_ps(p, r), c);
+    o3 = ThreeEighths<Exact>(_mm256_add_ps(p, r), c);
 }
 
+template <bool Exact>
 VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const float* w2,
                                const float* w3, double c)
 {
@@ -513,13 +567,13 @@ VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const fl
             if (s == 0) {
                 PlainOutputs(q, o0, o1, o2, o3);
             } else if (s == 1) {
-                EighthOutputs(q, cv, o0, o1, o2, o3);
+                EighthOutputs<Exact>(q, cv, o0, o1, o2, o3);
             } else {
                 const __m256 ix3 = TimesI(q.x3);
                 o0 = _mm256_add_ps(q.x0, q.x2);
-                o2 = MulRound(_mm256_sub_ps(q.x0, q.x2), w2 + u);
-                o1 = MulRound(_mm256_add_ps(q.x1, ix3), w1 + u);
-                o3 = MulRound(_mm256_sub_ps(q.x1, ix3), w3 + u);
+                o2 = Twiddle<Exact>(_mm256_sub_ps(q.x0, q.x2), w2 + u);
+                o1 = Twiddle<Exact>(_mm256_add_ps(q.x1, ix3), w1 + u);
+                o3 = Twiddle<Exact>(_mm256_sub_ps(q.x1, ix3), w3 + u);
             }
             _mm256_storeu_ps(p0, o0);
             _mm256_storeu_ps(p1, o1);
@@ -547,6 +601,7 @@ VARNEL_AVX2 inline void Transpose(__m256& r0, __m256& r1, __m256& r2, __m256& r3
 // block bits are q + i; the inputs a0..a3 of these blocks are then the four runs of
 // consecutive values at q, q + N/2, q + N/4 and q + 3N/4. conjugate folds in the forward
 // direction's conjugation. The groups holding blocks 0 and 1 are left to the plain path.
+template <bool Exact>
 VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const float* w1,
                               const float* w2, const float* w3, const int* blockOf,
                               bool conjugate)
@@ -569,9 +624,9 @@ VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const floa
         const auto u = static_cast<std::size_t>(2 * q);
         const __m256 ix3 = TimesI(x.x3);
         __m256 o0 = _mm256_add_ps(x.x0, x.x2);
-        __m256 o2 = MulRoundEach(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
-        __m256 o1 = MulRoundEach(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
-        __m256 o3 = MulRoundEach(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
+        __m256 o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
+        __m256 o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
+        __m256 o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
         Transpose(o0, o1, o2, o3); // o_i = the four outputs of lane i's block
         _mm256_storeu_ps(dst + 8 * blockOf[q], o0);
         _mm256_storeu_ps(dst + 8 * blockOf[q + 1], o1);
@@ -662,8 +717,12 @@ void CFFT::Transform(float* data) const noexcept
         const int quarter = mSize / 4;
         float* work = mWork.data();
         const float* w = mTwiddleTable.data();
-        FirstPassAvx(mSize, data, work, mFirstW1.data(), mFirstW2.data(), mFirstW3.data(),
-                     mFirstBlock.data(), mForward);
+        if (mExactRounding)
+            FirstPassAvx<true>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
+                               mFirstW3.data(), mFirstBlock.data(), mForward);
+        else
+            FirstPassAvx<false>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
+                                mFirstW3.data(), mFirstBlock.data(), mForward);
         // The two groups holding the untwiddled block 0 and the eighth-turn block 1.
         static constexpr int kReversed2[4] = {0, 2, 1, 3};
         for (int q : {0, mSize / 8}) {
@@ -680,7 +739,12 @@ void CFFT::Transform(float* data) const noexcept
         }
         int l = 8;
         while ((l << 2) < n) {
-            MiddlePassAvx(n, l, work, mBlockW1.data(), mBlockW2.data(), mBlockW3.data(), w[2]);
+            if (mExactRounding)
+                MiddlePassAvx<true>(n, l, work, mBlockW1.data(), mBlockW2.data(),
+                                    mBlockW3.data(), w[2]);
+            else
+                MiddlePassAvx<false>(n, l, work, mBlockW1.data(), mBlockW2.data(),
+                                     mBlockW3.data(), w[2]);
             l <<= 2;
         }
         LastPassAvx(n, l, work, data, mForward, mForward ? 1.0f : static_cast<float>(1.0 / mSize));
