@@ -151,11 +151,12 @@ VARNEL_AVX2 inline __m256 Reverse(__m256 x)
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(x), 0x1B));
 }
 
-// w * y for 4 complex floats.
+// w * y for 4 complex floats. No fused multiply-adds here or in the analysis: every float
+// operation matches the plain path's, so both paths decide from the same values.
 VARNEL_AVX2 inline __m256 Mul(__m256 w, __m256 y)
 {
-    return _mm256_fmaddsub_ps(_mm256_moveldup_ps(w), y,
-                              _mm256_mul_ps(_mm256_movehdup_ps(w), SwapPairs(y)));
+    return _mm256_addsub_ps(_mm256_mul_ps(_mm256_moveldup_ps(w), y),
+                            _mm256_mul_ps(_mm256_movehdup_ps(w), SwapPairs(y)));
 }
 
 // The keep flags of 4 bins, each doubled to cover a complex value.
@@ -275,8 +276,8 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
         __m256 lr, li, rr, ri;
         Deinterleave(binsL + 2 * u, lr, li);
         Deinterleave(binsR + 2 * u, rr, ri);
-        const __m256 powL = _mm256_fmadd_ps(lr, lr, _mm256_mul_ps(li, li));
-        const __m256 powR = _mm256_fmadd_ps(rr, rr, _mm256_mul_ps(ri, ri));
+        const __m256 powL = _mm256_add_ps(_mm256_mul_ps(lr, lr), _mm256_mul_ps(li, li));
+        const __m256 powR = _mm256_add_ps(_mm256_mul_ps(rr, rr), _mm256_mul_ps(ri, ri));
         const __m256 zeroL = _mm256_and_ps(_mm256_cmp_ps(lr, zero, _CMP_EQ_OQ),
                                            _mm256_cmp_ps(li, zero, _CMP_EQ_OQ));
         const __m256 zeroR = _mm256_and_ps(_mm256_cmp_ps(rr, zero, _CMP_EQ_OQ),
@@ -294,7 +295,7 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
         li = _mm256_andnot_ps(zeroL, li);
         rr = _mm256_blendv_ps(rr, one, zeroR);
         ri = _mm256_andnot_ps(zeroR, ri);
-        const __m256 pre = _mm256_fmadd_ps(lr, rr, _mm256_mul_ps(li, ri));
+        const __m256 pre = _mm256_add_ps(_mm256_mul_ps(lr, rr), _mm256_mul_ps(li, ri));
         // Two separate products: identical channels must give exactly 0.
         const __m256 pim = _mm256_sub_ps(_mm256_mul_ps(li, rr), _mm256_mul_ps(lr, ri));
         const __m256 absPim = _mm256_andnot_ps(sign, pim);
@@ -315,7 +316,8 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
                 inside = _mm256_and_ps(_mm256_cmp_ps(pim, zero, _CMP_EQ_OQ),
                                        _mm256_cmp_ps(pre, zero, _CMP_GT_OQ));
             else
-                inside = _mm256_cmp_ps(_mm256_fmsub_ps(sinHigh, pre, _mm256_mul_ps(cosHigh, absPim)),
+                inside = _mm256_cmp_ps(_mm256_sub_ps(_mm256_mul_ps(sinHigh, pre),
+                                                     _mm256_mul_ps(cosHigh, absPim)),
                                        zero, _CMP_GE_OQ);
         }
         if (!d.LowAll) {
@@ -323,7 +325,8 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
                 inside = zero;
             else
                 inside = _mm256_and_ps(inside, _mm256_cmp_ps(
-                    _mm256_fmsub_ps(sinLow, pre, _mm256_mul_ps(cosLow, absPim)), zero, _CMP_LE_OQ));
+                    _mm256_sub_ps(_mm256_mul_ps(sinLow, pre), _mm256_mul_ps(cosLow, absPim)),
+                    zero, _CMP_LE_OQ));
         }
         inside = _mm256_and_ps(inside, _mm256_cmp_ps(panLow, ratio, _CMP_LE_OQ));
         inside = _mm256_and_ps(inside, _mm256_cmp_ps(ratio, panHigh, _CMP_LE_OQ));
