@@ -22,27 +22,6 @@ bool ParseArea(std::vector<std::string> words, AreaOptions& area)
     return true;
 }
 
-TEST(CliCommonTest, AreaWithoutOptionsIsTheStartupAreaOfTheRate)
-{
-    for (int rate : {44100, 48000, 11025}) {
-        AreaOptions none;
-        const FilterArea a = none.Resolve(rate);
-        AreaGeometry g;
-        g.HalfRate = rate / 2;
-        g.PanScale = 10.0f;
-        const FilterArea expected = MapArea(StartupEdges(), g).Area;
-        EXPECT_EQ(a.PanLow, expected.PanLow);
-        EXPECT_EQ(a.PanHigh, expected.PanHigh);
-        EXPECT_EQ(a.FreqLowHz, expected.FreqLowHz);
-        EXPECT_EQ(a.FreqHighHz, expected.FreqHighHz);
-        EXPECT_EQ(a.DepthLow, 0.0f);
-        EXPECT_EQ(a.DepthHigh, expected.DepthHigh);
-        EXPECT_FALSE(a.Inverted);
-    }
-    // The window's frequency axis depends on the rate: 7796 Hz at 44.1 kHz, more at 48 kHz.
-    EXPECT_LT(AreaOptions().Resolve(44100).FreqHighHz, AreaOptions().Resolve(48000).FreqHighHz);
-}
-
 TEST(CliCommonTest, AreaOptionsOverrideTheirRangeOnly)
 {
     struct Case
@@ -122,15 +101,6 @@ TEST(CliCommonTest, OutputExtensionIsSetToWav)
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(WithWavExtension(in), out) << in;
-}
-
-TEST(CliCommonTest, OptionArgumentsAreTellableFromNumbersAndFiles)
-{
-    EXPECT_TRUE(IsOptionArgument("--pan"));
-    EXPECT_TRUE(IsOptionArgument("-h"));
-    EXPECT_FALSE(IsOptionArgument("-"));
-    EXPECT_FALSE(IsOptionArgument("-1"));
-    EXPECT_FALSE(IsOptionArgument("in.wav"));
 }
 
 TEST(CliCommonTest, ProgressFigures)

@@ -113,15 +113,6 @@ TEST(LangsetTest, AlternateCaptionsKeepTheirSpaces)
     ASSERT_NE(open, labels.end());
     EXPECT_STREQ(open->Alternate, "载入文件 ");
     EXPECT_STREQ(open->Japanese, "ファイルを開く");
-    // Every form names each control and property at most once, or one setting would be lost.
-    for (const auto* table : {&TLangSet::Form1Labels(), &TLangSet::SaveFileFormLabels(),
-                              &TLangSet::AbSaveFormLabels(), &TLangSet::SetOptFormLabels()}) {
-        for (size_t i = 0; i < table->size(); ++i)
-            for (size_t j = i + 1; j < table->size(); ++j)
-                EXPECT_FALSE(std::strcmp((*table)[i].Control, (*table)[j].Control) == 0 &&
-                             std::strcmp((*table)[i].Property, (*table)[j].Property) == 0)
-                    << (*table)[i].Control;
-    }
 }
 
 } // namespace
