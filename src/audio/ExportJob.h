@@ -37,7 +37,7 @@ struct ExportSettings
 // whole frames is cut there; an input that ends early (the file shrank) is a read failure.
 //
 // Runs on the calling (export) thread; it neither opens nor closes the files. After Prepare,
-// Run allocates nothing.
+// Run allocates nothing. One Run per job: the filter keeps the stream's state.
 class ExportJob
 {
 public:
