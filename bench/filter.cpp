@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -96,12 +97,49 @@ void RunFilter(benchmark::State& state, int overlap, bool vector, bool feedOn)
         pos += static_cast<std::size_t>(block);
         samples += block;
     }
-    const double seconds = static_cast<double>(samples) / kRate;
-    const double frames = static_cast<double>(samples) / (8192 / overlap);
-    state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
-    state.counters["us_per_frame"] =
-        benchmark::Counter(frames * 1e-6, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // Seconds of sound and frames per iteration, for the summary printed after the run.
+    state.counters["sound_s"] = benchmark::Counter(static_cast<double>(samples) / kRate,
+                                                   benchmark::Counter::kAvgIterations);
+    state.counters["frames"] = benchmark::Counter(static_cast<double>(samples) / (8192 / overlap),
+                                                  benchmark::Counter::kAvgIterations);
 }
+
+// Prints, per run, sound seconds per second of processor time and of wall time (the machine
+// may be shared: the processor time is the filter's own cost), and the time per frame.
+class Summary : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.iterations == 0)
+                continue;
+            const double iterations = static_cast<double>(run.iterations);
+            const double cpu = run.cpu_accumulated_time / iterations;
+            const double wall = run.real_accumulated_time / iterations;
+            const double sound = run.counters.at("sound_s").value;
+            const double frames = run.counters.at("frames").value;
+            mLines.push_back(run.benchmark_name() + ": " + Format(sound / cpu) + "x real time ("
+                             + Format(sound / wall) + "x by wall clock), "
+                             + Format(cpu / frames * 1e6) + " us per frame");
+        }
+    }
+    void Print() const
+    {
+        for (const std::string& line : mLines)
+            std::printf("%s\n", line.c_str());
+    }
+
+private:
+    static std::string Format(double v)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", v);
+        return text;
+    }
+    std::vector<std::string> mLines;
+};
 
 } // namespace
 
@@ -110,4 +148,12 @@ BENCHMARK_CAPTURE(RunFilter, q4_overlap64, 64, true, false)->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(RunFilter, q2_overlap16_feed, 16, true, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RunFilter, q2_overlap16_plain, 16, false, false)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    Summary summary;
+    benchmark::RunSpecifiedBenchmarks(&summary);
+    summary.Print();
+    benchmark::Shutdown();
+    return 0;
+}

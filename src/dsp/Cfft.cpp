@@ -320,6 +320,18 @@ bool CFFT::Setup(int size, bool forward)
         for (int q = 0; q < blocks; ++q)
             firstBlock[static_cast<std::size_t>(q)] = ReverseBits(q, blockBits);
         mWork.assign(2 * static_cast<std::size_t>(size), 0.0f);
+        // The middle passes' twiddles as doubles, w1, w2, w3 per block, ready to broadcast.
+        const std::size_t middleBlocks = std::max<std::size_t>(w1.size() / 8, 2);
+        std::vector<double> wd(6 * middleBlocks, 0.0);
+        for (std::size_t b = 0; b < middleBlocks; ++b) {
+            wd[6 * b] = w1[2 * b];
+            wd[6 * b + 1] = w1[2 * b + 1];
+            wd[6 * b + 2] = w2[2 * b];
+            wd[6 * b + 3] = w2[2 * b + 1];
+            wd[6 * b + 4] = w3[2 * b];
+            wd[6 * b + 5] = w3[2 * b + 1];
+        }
+        mBlockWd = std::move(wd);
         mFirstBlock = std::move(firstBlock);
         mFirstW1 = std::move(f1);
         mFirstW2 = std::move(f2);
@@ -546,9 +558,16 @@ VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m2
     o3 = ThreeEighths<Exact>(_mm256_add_ps(p, r), c);
 }
 
+// w * y with the twiddle given as doubles (w[0] real, w[1] imaginary).
+VARNEL_AVX2 inline __m256 MulRoundD(__m256 y, const double* w)
+{
+    const __m256d wr = _mm256_broadcast_sd(w), wi = _mm256_broadcast_sd(w + 1);
+    return MulRound(y, wr, wi, wr, wi);
+}
+
 template <bool Exact>
 VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const float* w2,
-                               const float* w3, double c)
+                               const float* w3, const double* wd, double c)
 {
     const int m = l << 2;
     const __m256d cv = _mm256_set1_pd(c);
@@ -556,6 +575,7 @@ VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const fl
     for (int s = 0; s < blocks; ++s) {
         const int base = s * m;
         const auto u = static_cast<std::size_t>(2 * s);
+        const double* ws = wd + 6 * static_cast<std::size_t>(s);
         for (int j = base; j < base + l; j += 8) {
             float* p0 = a + j;
             float* p1 = p0 + l;
@@ -571,9 +591,15 @@ VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const fl
             } else {
                 const __m256 ix3 = TimesI(q.x3);
                 o0 = _mm256_add_ps(q.x0, q.x2);
-                o2 = Twiddle<Exact>(_mm256_sub_ps(q.x0, q.x2), w2 + u);
-                o1 = Twiddle<Exact>(_mm256_add_ps(q.x1, ix3), w1 + u);
-                o3 = Twiddle<Exact>(_mm256_sub_ps(q.x1, ix3), w3 + u);
+                if constexpr (Exact) {
+                    o1 = MulRoundD(_mm256_add_ps(q.x1, ix3), ws);
+                    o2 = MulRoundD(_mm256_sub_ps(q.x0, q.x2), ws + 2);
+                    o3 = MulRoundD(_mm256_sub_ps(q.x1, ix3), ws + 4);
+                } else {
+                    o2 = Twiddle<Exact>(_mm256_sub_ps(q.x0, q.x2), w2 + u);
+                    o1 = Twiddle<Exact>(_mm256_add_ps(q.x1, ix3), w1 + u);
+                    o3 = Twiddle<Exact>(_mm256_sub_ps(q.x1, ix3), w3 + u);
+                }
             }
             _mm256_storeu_ps(p0, o0);
             _mm256_storeu_ps(p1, o1);
@@ -741,10 +767,10 @@ void CFFT::Transform(float* data) const noexcept
         while ((l << 2) < n) {
             if (mExactRounding)
                 MiddlePassAvx<true>(n, l, work, mBlockW1.data(), mBlockW2.data(),
-                                    mBlockW3.data(), w[2]);
+                                    mBlockW3.data(), mBlockWd.data(), w[2]);
             else
                 MiddlePassAvx<false>(n, l, work, mBlockW1.data(), mBlockW2.data(),
-                                     mBlockW3.data(), w[2]);
+                                     mBlockW3.data(), mBlockWd.data(), w[2]);
             l <<= 2;
         }
         LastPassAvx(n, l, work, data, mForward, mForward ? 1.0f : static_cast<float>(1.0 / mSize));

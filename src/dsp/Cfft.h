@@ -49,6 +49,7 @@ private:
     // Per butterfly block s of any pass: the three twiddles w1, w2, w3 as complex floats,
     // derived once from the table exactly as the passes derive them.
     std::vector<float> mBlockW1, mBlockW2, mBlockW3;
+    std::vector<double> mBlockWd; // the same for the middle passes' blocks, as doubles
     // The same for the vector first pass, in the order in which it takes the blocks.
     std::vector<float> mFirstW1, mFirstW2, mFirstW3;
     std::vector<int> mFirstBlock; // block taken by lane position q of the vector first pass
