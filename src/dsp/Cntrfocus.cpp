@@ -16,6 +16,7 @@ namespace varnel {
 
 namespace {
 
+constexpr double kPiDouble = 3.14159265358979323846;
 constexpr float kRatioCap = 32000.0f;
 // Overlap-add gain: the float nearest 5.33333 (not 16/3), spread over the overlapping frames.
 constexpr float kSynthesisGain = 5.33333f;
@@ -491,7 +492,7 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
         mSynthesis[u] = static_cast<float>(gain * mWindow[u]);
     }
     for (int k = 0; k < half; ++k) {
-        const double angle = -2.0 * M_PI * k / n;
+        const double angle = -2.0 * kPiDouble * k / n;
         mSplitTwiddle[2 * static_cast<std::size_t>(k)] = static_cast<float>(std::cos(angle));
         mSplitTwiddle[2 * static_cast<std::size_t>(k) + 1] = static_cast<float>(std::sin(angle));
     }
