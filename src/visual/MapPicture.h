@@ -1,0 +1,80 @@
+#pragma once
+
+#include "dsp/AreaMapping.h"
+#include "dsp/FilterParams.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+#include <cstdint>
+#include <string>
+
+namespace varnel {
+
+class TScreenMap;
+
+// Where the map pictures sit in a picture of the window's map area: the rectangle from the
+// top-left corner of Screen1's sunken panel to the bottom of the pan scale and the right edge
+// of Screen2's panel, in the window's layout.
+namespace map_layout {
+constexpr QSize kPictureSize{793, 360};
+constexpr QPoint kScreen1At{1, 1};    // inside its panel's 1-pixel bevel
+constexpr QPoint kFreqScaleAt{562, 1};
+constexpr QPoint kScreen2At{596, 1};
+constexpr QPoint kPanScaleAt{1, 342};
+} // namespace map_layout
+
+// Any thread; pure. The eight edges that show the filter area on the screens' axes: pan
+// logarithmic with ratio 1 in the middle and geometry.PanScale at the right border, frequency
+// logarithmic from 40 Hz at the bottom to the half rate at the top, depth linear 0..pi. Each
+// edge is the nearest pixel to its value, clamped to the screen; an open bound (pan 0 or
+// 65535 and above, frequency 0 or the half rate and above) lies on the border, and an edge
+// given backwards is put beside its partner. Mapping the edges back (MapArea) gives bounds that
+// round to the same pixels, so edges survive the round trip unchanged.
+AreaEdges EdgesForArea(const FilterArea& area, const AreaGeometry& geometry);
+
+// GUI thread (draws with the application's palette). The composed screens and their scales
+// laid out as in the window, on the window's background colour.
+QImage MapAreaPicture(const TScreenMap& screens);
+
+// What to render: the window's map area at the moment when a given point of the file is heard
+// while it plays from its start with visuals on.
+struct MapPictureRequest
+{
+    std::string InputPath;
+    double AtSeconds = -1.0;     // heard position; negative: the middle of the file
+    int PanScalePosition = 3;    // PanScaleBar 0..10
+    int ColourScalePosition = 5; // ColorScaleBar 0..10
+    int Quality = 2;             // 0..4 as in the options
+    int BufferMs = 200;          // sound buffer length from the options
+    bool UseStartupEdges = true; // else Area
+    FilterArea Area;             // with its Inverted flag, used for the frame and the tint
+};
+
+enum class MapPictureStatus
+{
+    Done,
+    InputUnreadable, // cannot be opened or read as 16-bit stereo PCM
+    TimeBeyondEnd,   // AtSeconds lies after the end of the file
+    SetupFailed,     // the filter or the map could not be set up
+};
+
+struct MapPictureResult
+{
+    MapPictureStatus Status = MapPictureStatus::Done;
+    QImage Picture;
+    // Where the frames came from, for tests and messages: the heard frame, the reader's frame
+    // (heard + play latency, at most the end of the file), and the frames the filter was run
+    // over to get there.
+    int64_t HeardFrame = 0;
+    int64_t ReaderFrame = 0;
+    int64_t FramesFiltered = 0;
+};
+
+// GUI thread (composes with QPainter). Runs the playback filter with the visual feed over the
+// stretch of the file whose analysis the window would be averaging when AtSeconds is heard,
+// and composes both screens as the window shows them then.
+MapPictureResult RenderMapPicture(const MapPictureRequest& request);
+
+} // namespace varnel
