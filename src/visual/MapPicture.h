@@ -13,6 +13,7 @@
 namespace varnel {
 
 class TScreenMap;
+class TWaveData;
 
 // Where the map pictures sit in a picture of the window's map area: the rectangle from the
 // top-left corner of Screen1's sunken panel to the bottom of the pan scale and the right edge
@@ -42,20 +43,19 @@ QImage MapAreaPicture(const TScreenMap& screens);
 // while it plays from its start with visuals on.
 struct MapPictureRequest
 {
-    std::string InputPath;
     double AtSeconds = -1.0;     // heard position; negative: the middle of the file
     int PanScalePosition = 3;    // PanScaleBar 0..10
     int ColourScalePosition = 5; // ColorScaleBar 0..10
     int Quality = 2;             // 0..4 as in the options
     int BufferMs = 200;          // sound buffer length from the options
-    bool UseStartupEdges = true; // else Area
-    FilterArea Area;             // with its Inverted flag, used for the frame and the tint
+    AreaEdges Edges = StartupEdges();
+    bool Inverted = false;
 };
 
 enum class MapPictureStatus
 {
     Done,
-    InputUnreadable, // cannot be opened or read as 16-bit stereo PCM
+    InputUnreadable, // not 16-bit stereo PCM, or the sound ends before its declared end
     TimeBeyondEnd,   // AtSeconds lies after the end of the file
     SetupFailed,     // the filter or the map could not be set up
 };
@@ -73,8 +73,8 @@ struct MapPictureResult
 };
 
 // GUI thread (composes with QPainter). Runs the playback filter with the visual feed over the
-// stretch of the file whose analysis the window would be averaging when AtSeconds is heard,
-// and composes both screens as the window shows them then.
-MapPictureResult RenderMapPicture(const MapPictureRequest& request);
+// stretch of the open input file whose analysis the window would be averaging when AtSeconds
+// is heard, and composes both screens as the window shows them then. Moves the reader.
+MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& request);
 
 } // namespace varnel
