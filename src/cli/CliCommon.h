@@ -38,6 +38,7 @@ constexpr int kMaxBufferMs = 1000;
 // Commands, implemented each in its own file.
 int RunInfo(int argc, char** argv);
 int RunExport(int argc, char** argv);
+int RunMap(int argc, char** argv);
 
 // The usage lines of the area options, shared by the commands' usage texts.
 extern const char* const kAreaUsage;

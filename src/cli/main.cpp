@@ -24,6 +24,9 @@ const Command kCommands[] = {
      "  varnel-cli export IN.wav OUT.wav  [area] [--quality 0-4] [--ab A:B] [--force] [--quiet]\n"
      "  varnel-cli export --out-dir DIR IN.wav... [area] [--quality 0-4] [--jobs N] [--force]\n"
      "                                    [--quiet]\n"},
+    {"map", RunMap,
+     "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
+     "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"},
 };
 
 void PrintUsage(FILE* out)

@@ -1,0 +1,178 @@
+// varnel-cli map IN.wav OUT.png: the window's two maps at one moment of playback, as a picture.
+
+#include "cli/CliCommon.h"
+
+#if VARNEL_WITH_MAPS
+
+#include "audio/Twave.h"
+#include "visual/MapPicture.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QtGlobal>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace varnel::cli {
+
+namespace {
+
+constexpr int kDefaultPanScalePosition = 3;    // pan scale 10
+constexpr int kDefaultColourScalePosition = 5; // divisor 6000
+
+// The edges the window would show: the start-up edges, except for each range given on the
+// command line (or all three with --widest), which is placed on the screens' axes.
+AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panScale)
+{
+    AreaGeometry geometry;
+    geometry.HalfRate = sampleRate >> 1;
+    geometry.PanScale = panScale;
+    AreaEdges edges = StartupEdges();
+    const AreaEdges given = EdgesForArea(options.Resolve(sampleRate), geometry);
+    if (options.Widest || options.Pan.Given)
+    {
+        edges.Area1Left = given.Area1Left;
+        edges.Area1Right = given.Area1Right;
+    }
+    if (options.Widest || options.Freq.Given)
+    {
+        edges.Area1Top = edges.Area2Top = given.Area1Top;
+        edges.Area1Bottom = edges.Area2Bottom = given.Area1Bottom;
+    }
+    if (options.Widest || options.Depth.Given)
+    {
+        edges.Area2Left = given.Area2Left;
+        edges.Area2Right = given.Area2Right;
+    }
+    return edges;
+}
+
+// A slider position 0..10 from --pan-scale or --colour-scale.
+OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int& position)
+{
+    std::string value;
+    const OptionParse parse = TakeOptionValue(argc, argv, i, name, value);
+    if (parse != OptionParse::Taken)
+        return parse;
+    if (!ParseInt(value, 0, 10, position))
+    {
+        UsageError(std::string("map: ") + name + " takes a slider position 0-10, not \"" + value +
+                   "\"");
+        return OptionParse::Bad;
+    }
+    return OptionParse::Taken;
+}
+
+// Qt's own notes (such as a missing runtime folder on a server) are not this program's
+// messages; only its errors reach standard error.
+void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        PrintError(text.toStdString());
+}
+
+} // namespace
+
+int RunMap(int argc, char** argv)
+{
+    AreaOptions area;
+    MapPictureRequest request;
+    request.Quality = kDefaultQuality;
+    request.BufferMs = kDefaultBufferMs;
+    request.PanScalePosition = kDefaultPanScalePosition;
+    request.ColourScalePosition = kDefaultColourScalePosition;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i)
+    {
+        OptionParse parse = ParseAreaOption(argc, argv, i, area);
+        if (parse == OptionParse::NotMine)
+            parse = ParseQualityOption(argc, argv, i, request.Quality);
+        if (parse == OptionParse::NotMine)
+            parse = ParseBufferOption(argc, argv, i, request.BufferMs);
+        if (parse == OptionParse::NotMine)
+            parse = ParseSliderOption(argc, argv, i, "--pan-scale", request.PanScalePosition);
+        if (parse == OptionParse::NotMine)
+            parse =
+                ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
+        if (parse == OptionParse::NotMine)
+        {
+            std::string value;
+            parse = TakeOptionValue(argc, argv, i, "--at", value);
+            if (parse == OptionParse::Taken &&
+                (!ParseDouble(value, request.AtSeconds) || request.AtSeconds < 0.0))
+                return UsageError("map: --at takes the seconds heard, 0 or more, not \"" + value +
+                                  "\"");
+        }
+        if (parse == OptionParse::Bad)
+            return kExitUsage;
+        if (parse == OptionParse::Taken)
+            continue;
+        if (IsOptionArgument(argv[i]))
+            return UsageError(std::string("map: unknown option ") + argv[i]);
+        files.emplace_back(argv[i]);
+    }
+    if (files.size() != 2)
+        return UsageError("map needs an input WAV file and an output PNG file");
+    const std::string& inputPath = files[0];
+    const std::string& outputPath = files[1];
+
+    TWaveData input;
+    if (const int refused = OpenInput(inputPath, input); refused != kExitDone)
+        return refused;
+    // An existing picture is replaced; only the input itself is protected.
+    if (const int refused = CheckOutputPath(inputPath, outputPath, true); refused != kExitDone)
+        return refused;
+
+    // No display is needed: text and pictures are drawn off screen unless a platform is chosen.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qInstallMessageHandler(QtMessages);
+    int qtArgc = 1;
+    char qtName[] = "varnel-cli";
+    char* qtArgv[] = {qtName, nullptr};
+    QGuiApplication application(qtArgc, qtArgv);
+
+    const int sampleRate = static_cast<int>(input.Format.SamplesPerSec);
+    request.Edges = EdgesForOptions(
+        area, sampleRate, PanScaleFromSlider(request.PanScalePosition));
+    request.Inverted = area.Invert;
+    const MapPictureResult result = RenderMapPicture(input, request);
+    input.Close();
+    switch (result.Status)
+    {
+    case MapPictureStatus::Done:
+        break;
+    case MapPictureStatus::InputUnreadable:
+        PrintFileMessage(inputPath, 2);
+        return kExitInputRefused;
+    case MapPictureStatus::TimeBeyondEnd:
+        return UsageError("map: --at lies after the end of the file");
+    case MapPictureStatus::SetupFailed:
+        PrintFileMessage(inputPath, 7);
+        return kExitExportFailed;
+    }
+    if (!result.Picture.save(QFile::decodeName(outputPath.c_str()), "PNG"))
+    {
+        PrintFileMessage(outputPath, 6);
+        return kExitOutputRefused;
+    }
+    return kExitDone;
+}
+
+} // namespace varnel::cli
+
+#else // built without the Qt parts
+
+namespace varnel::cli {
+
+int RunMap(int, char**)
+{
+    return UsageError("map: this varnel-cli was built without the maps");
+}
+
+} // namespace varnel::cli
+
+#endif
