@@ -62,8 +62,9 @@ public:
     // Playback thread; allocates nothing. One bin: the louder of it and the cell's value stays.
     void AddBin(int bin, float depth, float magRight, float magLeft, float ratio) noexcept override;
     // Playback thread; allocates nothing. Bins 0..count-1 of one frame: the same cells as AddBin
-    // gives, except that a value lying within a few millionths of a column or integer boundary
-    // may land on the other side (tabled rows, a polynomial logarithm, sine and cosine).
+    // gives, except that a pan or depth column value within about 1e-4 of a whole number may
+    // land on its other side, and magnitudes may differ in their last float digits (single
+    // precision polynomial logarithm, sine and cosine instead of the library's).
     void AddBins(const float* depth, const float* magRight, const float* magLeft,
                  const float* ratio, int count) noexcept override;
 
