@@ -76,6 +76,13 @@ bool ManualClock::WaitForSleep(int count, int timeoutMs)
                              [&] { return mBegun >= count && mReleased < mBegun; });
 }
 
+void ManualClock::Release()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mReleased = mBegun;
+    mChanged.notify_all();
+}
+
 bool ManualClock::StepAndWait(int timeoutMs)
 {
     int next = 0;

@@ -51,6 +51,8 @@ public:
     // Test thread. Waits until at least count sleeps have begun and the latest one is
     // blocked. False on timeout.
     bool WaitForSleep(int count, int timeoutMs = 5000);
+    // Test thread. Lets the blocked sleep return, without waiting for the next one.
+    void Release();
     // Test thread. Releases the blocked sleep and waits until the next one blocks. False on
     // timeout.
     bool StepAndWait(int timeoutMs = 5000);

@@ -82,6 +82,7 @@ int SoundRingDevice::PlayCursor() const noexcept
 RingResult SoundRingDevice::Lock(int offset, int bytes, bool entire, RingRegions& regions) noexcept
 {
     regions = RingRegions{};
+    mLocks.fetch_add(1, std::memory_order_relaxed);
     if (mRingBytes == 0)
         return RingResult::Failed;
     if (TakeLoss()) {

@@ -89,6 +89,7 @@ public:
     RingResult SetVolume(int hundredthsDb) noexcept;
 
     // Any thread; counters for tests and diagnostics.
+    int Locks() const noexcept { return mLocks.load(std::memory_order_relaxed); }
     int LostLocks() const noexcept { return mLostLocks.load(std::memory_order_relaxed); }
     int Restores() const noexcept { return mRestores.load(std::memory_order_relaxed); }
 
@@ -122,6 +123,7 @@ private:
     std::atomic<int> mVolume{kFullVolume};
     std::atomic<float> mGain{1.0f};
     std::atomic<uint32_t> mPublished{0};
+    std::atomic<int> mLocks{0};
     std::atomic<int> mLostLocks{0};
     std::atomic<int> mRestores{0};
 };

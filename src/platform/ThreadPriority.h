@@ -7,4 +7,8 @@ namespace varnel {
 // thread just runs at normal priority.
 bool RaiseCurrentThreadPriority() noexcept;
 
+// The calling thread; allocates nothing. CPU time the calling thread has used, in
+// nanoseconds; 0 where the system cannot tell.
+unsigned long long CurrentThreadCpuNs() noexcept;
+
 } // namespace varnel
