@@ -288,10 +288,11 @@ TEST_F(TdsoundTest, WithoutARingEverythingIsHarmless)
 
 TEST(TdsoundDevice, DefaultIsSdlAndVarnelAudioNullChoosesTheSilentDevice)
 {
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 0), 0);
     {
         TDsound sound;
         ASSERT_TRUE(sound.OpenDevice());
-        EXPECT_STREQ(sound.Device()->Name(), "SDL") << "tests run with SDL_AUDIODRIVER=dummy";
+        EXPECT_STREQ(sound.Device()->Name(), "SDL");
     }
     ASSERT_EQ(setenv("VARNEL_AUDIO", "null", 1), 0);
     TDsound sound;
