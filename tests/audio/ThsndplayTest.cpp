@@ -28,24 +28,37 @@ std::atomic<bool> gCountAllocations{false};
 std::atomic<long> gAllocations{0};
 } // namespace
 
-void* operator new(std::size_t size)
+namespace {
+void* CountedAlloc(std::size_t size) noexcept
 {
     if (gCountAllocations.load(std::memory_order_relaxed))
         gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
+    return std::malloc(size == 0 ? 1 : size);
+}
+} // namespace
+
+// Every plain and nothrow form is replaced, so that each allocation meets its own release
+// (sanitizers check that pairing).
+void* operator new(std::size_t size)
+{
+    if (void* p = CountedAlloc(size))
         return p;
     throw std::bad_alloc();
 }
-
-void operator delete(void* p) noexcept
+void* operator new[](std::size_t size)
 {
-    std::free(p);
+    if (void* p = CountedAlloc(size))
+        return p;
+    throw std::bad_alloc();
 }
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace varnel {
 namespace {
@@ -337,6 +350,7 @@ TEST(ThSoundPlayPause, ThousandsOfPausesNeverHangNorLoseAWakeUp)
         }
         stop = true;
         poster.join();
+        ::testing::Test::RecordProperty("Rounds", rounds);
         EXPECT_GE(rounds, 500) << "the protocol is slow; rounds done: " << rounds;
         EXPECT_EQ(raw->PlayCalls(), rounds);
         EXPECT_EQ(raw->StopCalls(), rounds);
