@@ -392,6 +392,36 @@ TEST(ThSoundPlayPause, PauseDuringASleepReturnsWithinAboutOneCycle)
     EXPECT_LT(waited, std::chrono::milliseconds(300));
 }
 
+TEST(ThSoundPlayRealTime, ReaderFollowsTheRealRateOnSdlAndOnTheSilentDevice)
+{
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 0), 0);
+    TempDir dir;
+    test::WriteWav16(dir.File("r.wav"), StereoMix(5 * 22050, 22050), 22050);
+    for (const char* choice : {"sdl", "null"}) {
+        SCOPED_TRACE(choice);
+        ASSERT_EQ(setenv("VARNEL_AUDIO", choice, 1), 0);
+        TWaveData reader;
+        ASSERT_EQ(reader.OpenRead(dir.File("r.wav")), 0);
+        TDsound sound;
+        sound.OpenDevice();
+        unsetenv("VARNEL_AUDIO");
+        EXPECT_STREQ(sound.Device()->Name(), std::string(choice) == "sdl" ? "SDL" : "silent");
+        ASSERT_TRUE(sound.PrepareStream(reader, 200, 2048, 4));
+        ThSoundPlay thread(sound, reader);
+        thread.SetHalfRate(11025);
+        const auto start = std::chrono::steady_clock::now();
+        thread.Resume();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        thread.RequestPause();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // The reader runs one pump behind the cursor (up to a 30 ms cycle, plus the time the
+        // pause waits for the cycle's end); 10 % of 1.2 s covers that and a late scheduler.
+        EXPECT_NEAR(static_cast<double>(reader.TellFrame()) / 22050.0, seconds, seconds * 0.1);
+        EXPECT_FALSE(sound.Device()->IsPlaying());
+    }
+}
+
 // Whole-file export of the file at path with the area: frame k is the filtered frame k.
 std::vector<int16_t> ExportWhole(const TempDir& dir, const std::string& path, const FilterArea& area,
                                  int fftSize, int overlap)
