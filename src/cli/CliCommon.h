@@ -39,6 +39,7 @@ constexpr int kMaxBufferMs = 1000;
 int RunInfo(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunMap(int argc, char** argv);
+int RunPlay(int argc, char** argv);
 
 // The usage lines of the area options, shared by the commands' usage texts.
 extern const char* const kAreaUsage;

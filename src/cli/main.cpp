@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"map", RunMap,
      "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
      "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"},
+    {"play", RunPlay, "  varnel-cli play   IN.wav          [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
 };
 
 void PrintUsage(FILE* out)

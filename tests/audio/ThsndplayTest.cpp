@@ -20,46 +20,6 @@
 #include <thread>
 #include <vector>
 
-// Counts operator new calls while armed, to show that the playback cycle allocates nothing.
-// The replacement pair is malloc/free, which the compiler cannot see matches new/delete.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<bool> gCountAllocations{false};
-std::atomic<long> gAllocations{0};
-} // namespace
-
-namespace {
-void* CountedAlloc(std::size_t size) noexcept
-{
-    if (gCountAllocations.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
-} // namespace
-
-// Every plain and nothrow form is replaced, so that each allocation meets its own release
-// (sanitizers check that pairing).
-void* operator new(std::size_t size)
-{
-    if (void* p = CountedAlloc(size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    if (void* p = CountedAlloc(size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-
 namespace varnel {
 namespace {
 
@@ -297,12 +257,15 @@ TEST_F(ThSoundPlayTest, CycleAllocatesNothing)
         mThread->PostVisualFeed(false);
         mThread->PostVolume(-10 * i);
         ASSERT_TRUE(mDevice->AdvanceCursor((1323 + 500 * i) * 4));
-        gAllocations = 0;
-        gCountAllocations = true;
-        const bool stepped = mClock.StepAndWait();
-        gCountAllocations = false;
+        int64_t allocations = -1;
+        bool stepped = false;
+        {
+            test::AllocationCounter counter; // counts on every thread, the playback thread's too
+            stepped = mClock.StepAndWait();
+            allocations = counter.Count();
+        }
         ASSERT_TRUE(stepped);
-        EXPECT_EQ(gAllocations.load(), 0) << "cycle " << i;
+        EXPECT_EQ(allocations, 0) << "cycle " << i;
         EXPECT_EQ(mDevice->Volume(), -10 * i) << "the cycle did apply its mailboxes";
     }
 }
@@ -330,6 +293,7 @@ TEST(ThSoundPlayPause, ThousandsOfPausesNeverHangNorLoseAWakeUp)
                 thread.PostPanRange(0.5f, 1.0f + static_cast<float>(i % 7));
                 thread.PostVolume(-(i % 50));
                 thread.PostInverted(i % 2 == 0);
+                std::this_thread::yield(); // leave the two cores to the threads under test
             }
         });
         const auto start = std::chrono::steady_clock::now();

@@ -1,0 +1,153 @@
+// varnel-cli play IN.wav [area] [--quality 0-4] [--buffer MS] [--volume 0-20]: the filtered
+// file in real time through the playback thread, as the window plays it, with the heard
+// position on one updating line, until the end of the file or Ctrl-C.
+
+#include "cli/CliCommon.h"
+
+#include "audio/PlayTime.h"
+#include "audio/Tdsound.h"
+#include "audio/Thsndplay.h"
+#include "audio/Twave.h"
+#include "dsp/AreaMapping.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace varnel::cli {
+
+namespace {
+
+constexpr int kDefaultVolumePosition = 20;
+constexpr int kTickMs = 30;
+
+// The heard position on one line: redrawn in place on a terminal, one line per change
+// otherwise, so a log or a pipe gets readable lines.
+class PositionLine
+{
+public:
+    PositionLine() : mTerminal(isatty(fileno(stdout)) != 0) {}
+
+    void Show(const std::string& text)
+    {
+        if (text == mLast)
+            return;
+        mLast = text;
+        std::fputs(mTerminal ? "\r" : "", stdout);
+        std::fputs(text.c_str(), stdout);
+        std::fputs(mTerminal ? "" : "\n", stdout);
+        std::fflush(stdout);
+    }
+
+    void Finish()
+    {
+        if (mTerminal && !mLast.empty())
+            std::fputs("\n", stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    bool mTerminal;
+    std::string mLast;
+};
+
+} // namespace
+
+int RunPlay(int argc, char** argv)
+{
+    std::string input;
+    AreaOptions area;
+    int quality = kDefaultQuality;
+    int bufferMs = kDefaultBufferMs;
+    int volumePosition = kDefaultVolumePosition;
+    for (int i = 1; i < argc; ++i) {
+        OptionParse parsed = ParseAreaOption(argc, argv, i, area);
+        if (parsed == OptionParse::NotMine)
+            parsed = ParseQualityOption(argc, argv, i, quality);
+        if (parsed == OptionParse::NotMine)
+            parsed = ParseBufferOption(argc, argv, i, bufferMs);
+        if (parsed == OptionParse::NotMine) {
+            std::string value;
+            parsed = TakeOptionValue(argc, argv, i, "--volume", value);
+            if (parsed == OptionParse::Taken && !ParseInt(value, 0, 20, volumePosition))
+                return UsageError("play: --volume takes a whole number 0..20, not \"" + value + "\"");
+        }
+        if (parsed == OptionParse::Bad)
+            return kExitUsage;
+        if (parsed == OptionParse::Taken)
+            continue;
+        if (IsOptionArgument(argv[i]))
+            return UsageError(std::string("play: unknown option ") + argv[i]);
+        if (!input.empty())
+            return UsageError("play takes one input file");
+        input = argv[i];
+    }
+    if (input.empty())
+        return UsageError("play needs an input file");
+
+    TWaveData reader;
+    if (const int refused = OpenInput(input, reader); refused != kExitDone)
+        return refused;
+    const int rate = static_cast<int>(reader.Format.SamplesPerSec);
+    const int halfRate = rate / 2;
+    const FftParams fft = ChooseFftParams(quality, rate);
+    const int latency = PlayLatencyFrames(halfRate, bufferMs, fft.FftSize, fft.Overlap);
+    const int64_t frameCount = reader.FrameCount();
+    const FilterArea filterArea = area.Resolve(rate);
+
+    // Without a sound device the silent one plays, so the position still moves.
+    TDsound sound;
+    sound.OpenDevice();
+    if (!sound.PrepareStream(reader, bufferMs, fft.FftSize, fft.Overlap)) {
+        PrintFileMessage(input, 7);
+        return kExitExportFailed;
+    }
+
+    InstallInterruptHandler();
+    PositionLine line;
+    const std::string total = FormatPlayTime(frameCount, halfRate);
+    {
+        ThSoundPlay thread(sound, reader);
+        thread.SetHalfRate(halfRate);
+        thread.PostPanRange(filterArea.PanLow, filterArea.PanHigh);
+        thread.PostFreqRange(filterArea.FreqLowHz, filterArea.FreqHighHz);
+        thread.PostDepthRange(filterArea.DepthLow, filterArea.DepthHigh);
+        thread.PostInverted(filterArea.Inverted);
+        thread.PostVisualFeed(false);
+        thread.PostVolume(VolumeFromSlider(volumePosition));
+        if (!thread.Resume()) {
+            PrintError("play: cannot start the playback thread");
+            sound.ReleaseStream();
+            return kExitExportFailed;
+        }
+
+        const std::atomic<bool>& interrupted = InterruptFlag();
+        auto endSeen = std::chrono::steady_clock::time_point{};
+        bool atEnd = false;
+        while (!interrupted.load()) {
+            const int64_t position = reader.TellFrame();
+            const int64_t heard = position - latency > 0 ? position - latency : 0;
+            line.Show(FormatPlayTime(heard, halfRate) + " / " + total);
+            if (position >= frameCount && !atEnd) {
+                atEnd = true;
+                endSeen = std::chrono::steady_clock::now();
+            }
+            // Once the whole file is read, what is still in the ring plays out before the
+            // stop, so the end of the file is heard.
+            if (atEnd && std::chrono::steady_clock::now() - endSeen
+                             >= std::chrono::milliseconds(bufferMs))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
+        }
+        thread.RequestPause();
+    }
+    sound.ReleaseStream();
+    reader.Close();
+    line.Finish();
+    return kExitDone;
+}
+
+} // namespace varnel::cli
