@@ -19,7 +19,8 @@ public:
     TVocalFunc& operator=(const TVocalFunc&) = delete;
 
     // Set-up thread; allocates. BlockFrames = trunc(sampleRate * seconds). 0, or 1 when a
-    // buffer cannot be allocated.
+    // buffer cannot be allocated (or the arguments give no usable block: channels outside
+    // 1..8, a negative or absurd length).
     int Init(int channels, int sampleRate, double seconds);
     // Set-up thread; allocates. 0, or 1 when the filter cannot be set up (treat as a failed
     // Init).
