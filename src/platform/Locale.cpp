@@ -3,6 +3,10 @@
 #include <cctype>
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace varnel {
 
 namespace {
@@ -52,12 +56,17 @@ int PrimaryLanguageFromLocaleName(const std::string& name)
 
 int UserPrimaryLanguage()
 {
+#ifdef _WIN32
+    // The language of the user interface, as the Windows build of the window chooses it.
+    return PRIMARYLANGID(GetUserDefaultUILanguage());
+#else
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(variable);
         if (value && *value)
             return PrimaryLanguageFromLocaleName(value);
     }
     return kLangEnglish;
+#endif
 }
 
 } // namespace varnel

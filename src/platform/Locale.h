@@ -17,7 +17,8 @@ int PrimaryLanguageFromLocaleName(const std::string& name);
 
 // Any thread; reads the environment. The user's primary language: the first of LC_ALL,
 // LC_MESSAGES and LANG that is set and not empty names the locale (the order in which the C
-// library resolves message texts); none gives English (9).
+// library resolves message texts); none gives English (9). On Windows the user's interface
+// language.
 int UserPrimaryLanguage();
 
 } // namespace varnel
