@@ -68,6 +68,9 @@ TEST(LocaleTest, LocaleNamesMapToWindowsPrimaryLanguages)
 
 TEST(LocaleTest, FirstSetVariableDecides)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows takes the interface language from the system, not the environment";
+#endif
     struct Case
     {
         const char* LcAll;
