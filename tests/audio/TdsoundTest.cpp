@@ -236,6 +236,7 @@ TEST_F(TdsoundTest, FlushRunsWholeBlocksOfSilenceCoveringOneFftLength)
         sound.Stop();
         const int cursor = sound.WriteCursor();
         feed.Frames = 0;
+        raw->LoseNextLocks(1); // the silencing lock is restored and retried once
 
         sound.Flush();
         // Frames complete every hop (512); where the grid falls inside the run decides
@@ -251,6 +252,7 @@ TEST_F(TdsoundTest, FlushRunsWholeBlocksOfSilenceCoveringOneFftLength)
         raw->AdvanceCursor(sound.BufferBytes());
         EXPECT_EQ(raw->Heard(), std::vector<uint8_t>(static_cast<size_t>(sound.BufferBytes()), 0))
             << "the ring is silent after a flush";
+        EXPECT_EQ(raw->Restores(), 1);
     }
 }
 
