@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -247,6 +248,7 @@ bool CFFT::Setup(int size, bool forward)
     mWork.clear();
     if (size < 2 || (size & (size - 1)) != 0 || size > (1 << 26))
         return false;
+    std::size_t firstWdOffset = 0;
     try {
         std::vector<int> pairs = BitReversalPairs(size);
         const int nw = size / 2;
@@ -316,6 +318,25 @@ bool CFFT::Setup(int size, bool forward)
             f3[to] = w3[from];
             f3[to + 1] = w3[from + 1];
         }
+        // The exact first pass's twiddles as doubles, 32-byte aligned for vector loads.
+        const std::size_t groups = static_cast<std::size_t>(blocks / 4);
+        std::vector<double> firstWd(48 * groups + 4, 0.0);
+        const auto address = reinterpret_cast<std::uintptr_t>(firstWd.data());
+        firstWdOffset = ((32 - address % 32) % 32) / sizeof(double);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::vector<float>* sets[3] = {&f1, &f2, &f3};
+            for (std::size_t t = 0; t < 3; ++t) {
+                const std::vector<float>& f = *sets[t];
+                for (std::size_t half = 0; half < 2; ++half) {
+                    double* out = firstWd.data() + firstWdOffset + 48 * g + 16 * t + 8 * half;
+                    for (std::size_t v = 0; v < 2; ++v) {
+                        const std::size_t c = 2 * (4 * g + 2 * half + v);
+                        out[2 * v] = out[2 * v + 1] = f[c];
+                        out[4 + 2 * v] = out[4 + 2 * v + 1] = f[c + 1];
+                    }
+                }
+            }
+        }
         std::vector<int> firstBlock(static_cast<std::size_t>(blocks));
         for (int q = 0; q < blocks; ++q)
             firstBlock[static_cast<std::size_t>(q)] = ReverseBits(q, blockBits);
@@ -333,6 +354,7 @@ bool CFFT::Setup(int size, bool forward)
         }
         mBlockWd = std::move(wd);
         mFirstBlock = std::move(firstBlock);
+        mFirstWdStore = std::move(firstWd);
         mFirstW1 = std::move(f1);
         mFirstW2 = std::move(f2);
         mFirstW3 = std::move(f3);
@@ -350,6 +372,9 @@ bool CFFT::Setup(int size, bool forward)
         mTwiddleTable.clear();
         return false;
     }
+    // The vector loads need 32-byte alignment; the store has 4 spare doubles for the shift,
+    // and moving the vector kept its buffer.
+    mFirstWd = mFirstWdStore.data() + firstWdOffset;
     mSize = size;
     mForward = forward;
     return true;
@@ -629,8 +654,8 @@ VARNEL_AVX2 inline void Transpose(__m256& r0, __m256& r1, __m256& r2, __m256& r3
 // direction's conjugation. The groups holding blocks 0 and 1 are left to the plain path.
 template <bool Exact>
 VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const float* w1,
-                              const float* w2, const float* w3, const int* blockOf,
-                              bool conjugate)
+                              const float* w2, const float* w3, const double* wdFirst,
+                              const int* blockOf, bool conjugate)
 {
     const int quarter = size / 4;
     const int skip = size / 8; // the group of block 1; block 0 is in group 0
@@ -650,9 +675,24 @@ VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const floa
         const auto u = static_cast<std::size_t>(2 * q);
         const __m256 ix3 = TimesI(x.x3);
         __m256 o0 = _mm256_add_ps(x.x0, x.x2);
-        __m256 o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
-        __m256 o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
-        __m256 o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
+        __m256 o1, o2, o3;
+        if constexpr (Exact) {
+            // Per group 3 twiddle sets of 16 doubles: real parts doubled per value for the low
+            // two values, imaginary parts likewise, then the same for the high two.
+            const double* wd = wdFirst + 48 * static_cast<std::size_t>(q / 4);
+            o1 = MulRound(_mm256_add_ps(x.x1, ix3), _mm256_load_pd(wd), _mm256_load_pd(wd + 4),
+                          _mm256_load_pd(wd + 8), _mm256_load_pd(wd + 12));
+            o2 = MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16),
+                          _mm256_load_pd(wd + 20), _mm256_load_pd(wd + 24),
+                          _mm256_load_pd(wd + 28));
+            o3 = MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32),
+                          _mm256_load_pd(wd + 36), _mm256_load_pd(wd + 40),
+                          _mm256_load_pd(wd + 44));
+        } else {
+            o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
+            o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
+            o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
+        }
         Transpose(o0, o1, o2, o3); // o_i = the four outputs of lane i's block
         _mm256_storeu_ps(dst + 8 * blockOf[q], o0);
         _mm256_storeu_ps(dst + 8 * blockOf[q + 1], o1);
@@ -745,10 +785,10 @@ void CFFT::Transform(float* data) const noexcept
         const float* w = mTwiddleTable.data();
         if (mExactRounding)
             FirstPassAvx<true>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
-                               mFirstW3.data(), mFirstBlock.data(), mForward);
+                               mFirstW3.data(), mFirstWd, mFirstBlock.data(), mForward);
         else
             FirstPassAvx<false>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
-                                mFirstW3.data(), mFirstBlock.data(), mForward);
+                                mFirstW3.data(), mFirstWd, mFirstBlock.data(), mForward);
         // The two groups holding the untwiddled block 0 and the eighth-turn block 1.
         static constexpr int kReversed2[4] = {0, 2, 1, 3};
         for (int q : {0, mSize / 8}) {

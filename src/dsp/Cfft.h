@@ -53,6 +53,8 @@ private:
     // The same for the vector first pass, in the order in which it takes the blocks.
     std::vector<float> mFirstW1, mFirstW2, mFirstW3;
     std::vector<int> mFirstBlock; // block taken by lane position q of the vector first pass
+    std::vector<double> mFirstWdStore; // the first pass's twiddles as doubles, per lane
+    const double* mFirstWd = nullptr;  // mFirstWdStore from its first 32-byte boundary
     // Work area of the vector path: the first pass reads the data in bit-reversed order and
     // writes here, the last pass writes back.
     mutable std::vector<float> mWork;
