@@ -27,10 +27,10 @@ public:
     CenterFocus(const CenterFocus&) = delete;
     CenterFocus& operator=(const CenterFocus&) = delete;
 
-    // Set-up thread; allocates. frameSize must be a power of two, overlap must divide it.
-    // Resets the stream state and the parameter set (pan 1..1, all bins, depth 0..pi, not
-    // inverted, no visual feed). Returns false when an allocation failed: the filter then
-    // has no buffers and Process writes silence.
+    // Set-up thread; allocates. Resets the stream state and the parameter set (pan 1..1, all
+    // bins, depth 0..pi, not inverted, no visual feed). Returns false when frameSize is not a
+    // power of two of at least 4, overlap does not divide it, the rate is not positive, or an
+    // allocation failed: the filter then has no buffers and Process writes silence.
     bool Setup(int frameSize, int overlap, int sampleRate);
 
     // Owner's thread; take effect from the next frame.
