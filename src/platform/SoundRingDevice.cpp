@@ -153,6 +153,7 @@ RingResult SoundRingDevice::SetVolume(int hundredthsDb) noexcept
         hundredthsDb = kSilentVolume;
     mVolume.store(hundredthsDb, std::memory_order_relaxed);
     mGain.store(VolumeGain(hundredthsDb), std::memory_order_relaxed);
+    OnVolume();
     return mRingBytes == 0 ? RingResult::Failed : RingResult::Ok;
 }
 

@@ -102,6 +102,8 @@ protected:
     // Playback thread. Called by Play before and by Stop after the playing flag changes.
     virtual void OnPlay() noexcept {}
     virtual void OnStop() noexcept {}
+    // Playback thread. Called by SetVolume once the new volume is in effect.
+    virtual void OnVolume() noexcept {}
     // Playback thread. True when this lock must report a lost buffer.
     virtual bool TakeLoss() noexcept { return false; }
 

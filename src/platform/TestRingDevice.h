@@ -34,6 +34,8 @@ public:
     // Test thread, set-up only. Called at every PlayCursor, on the playback thread: lets a
     // test make the cycle's work take fake time.
     void SetCursorReadHook(std::function<void()> hook) { mCursorReadHook = std::move(hook); }
+    // Test thread, set-up only. Called on the playback thread at every SetVolume.
+    void SetVolumeHook(std::function<void()> hook) { mVolumeHook = std::move(hook); }
 
     // Test thread, while nothing plays.
     std::vector<uint8_t> Heard() const;
@@ -50,12 +52,18 @@ protected:
     void OnPlay() noexcept override { mPlayCalls.fetch_add(1); }
     void OnStop() noexcept override { mStopCalls.fetch_add(1); }
     bool TakeLoss() noexcept override;
+    void OnVolume() noexcept override
+    {
+        if (mVolumeHook)
+            mVolumeHook();
+    }
 
 private:
     mutable std::mutex mHeardMutex;
     std::vector<uint8_t> mHeard;
     std::vector<uint8_t> mScratch;
     std::function<void()> mCursorReadHook;
+    std::function<void()> mVolumeHook;
     std::atomic<int> mLosses{0};
     std::atomic<int> mPlayCalls{0};
     std::atomic<int> mStopCalls{0};

@@ -49,6 +49,12 @@ protected:
 
     void TearDown() override
     {
+        // Tests end with the thread held in a sleep or parked, so it is not inside a hook now;
+        // the hooks refer to the test's locals, which are gone.
+        if (mDevice != nullptr) {
+            mDevice->SetCursorReadHook(nullptr);
+            mDevice->SetVolumeHook(nullptr);
+        }
         // Held sleeps would keep the thread from ever seeing the end request.
         mClock.SetFreeRunning(true);
         mThread.reset();
@@ -190,6 +196,33 @@ TEST_F(ThSoundPlayTest, PostsWhileParkedReachTheFilterBeforeTheFirstPump)
     EXPECT_FALSE(seen.back().Inverted);
     EXPECT_FALSE(seen.back().Feed);
     EXPECT_EQ(seen.back().Volume, -2);
+}
+
+TEST_F(ThSoundPlayTest, MailboxesApplyInOrderSeekFirstVolumeLastThenThePump)
+{
+    Open(22050, 22050, 200);
+    StartAndHold();
+    // The volume handler runs last: by then the same cycle's seek and ranges are in place;
+    // the pump runs after all of them.
+    int64_t frameAtVolume = -1;
+    float panAtVolume = 0.0f;
+    bool invertedAtVolume = false;
+    int volumeAtPump = 0;
+    mDevice->SetVolumeHook([&] {
+        frameAtVolume = mReader.TellFrame();
+        panAtVolume = Filter().PanLow();
+        invertedAtVolume = Filter().Inverted();
+    });
+    mDevice->SetCursorReadHook([&] { volumeAtPump = mDevice->Volume(); });
+    mThread->PostVolume(-139);
+    mThread->PostInverted(true);
+    mThread->PostPanRange(0.7f, 3.0f);
+    mThread->PostSeek(4321);
+    ASSERT_TRUE(mClock.StepAndWait());
+    EXPECT_EQ(frameAtVolume, 4321);
+    EXPECT_EQ(panAtVolume, 0.7f);
+    EXPECT_TRUE(invertedAtVolume);
+    EXPECT_EQ(volumeAtPump, -139);
 }
 
 TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
