@@ -1,7 +1,8 @@
 // Playback cost at 44.1 kHz for each quality level:
-//  - PlaybackThreadLive: the real playback thread on the silent device for a few seconds of
-//    real time; reports the thread's CPU time per second of sound as a percentage of one core
-//    (targets: at most 2 % at quality 2, 6 % at quality 4).
+//  - PlaybackThreadLive/QUALITY/VISUALS: the real playback thread on the silent device for a
+//    few seconds of real time, with the visual feed off (0) or feeding the window's map (1);
+//    reports the thread's CPU time per second of sound as a percentage of one core (targets,
+//    visual feed off: at most 2 % at quality 2, 6 % at quality 4).
 //  - FullRingPump: one pump of a whole 1000 ms ring; reports its time against the 1000 ms of
 //    sound it writes (target: below 1, at every quality).
 
@@ -13,6 +14,11 @@
 #include "platform/TestRingDevice.h"
 
 #include <benchmark/benchmark.h>
+
+#if __has_include(<QImage>)
+#include "visual/Visualmap.h"
+#define VARNEL_BENCH_WITH_MAP 1
+#endif
 
 #include <chrono>
 #include <cmath>
@@ -74,8 +80,21 @@ FilterArea StartupArea()
 void PlaybackThreadLive(benchmark::State& state)
 {
     const int quality = static_cast<int>(state.range(0));
+    const bool visuals = state.range(1) != 0;
     const FftParams fft = ChooseFftParams(quality, kRate);
     for (auto _ : state) {
+#ifdef VARNEL_BENCH_WITH_MAP
+        TVisualMap map;
+        map.Init(560, 340, 196, 40.0f, kRate / 2.0f, 10.0f);
+        map.AllocFrames(kRate, 200, fft.Overlap, fft.FftSize);
+        map.SetFreqRange(fft.FftSize / 2, 40.0f, kRate / 2.0f);
+        map.Clear();
+#else
+        if (visuals) {
+            state.SkipWithError("built without the map");
+            return;
+        }
+#endif
         TWaveData reader;
         if (reader.OpenRead(MixFile()) != 0) {
             state.SkipWithError("cannot open the mix");
@@ -83,6 +102,10 @@ void PlaybackThreadLive(benchmark::State& state)
         }
         TDsound sound;
         sound.OpenDevice(std::make_unique<SilentRingDevice>());
+#ifdef VARNEL_BENCH_WITH_MAP
+        if (visuals)
+            sound.SetVisualSink(&map);
+#endif
         sound.PrepareStream(reader, 200, fft.FftSize, fft.Overlap);
         ThSoundPlay thread(sound, reader);
         thread.SetHalfRate(kRate / 2);
@@ -90,7 +113,7 @@ void PlaybackThreadLive(benchmark::State& state)
         thread.PostPanRange(area.PanLow, area.PanHigh);
         thread.PostFreqRange(area.FreqLowHz, area.FreqHighHz);
         thread.PostDepthRange(area.DepthLow, area.DepthHigh);
-        thread.PostVisualFeed(false);
+        thread.PostVisualFeed(visuals);
         const auto start = std::chrono::steady_clock::now();
         thread.Resume();
         std::this_thread::sleep_for(std::chrono::seconds(4));
@@ -141,7 +164,7 @@ void FullRingPump(benchmark::State& state)
     state.counters["sound_ms"] = 1000.0 * frames / kRate;
 }
 
-BENCHMARK(PlaybackThreadLive)->DenseRange(0, 4)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PlaybackThreadLive)->ArgsProduct({{0, 1, 2, 3, 4}, {0}})->Args({2, 1})->Args({4, 1})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(FullRingPump)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 } // namespace
