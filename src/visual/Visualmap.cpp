@@ -40,16 +40,27 @@ inline void KeepLouder(std::atomic<int32_t>& cell, float magnitude) noexcept
     }
 }
 
-inline void KeepLouderCell(std::atomic<int32_t>& cell, int32_t value) noexcept
+// The batch form: always stores, so the loop has no data-dependent branch.
+inline void RaiseTo(std::atomic<int32_t>& cell, int32_t value) noexcept
 {
-    if (value > cell.load(std::memory_order_relaxed))
-        cell.store(value, std::memory_order_relaxed);
+    cell.store(std::max(cell.load(std::memory_order_relaxed), value), std::memory_order_relaxed);
 }
 
-// log10 from the float's exponent and a short series for the mantissa folded into
-// [sqrt(1/2), sqrt(2)): about 3e-7 absolute error over the ratios the filter reports, and no
-// branches, so the chunk loop can be vectorised.
-__attribute__((always_inline)) inline float FastLog10(float x) noexcept
+// a x b + c, fused where the build has FMA (one rounding instead of two).
+template <bool kFma>
+__attribute__((always_inline)) inline float Mad(float a, float b, float c) noexcept
+{
+    if constexpr (kFma)
+        return __builtin_fmaf(a, b, c);
+    else
+        return a * b + c;
+}
+
+// a x log10(x) + b, from the float's exponent and a short series for the mantissa folded into
+// [sqrt(1/2), sqrt(2)): about 3e-7 x a absolute error over the ratios the filter reports, and
+// no branches, so the chunk loop can be vectorised. The constants are folded into a.
+template <bool kFma>
+__attribute__((always_inline)) inline float ScaledLog10(float x, float a, float b) noexcept
 {
     uint32_t bits;
     std::memcpy(&bits, &x, sizeof bits);
@@ -62,138 +73,141 @@ __attribute__((always_inline)) inline float FastLog10(float x) noexcept
     exponent += fold ? 1 : 0;
     const float s = (m - 1.0f) / (m + 1.0f);
     const float s2 = s * s;
-    const float lnM =
-        2.0f * s *
-        (1.0f + s2 * (1.0f / 3.0f + s2 * (1.0f / 5.0f + s2 * (1.0f / 7.0f + s2 * (1.0f / 9.0f)))));
-    const float ln = static_cast<float>(exponent) * 0.69314718f + lnM;
-    return ln * 0.43429448f;
+    // ln(m) = 2 s (1 + s^2/3 + s^4/5 + ...); log10 = ln x 0.43429448.
+    float series = Mad<kFma>(s2, 1.0f / 9.0f, 1.0f / 7.0f);
+    series = Mad<kFma>(s2, series, 1.0f / 5.0f);
+    series = Mad<kFma>(s2, series, 1.0f / 3.0f);
+    series = Mad<kFma>(s2, series, 1.0f);
+    const float perLn = a * 0.43429448f;
+    return Mad<kFma>(static_cast<float>(exponent), perLn * 0.69314718f,
+                     Mad<kFma>(s * series, 2.0f * perLn, b));
 }
 
-// Sine and cosine for 0 <= d <= pi. The angle is reflected into [0, pi/2] so that 0 and pi
-// come out exact (equal bins in phase sum to exactly twice, in opposite phase to exactly 0).
-__attribute__((always_inline)) inline void FastSinCos(float d, float& sine,
-                                                     float& cosine) noexcept
+// The magnitude of the sum of two bins of magnitudes left and right whose phases differ by d
+// (0..pi): sqrt(S^2 cos^2(d/2) + D^2 sin^2(d/2)) with S = left + right, D = left - right. The
+// half-angle terms come from the versine of the angle folded into [0, pi/2], a polynomial that
+// stays accurate near 0, so bins in phase give exactly S and opposite bins exactly |D|.
+template <bool kFma>
+__attribute__((always_inline)) inline float SumMagnitude(float left, float right,
+                                                       float d) noexcept
 {
     const bool upper = d > kHalfPiFloat;
     const float u = upper ? kPiFloat - d : d;
     const float u2 = u * u;
-    const float s =
-        u * (1.0f + u2 * (-1.0f / 6.0f +
-                          u2 * (1.0f / 120.0f +
-                                u2 * (-1.0f / 5040.0f +
-                                      u2 * (1.0f / 362880.0f +
-                                            u2 * (-1.0f / 39916800.0f +
-                                                  u2 * (1.0f / 6227020800.0f)))))));
-    const float c =
-        1.0f + u2 * (-0.5f + u2 * (1.0f / 24.0f +
-                                   u2 * (-1.0f / 720.0f +
-                                         u2 * (1.0f / 40320.0f +
-                                               u2 * (-1.0f / 3628800.0f +
-                                                     u2 * (1.0f / 479001600.0f))))));
-    sine = s;
-    cosine = upper ? -c : c;
+    // 1 - cos(u) = u^2/2 - u^4/24 + ...; the next term is below 1e-9 at pi/2.
+    float v = Mad<kFma>(u2, -1.0f / 87178291200.0f, 1.0f / 479001600.0f);
+    v = Mad<kFma>(u2, v, -1.0f / 3628800.0f);
+    v = Mad<kFma>(u2, v, 1.0f / 40320.0f);
+    v = Mad<kFma>(u2, v, -1.0f / 720.0f);
+    v = Mad<kFma>(u2, v, 1.0f / 24.0f);
+    v = Mad<kFma>(u2, v, -0.5f);
+    const float half = -0.5f * u2 * v; // (1 - cos u) / 2
+    const float cosHalfSq = upper ? half : 1.0f - half; // cos^2(d/2) = (1 + cos d) / 2
+    const float sinHalfSq = upper ? 1.0f - half : half;
+    const float s = left + right;
+    const float diff = left - right;
+    return std::sqrt(Mad<kFma>(s * s, cosHalfSq, diff * diff * sinHalfSq));
 }
 
+// What pass 1 needs to know of the map.
 struct ChunkAxes
 {
     float XPerDecade;
     float Centre;
-    float PanLimit; // one past the last column, plus one
+    int PanWidth;
     float DepthScale;
     int LastDepth;
+    int32_t Spare; // the slot's spare cell
 };
 
-// Pass 1 of the batch feed, branch-free per bin so the compiler vectorises it: pan column
-// (outside columns clamped to -2 or beyond the width), depth column, and the truncated mono and
-// summed magnitudes (-1 for a silent bin, which never beats a cell). An integer cell is below
-// a magnitude exactly when it is below the magnitude's truncation, so pass 2 compares integers.
+// Pass 1 of the batch feed, branch-free per bin so the compiler vectorises it: the two cells a
+// bin raises (as indexes into its slot; the spare cell for a bin outside the pan map or below
+// the lowest row) and the truncated mono and summed magnitudes (-1 for a silent bin, which
+// never beats a cell). An integer cell is below a magnitude exactly when it is below the
+// magnitude's truncation, so pass 2 compares integers.
+template <bool kFma>
 __attribute__((always_inline)) inline void
 PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
-                const float* __restrict magLeft, const float* __restrict ratio, int n,
-                const ChunkAxes& axes, int32_t* __restrict panX, int32_t* __restrict depthX,
-                int32_t* __restrict mono, int32_t* __restrict sum) noexcept
+                const float* __restrict magLeft, const float* __restrict ratio,
+                const int32_t* __restrict panRow, const int32_t* __restrict depthRow, int n,
+                const ChunkAxes& axes, int32_t* __restrict panCell,
+                int32_t* __restrict depthCell, int32_t* __restrict mono,
+                int32_t* __restrict sum) noexcept
 {
     const float xPerDecade = axes.XPerDecade;
     const float centre = axes.Centre;
-    const float panLimit = axes.PanLimit;
+    const int panWidth = axes.PanWidth;
+    const float panLimit = static_cast<float>(panWidth) + 1.0f;
     const float depthScale = axes.DepthScale;
     const int lastDepth = axes.LastDepth;
+    const int32_t spare = axes.Spare;
     for (int i = 0; i < n; ++i)
     {
         const float r = ratio[i];
         const float left = magLeft[i];
         const float right = magRight[i];
         // 0, negative and NaN ratios have no pan position.
-        float column = FastLog10(r) * xPerDecade + centre;
+        float column = ScaledLog10<kFma>(r, xPerDecade, centre);
         column = r > 0.0f ? column : -2.0f;
         column = std::min(std::max(column, -2.0f), panLimit);
-        panX[i] = static_cast<int32_t>(column);
+        const int32_t x = static_cast<int32_t>(column);
+        const int32_t pRow = panRow[i];
+        const int32_t dRow = depthRow[i];
+        const bool onPan = (pRow >= 0) & (x >= 0) & (x < panWidth);
+        panCell[i] = onPan ? pRow + x : spare;
 
         float d = depth[i];
         d = d > 0.0f ? d : 0.0f; // NaN counts as 0
         d = d < kPiFloat ? d : kPiFloat;
-        float sine, cosine;
-        FastSinCos(d, sine, cosine);
-        const float re = left + right * cosine;
-        const float im = right * sine;
+        const int32_t dc = static_cast<int32_t>(d * depthScale);
+        depthCell[i] = dRow >= 0 ? dRow + (dc < lastDepth ? dc : lastDepth) : spare;
+
         const bool silent = (left == 0.0f) & (right == 0.0f);
-        const float monoValue = std::min(std::sqrt(re * re + im * im), kCellLimit);
+        const float monoValue = std::min(SumMagnitude<kFma>(left, right, d), kCellLimit);
         const float sumValue = std::min(left + right, kCellLimit);
         const int32_t monoCell = static_cast<int32_t>(monoValue);
         const int32_t sumCell = static_cast<int32_t>(sumValue);
         mono[i] = silent ? -1 : monoCell;
         sum[i] = silent ? -1 : sumCell;
-        const int32_t dc = static_cast<int32_t>(d * depthScale);
-        depthX[i] = dc < lastDepth ? dc : lastDepth;
     }
 }
 
-// The same pass built for the plain x86-64 baseline and for AVX2, chosen at run time (a
-// plain check rather than an ifunc, whose resolver runs before sanitizer runtimes start).
+// The same pass built for the plain x86-64 baseline and for AVX2 with FMA, chosen at run time
+// (a plain check rather than an ifunc, whose resolver runs before sanitizer runtimes start).
+// The two differ only in the last bits of a value, which matters only at a cell boundary.
 void PrepareBinsPlain(const float* depth, const float* magRight, const float* magLeft,
-                      const float* ratio, int n, const ChunkAxes& axes, int32_t* panX,
-                      int32_t* depthX, int32_t* mono, int32_t* sum) noexcept
+                      const float* ratio, const int32_t* panRow, const int32_t* depthRow, int n,
+                      const ChunkAxes& axes, int32_t* panCell, int32_t* depthCell, int32_t* mono,
+                      int32_t* sum) noexcept
 {
-    PrepareBinsBody(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+    PrepareBinsBody<false>(depth, magRight, magLeft, ratio, panRow, depthRow, n, axes, panCell,
+                           depthCell, mono, sum);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void
+__attribute__((target("avx2,fma"))) void
 PrepareBinsAvx2(const float* depth, const float* magRight, const float* magLeft,
-                const float* ratio, int n, const ChunkAxes& axes, int32_t* panX, int32_t* depthX,
-                int32_t* mono, int32_t* sum) noexcept
+                const float* ratio, const int32_t* panRow, const int32_t* depthRow, int n,
+                const ChunkAxes& axes, int32_t* panCell, int32_t* depthCell, int32_t* mono,
+                int32_t* sum) noexcept
 {
-    PrepareBinsBody(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
+    PrepareBinsBody<true>(depth, magRight, magLeft, ratio, panRow, depthRow, n, axes, panCell,
+                          depthCell, mono, sum);
 }
-
 #endif
 
-bool CpuHasAvx2() noexcept
+bool CpuHasAvx2Fma() noexcept
 {
 #if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2") != 0;
+    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
 #else
     return false;
 #endif
 }
 
-void PrepareBins(bool avx2, const float* depth, const float* magRight, const float* magLeft,
-                 const float* ratio, int n, const ChunkAxes& axes, int32_t* panX,
-                 int32_t* depthX, int32_t* mono, int32_t* sum) noexcept
-{
-#if defined(__x86_64__) || defined(__i386__)
-    if (avx2)
-    {
-        PrepareBinsAvx2(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
-        return;
-    }
-#endif
-    PrepareBinsPlain(depth, magRight, magLeft, ratio, n, axes, panX, depthX, mono, sum);
-}
-
 } // namespace
 
-TVisualMap::TVisualMap() : mAvx2(CpuHasAvx2()) {}
+TVisualMap::TVisualMap() : mAvx2(CpuHasAvx2Fma()) {}
 
 TVisualMap::~TVisualMap()
 {
@@ -271,7 +285,10 @@ int TVisualMap::AllocFrames(int sampleRate, int bufferMs, int overlap, int fftSi
 
     mPanCells = static_cast<size_t>(mPanWidth) * static_cast<size_t>(mPanHeight);
     mDepthCells = static_cast<size_t>(mDepthWidth) * static_cast<size_t>(mDepthHeight);
-    const size_t total = (mPanCells + mDepthCells) * static_cast<size_t>(mSlotCount);
+    // One spare cell per slot takes the bins the batch feed finds outside the pan map, so its
+    // scatter needs no branch.
+    mSlotStride = mPanCells + mDepthCells + 1;
+    const size_t total = mSlotStride * static_cast<size_t>(mSlotCount);
     if (total > kMaxRingCells)
         return 1;
     // Value-initialised: the caller clears before reading, but no cell is ever indeterminate.
@@ -292,7 +309,7 @@ void TVisualMap::Clear()
 {
     if (mAllocated)
     {
-        const size_t total = (mPanCells + mDepthCells) * static_cast<size_t>(mSlotCount);
+        const size_t total = mSlotStride * static_cast<size_t>(mSlotCount);
         for (size_t i = 0; i < total; ++i)
             mRing[i].store(0, std::memory_order_relaxed);
     }
@@ -322,6 +339,8 @@ void TVisualMap::SetFreqRange(int binCount, float minFreqHz, float halfRateHz)
         mPanHeight / (std::log10(static_cast<double>(binCount)) - std::log10(double{mMinBin})));
     mLogMinBin = static_cast<float>(std::log10(double{mMinBin}));
     mRowOfBin.assign(static_cast<size_t>(binCount), int16_t{-1});
+    mPanRowStart.assign(static_cast<size_t>(binCount), -1);
+    mDepthRowStart.assign(static_cast<size_t>(binCount), -1);
     for (int bin = 0; bin < binCount; ++bin)
     {
         if (static_cast<double>(bin) < double{mMinBin})
@@ -329,7 +348,13 @@ void TVisualMap::SetFreqRange(int binCount, float minFreqHz, float halfRateHz)
         const double y =
             (std::log10(static_cast<double>(bin)) - double{mLogMinBin}) * double{mRowsPerDecade};
         if (y >= 0.0 && y < mPanHeight)
-            mRowOfBin[static_cast<size_t>(bin)] = static_cast<int16_t>(y);
+        {
+            const auto row = static_cast<int32_t>(y);
+            const auto u = static_cast<size_t>(bin);
+            mRowOfBin[u] = static_cast<int16_t>(row);
+            mPanRowStart[u] = row * mPanWidth;
+            mDepthRowStart[u] = mPanWidth * mPanHeight + row * mDepthWidth;
+        }
     }
 }
 
@@ -345,7 +370,7 @@ void TVisualMap::SetColourScale(int position)
 
 TVisualMap::Cell* TVisualMap::PanSlot(int slot) const noexcept
 {
-    return mRing.get() + static_cast<size_t>(slot) * (mPanCells + mDepthCells);
+    return mRing.get() + static_cast<size_t>(slot) * mSlotStride;
 }
 
 TVisualMap::Cell* TVisualMap::DepthSlot(int slot) const noexcept
@@ -384,7 +409,7 @@ void TVisualMap::NextFrame() noexcept
     mCurrentSlot.store(slot, std::memory_order_relaxed);
     mRecordedFrames.fetch_add(1, std::memory_order_relaxed);
     Cell* cells = PanSlot(slot);
-    const size_t count = mPanCells + mDepthCells;
+    const size_t count = mSlotStride;
     for (size_t i = 0; i < count; ++i)
         cells[i].store(0, std::memory_order_relaxed);
 }
@@ -441,40 +466,42 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
     if (!mAllocated || mSkipFrame || count <= 0)
         return;
     const int slot = mCurrentSlot.load(std::memory_order_relaxed);
-    Cell* panCells = PanSlot(slot);
-    Cell* depthCells = DepthSlot(slot);
+    Cell* cells = PanSlot(slot);
     ChunkAxes axes;
     axes.XPerDecade = mPanXPerDecade.load(std::memory_order_relaxed);
     axes.Centre = static_cast<float>(mPanCentre);
-    axes.PanLimit = static_cast<float>(mPanWidth) + 1.0f;
+    axes.PanWidth = mPanWidth;
     axes.DepthScale = mDepthXPerRadian;
     axes.LastDepth = mDepthWidth - 1;
-    const size_t panWidth = static_cast<size_t>(mPanWidth);
-    const size_t depthWidth = static_cast<size_t>(mDepthWidth);
-    const int16_t* rows = mRowOfBin.data();
-    const int tableSize = static_cast<int>(mRowOfBin.size());
+    axes.Spare = static_cast<int32_t>(mSlotStride - 1);
 
-    for (int base = 0; base < count; base += kChunk)
+    // Bins beyond the set-up's count (a filter and map that disagree) take the single path.
+    const int tabled = std::min(count, static_cast<int>(mPanRowStart.size()));
+    for (int base = 0; base < tabled; base += kChunk)
     {
-        const int n = std::min(kChunk, count - base);
-        PrepareBins(mAvx2, depth + base, magRight + base, magLeft + base, ratio + base, n, axes,
-                    mChunkPanX.data(), mChunkDepthX.data(), mChunkMono.data(), mChunkSum.data());
-        // Pass 2: scatter into the cells.
+        const int n = std::min(kChunk, tabled - base);
+#if defined(__x86_64__) || defined(__i386__)
+        if (mAvx2)
+            PrepareBinsAvx2(depth + base, magRight + base, magLeft + base, ratio + base,
+                            mPanRowStart.data() + base, mDepthRowStart.data() + base, n, axes,
+                            mChunkPanCell.data(), mChunkDepthCell.data(), mChunkMono.data(),
+                            mChunkSum.data());
+        else
+#endif
+            PrepareBinsPlain(depth + base, magRight + base, magLeft + base, ratio + base,
+                             mPanRowStart.data() + base, mDepthRowStart.data() + base, n, axes,
+                             mChunkPanCell.data(), mChunkDepthCell.data(), mChunkMono.data(),
+                             mChunkSum.data());
+        // Pass 2: raise the cells, without branches on the data.
         for (int i = 0; i < n; ++i)
         {
-            const int bin = base + i;
-            const int y = bin < tableSize ? rows[bin] : RowOfBin(bin);
-            if (y < 0)
-                continue;
-            const size_t row = static_cast<size_t>(y);
             const size_t k = static_cast<size_t>(i);
-            const int x = mChunkPanX[k];
-            if (x >= 0 && x < mPanWidth)
-                KeepLouderCell(panCells[row * panWidth + static_cast<size_t>(x)], mChunkMono[k]);
-            KeepLouderCell(depthCells[row * depthWidth + static_cast<size_t>(mChunkDepthX[k])],
-                           mChunkSum[k]);
+            RaiseTo(cells[static_cast<size_t>(mChunkPanCell[k])], mChunkMono[k]);
+            RaiseTo(cells[static_cast<size_t>(mChunkDepthCell[k])], mChunkSum[k]);
         }
     }
+    for (int bin = tabled; bin < count; ++bin)
+        AddBin(bin, depth[bin], magRight[bin], magLeft[bin], ratio[bin]);
 }
 
 void TVisualMap::BuildOne(QImage& image, int width, int height, bool pan, int first, int count)

@@ -64,7 +64,8 @@ public:
     // Playback thread; allocates nothing. Bins 0..count-1 of one frame: the same cells as AddBin
     // gives, except that a pan or depth column value within about 1e-4 of a whole number may
     // land on its other side, and magnitudes may differ in their last float digits (single
-    // precision polynomial logarithm, sine and cosine instead of the library's).
+    // precision polynomials for the logarithm and the half-angle terms instead of the
+    // library's logarithm, sine and cosine).
     void AddBins(const float* depth, const float* magRight, const float* magLeft,
                  const float* ratio, int count) noexcept override;
 
@@ -109,7 +110,7 @@ private:
     int RowOfBin(int bin) const noexcept;
     void BuildOne(QImage& image, int width, int height, bool pan, int first, int count);
 
-    // Pan columns and depth columns of one chunk of bins, filled by the vectorisable pass.
+    // Bins per pass of the batch feed; the scratch below holds one pass.
     static constexpr int kChunk = 256;
 
     int mPanWidth = 0;
@@ -140,14 +141,18 @@ private:
     QImage mPanImage;
     QImage mDepthImage;
 
-    std::unique_ptr<Cell[]> mRing; // slot s: pan cells, then depth cells
+    std::unique_ptr<Cell[]> mRing; // slot s: pan cells, depth cells, a spare cell
     size_t mPanCells = 0;          // per slot
     size_t mDepthCells = 0;        // per slot
+    size_t mSlotStride = 0;        // cells per slot: pan, depth and one spare
     std::vector<int16_t> mRowOfBin; // -1 below the lowest shown frequency
+    // Per bin, where its row starts in a slot's pan and depth cells; -1 where it has no row.
+    std::vector<int32_t> mPanRowStart;
+    std::vector<int32_t> mDepthRowStart;
     bool mAvx2 = false; // the processor runs the AVX2 build of the per-bin pass
     // Scratch of AddBins, sized here so the feed never allocates.
-    std::array<int32_t, kChunk> mChunkPanX{};
-    std::array<int32_t, kChunk> mChunkDepthX{};
+    std::array<int32_t, kChunk> mChunkPanCell{};
+    std::array<int32_t, kChunk> mChunkDepthCell{};
     std::array<int32_t, kChunk> mChunkMono{};
     std::array<int32_t, kChunk> mChunkSum{};
 };
