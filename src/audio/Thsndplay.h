@@ -89,7 +89,7 @@ public:
     // GUI thread. Whether the thread has been started.
     bool IsStarted() const;
 
-    // Tests only: the lock of one mailbox, to hold it busy across a cycle.
+    // Test thread only: the lock of one mailbox, to hold it busy across a cycle.
     std::mutex& MailboxLockForTest(Mailbox box) noexcept;
 
 private:

@@ -99,6 +99,27 @@ TEST_F(ThSoundPlayTest, ClosingWithoutEverPlayingCallsNeitherPlayNorStop)
     EXPECT_EQ(mReader.TellFrame(), 0);
 }
 
+TEST_F(ThSoundPlayTest, ClosingEndsAParkedOrRunningThreadWithTheRingStopped)
+{
+    Open(22050, 2000, 200);
+    mClock.SetFreeRunning(true);
+    // Parked: woken to end, it leaves at once without playing again.
+    mThread->Resume();
+    mThread->RequestPause();
+    mThread.reset();
+    EXPECT_EQ(mDevice->PlayCalls(), 1);
+    EXPECT_EQ(mDevice->StopCalls(), 1);
+    // Running: it ends after its cycle and stops the ring.
+    mThread = std::make_unique<ThSoundPlay>(mSound, mReader, mClock);
+    mThread->Resume();
+    while (mThread->Cycles() < 3)
+        std::this_thread::yield();
+    mThread.reset();
+    EXPECT_EQ(mDevice->PlayCalls(), 2);
+    EXPECT_EQ(mDevice->StopCalls(), 2);
+    EXPECT_FALSE(mDevice->IsPlaying());
+}
+
 TEST_F(ThSoundPlayTest, CycleSleepsThirtyMinusItsWorkAndAtLeastOne)
 {
     Open(22050, 2000, 200);
