@@ -179,10 +179,11 @@ void ThSoundPlay::Execute() noexcept
         ApplyMailboxes();
         const int frames = mSound.Pump();
         const auto elapsed = static_cast<int32_t>(mClock.Milliseconds() - t0);
-        const int64_t soundMs1000 = static_cast<int64_t>(frames) * 1000;
-        const int64_t workMsRate =
-            static_cast<int64_t>(mHalfRate.load(std::memory_order_relaxed)) * elapsed;
-        mOverloaded.store(soundMs1000 < workMsRate, std::memory_order_relaxed);
+        // The work took more than twice as long as the sound it wrote lasts (frames at twice
+        // the half rate), compared without a division; 64-bit so no ring length can wrap it.
+        const int64_t halfRate = mHalfRate.load(std::memory_order_relaxed);
+        mOverloaded.store(static_cast<int64_t>(frames) * 1000 < halfRate * elapsed,
+                          std::memory_order_relaxed);
         mCycles.fetch_add(1, std::memory_order_relaxed);
         mCpuTimeNs.store(CurrentThreadCpuNs(), std::memory_order_relaxed);
 
