@@ -85,7 +85,8 @@ void PlaybackThreadLive(benchmark::State& state)
     for (auto _ : state) {
 #ifdef VARNEL_BENCH_WITH_MAP
         TVisualMap map;
-        map.Init(560, 340, 196, 40.0f, kRate / 2.0f, 10.0f);
+        // The window's map: 90 x 60 pan cells and 40 depth columns, not the screens' pixels.
+        map.Init(90, 60, 40, 40.0f, kRate / 2.0f, 10.0f);
         map.AllocFrames(kRate, 200, fft.Overlap, fft.FftSize);
         map.SetFreqRange(fft.FftSize / 2, 40.0f, kRate / 2.0f);
         map.Clear();

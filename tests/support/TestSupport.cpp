@@ -7,6 +7,26 @@
 #include <fstream>
 #include <stdexcept>
 
+namespace {
+
+// Every test program runs headless, silent and with the program's default texts, however it
+// is started: from ctest, by hand, or as a child of another test. The variables are set
+// before main so Qt, SDL and the locale lookup all see them.
+struct TestEnvironment
+{
+    TestEnvironment()
+    {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
+        setenv("LC_ALL", "C", 1);
+        setenv("LANG", "C", 1);
+        unsetenv("LC_MESSAGES");
+    }
+};
+const TestEnvironment testEnvironment;
+
+} // namespace
+
 namespace varnel::test {
 
 namespace fs = std::filesystem;
