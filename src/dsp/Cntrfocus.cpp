@@ -228,18 +228,19 @@ VARNEL_AVX2 inline void Deinterleave(const float* p, __m256& re, __m256& im)
 }
 
 // atan2(y, x) for y >= 0, within about 2e-7 rad: octant reduction and a polynomial of
-// degree 9 for atan on [0, tan(pi/8)].
+// degree 9 for atan on [0, tan(pi/8)]. Above tan(pi/8) the ratio t = small / big is replaced
+// by (t - 1) / (t + 1) = (small - big) / (small + big), formed before the one division.
 VARNEL_AVX2 inline __m256 Atan2Upper(__m256 y, __m256 x)
 {
     const __m256 sign = _mm256_set1_ps(-0.0f);
     const __m256 ax = _mm256_andnot_ps(sign, x);
     const __m256 big = _mm256_max_ps(y, ax), small = _mm256_min_ps(y, ax);
-    __m256 t = _mm256_div_ps(small, big);
+    const __m256 upper = _mm256_cmp_ps(small, _mm256_mul_ps(big, _mm256_set1_ps(0.41421356f)),
+                                       _CMP_GT_OQ);
+    const __m256 num = _mm256_blendv_ps(small, _mm256_sub_ps(small, big), upper);
+    const __m256 den = _mm256_blendv_ps(big, _mm256_add_ps(small, big), upper);
+    __m256 t = _mm256_div_ps(num, den);
     t = _mm256_and_ps(t, _mm256_cmp_ps(big, _mm256_setzero_ps(), _CMP_GT_OQ)); // 0/0 -> 0
-    const __m256 upper = _mm256_cmp_ps(t, _mm256_set1_ps(0.41421356f), _CMP_GT_OQ);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 reduced = _mm256_div_ps(_mm256_sub_ps(t, one), _mm256_add_ps(t, one));
-    t = _mm256_blendv_ps(t, reduced, upper);
     const __m256 z = _mm256_mul_ps(t, t);
     __m256 p = _mm256_set1_ps(8.05374449538e-2f);
     p = _mm256_fmadd_ps(p, z, _mm256_set1_ps(-1.38776856032e-1f));
@@ -258,7 +259,7 @@ VARNEL_AVX2 inline __m256 Atan2Upper(__m256 y, __m256 x)
 VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
                             const float* binsR, const float* correction, float* keep,
                             float* feedDepth, float* feedMagR, float* feedMagL,
-                            float* feedRatio, int half)
+                            float* feedRatio, float* feedSumMag, int half)
 {
     const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
     const __m256 sign = _mm256_set1_ps(-0.0f);
@@ -290,6 +291,12 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
         if (rareBits != 0)
             rare += __builtin_popcount(static_cast<unsigned>(rareBits));
         const __m256 magL = _mm256_sqrt_ps(powL), magR = _mm256_sqrt_ps(powR);
+        if (feedDepth != nullptr) {
+            // |L + R|, taken before a zero channel is replaced below.
+            const __m256 sr = _mm256_add_ps(lr, rr), si = _mm256_add_ps(li, ri);
+            _mm256_storeu_ps(feedSumMag + u, _mm256_sqrt_ps(
+                _mm256_add_ps(_mm256_mul_ps(sr, sr), _mm256_mul_ps(si, si))));
+        }
         __m256 ratio = _mm256_min_ps(_mm256_div_ps(magR, magL), cap);
         ratio = _mm256_blendv_ps(ratio, _mm256_andnot_ps(zeroR, cap), zeroL);
         lr = _mm256_blendv_ps(lr, one, zeroL);
@@ -421,8 +428,8 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
     // Free what an earlier set-up left, so a failure leaves no half-sized buffers behind.
     for (std::vector<float>* v : {&mWindow, &mCorrectionTable, &mSynthesis, &mSplitTwiddle,
                                   &mSpectrumL, &mSpectrumR, &mBinsL, &mBinsR, &mKeep,
-                                  &mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mInRingL,
-                                  &mInRingR, &mOutRingL, &mOutRingR})
+                                  &mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag,
+                                  &mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
         *v = std::vector<float>();
 
     const bool sizeOk = frameSize >= 4 && frameSize <= (1 << 24)
@@ -448,7 +455,8 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
         mBinsL.assign(un, 0.0f);
         mBinsR.assign(un, 0.0f);
         mKeep.assign(uh, 0.0f);
-        for (std::vector<float>* v : {&mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio})
+        for (std::vector<float>* v :
+             {&mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag})
             v->assign(uh, 0.0f);
         mInRingL.assign(2 * un, 0.0f);
         mInRingR.assign(2 * un, 0.0f);
@@ -634,6 +642,8 @@ void CenterFocus::ExactBin(const Decision& d, int j, bool feed) noexcept
         mFeedMagR[u] = magR;
         mFeedMagL[u] = magL;
         mFeedRatio[u] = ratio;
+        const double sr = static_cast<double>(lr) + rr, si = static_cast<double>(li) + ri;
+        mFeedSumMag[u] = static_cast<float>(std::sqrt(sr * sr + si * si));
     }
     const bool inside = d.LowBin <= j && j <= d.HighBin && d.PanLow <= ratio
         && ratio <= d.PanHigh && mDepthLow <= depth && depth <= mDepthHigh;
@@ -660,6 +670,10 @@ void CenterFocus::AnalysePlain(const Decision& d, bool feed) noexcept
         }
         const float magL = std::sqrt(powL);
         const float magR = std::sqrt(powR);
+        if (feed) {
+            const float sr = lr + rr, si = li + ri;
+            mFeedSumMag[u] = std::sqrt(sr * sr + si * si);
+        }
         float ratio = 0.0f;
         if (!zeroL)
             ratio = std::min(magR / magL, kRatioCap);
@@ -743,7 +757,7 @@ void CenterFocus::FrameStep() noexcept
         SplitAvx2(sr, mBinsR.data(), mSplitTwiddle.data(), half);
         const int rare = AnalyseAvx2(decision, mBinsL.data(), mBinsR.data(),
             mCorrectionTable.data(), mKeep.data(), feed ? mFeedDepth.data() : nullptr,
-            mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(), half);
+            mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(), mFeedSumMag.data(), half);
         if (rare > 0) {
             // Groups with a bin the vector pass cannot take are marked; redo them exactly.
             for (int j = 0; j < half; ++j) {
@@ -769,7 +783,7 @@ void CenterFocus::FrameStep() noexcept
     }
     if (feed)
         mSink->AddBins(mFeedDepth.data(), mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(),
-                       half);
+                       mFeedSumMag.data(), half);
     mInverseFft.Transform(sl);
     mInverseFft.Transform(sr);
 

@@ -122,7 +122,7 @@ private:
     std::vector<float> mSpectrumL, mSpectrumR; // N floats: frame, half-size spectrum, output
     std::vector<float> mBinsL, mBinsR;         // bins 0..N/2-1 of each channel, complex
     std::vector<float> mKeep;                  // per bin: all bits set when kept
-    std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio;
+    std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio, mFeedSumMag;
     std::vector<float> mInRingL, mInRingR;     // 2N: sample written at p and p + N
     std::vector<float> mOutRingL, mOutRingR;   // N: overlap-add accumulator ring
     int mInHead = 0;   // ring cell of the oldest of the last N input samples

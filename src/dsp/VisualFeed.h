@@ -21,9 +21,12 @@ public:
                         float ratio) noexcept = 0;
 
     // Bins 0..count-1 of one frame at once, in increasing order; the same effect as calling
-    // AddBin for each. The filter uses this form so a frame costs one virtual call.
+    // AddBin for each. The filter uses this form so a frame costs one virtual call. sumMag is
+    // |L + R| of each bin's two complex values, the mono magnitude AddBin derives from the
+    // magnitudes and the depth: the filter has the bins at hand and gets it for an addition and
+    // a square root, where the map would need a sine and a cosine per bin.
     virtual void AddBins(const float* depth, const float* magRight, const float* magLeft,
-                         const float* ratio, int count) noexcept
+                         const float* ratio, const float* /*sumMag*/, int count) noexcept
     {
         for (int j = 0; j < count; ++j)
             AddBin(j, depth[j], magRight[j], magLeft[j], ratio[j]);

@@ -19,7 +19,10 @@ class FrameCounter final : public VisualFeed
 public:
     void NextFrame() noexcept override { ++Frames; }
     void AddBin(int, float, float, float, float) noexcept override {}
-    void AddBins(const float*, const float*, const float*, const float*, int) noexcept override {}
+    void AddBins(const float*, const float*, const float*, const float*, const float*,
+                 int) noexcept override
+    {
+    }
     int64_t Frames = 0;
 };
 

@@ -11,8 +11,6 @@ namespace varnel {
 namespace {
 
 constexpr double kPiDouble = 3.14159265358979323846;
-constexpr float kPiFloat = 3.1415927f;
-constexpr float kHalfPiFloat = 1.5707964f;
 
 // A ring or an image larger than this is refused like a failed allocation: such sizes only
 // come from corrupt arguments, and their byte counts would overflow the arithmetic.
@@ -83,31 +81,6 @@ __attribute__((always_inline)) inline float ScaledLog10(float x, float a, float 
                      Mad<kFma>(s * series, 2.0f * perLn, b));
 }
 
-// The magnitude of the sum of two bins of magnitudes left and right whose phases differ by d
-// (0..pi): sqrt(S^2 cos^2(d/2) + D^2 sin^2(d/2)) with S = left + right, D = left - right. The
-// half-angle terms come from the versine of the angle folded into [0, pi/2], a polynomial that
-// stays accurate near 0, so bins in phase give exactly S and opposite bins exactly |D|.
-template <bool kFma>
-__attribute__((always_inline)) inline float SumMagnitude(float left, float right,
-                                                       float d) noexcept
-{
-    const bool upper = d > kHalfPiFloat;
-    const float u = upper ? kPiFloat - d : d;
-    const float u2 = u * u;
-    // 1 - cos(u) = u^2/2 - u^4/24 + ... - u^10/10!; the terms left out add less than 5e-7 at
-    // pi/2, a few float roundings of the result.
-    float v = Mad<kFma>(u2, -1.0f / 3628800.0f, 1.0f / 40320.0f);
-    v = Mad<kFma>(u2, v, -1.0f / 720.0f);
-    v = Mad<kFma>(u2, v, 1.0f / 24.0f);
-    v = Mad<kFma>(u2, v, -0.5f);
-    const float half = -0.5f * u2 * v; // (1 - cos u) / 2
-    const float cosHalfSq = upper ? half : 1.0f - half; // cos^2(d/2) = (1 + cos d) / 2
-    const float sinHalfSq = upper ? 1.0f - half : half;
-    const float s = left + right;
-    const float diff = left - right;
-    return std::sqrt(Mad<kFma>(s * s, cosHalfSq, diff * diff * sinHalfSq));
-}
-
 // What pass 1 needs to know of the map.
 struct ChunkAxes
 {
@@ -119,55 +92,46 @@ struct ChunkAxes
     int32_t Spare; // the slot's spare cell
 };
 
-// Pass 1 of the batch feed, branch-free per bin so the compiler vectorises it: the two cells a
-// bin raises (as indexes into its slot; the spare cell for a bin outside the pan map or below
-// the lowest row) and the truncated mono and summed magnitudes (-1 for a silent bin, which
-// never beats a cell). An integer cell is below a magnitude exactly when it is below the
-// magnitude's truncation, so pass 2 compares integers.
+// Pass 1 of the batch feed over bins that all have a row, branch-free so the compiler
+// vectorises it: the two cells a bin raises (as indexes into its slot; the spare cell when it is
+// off the pan map) and its truncated mono and summed magnitudes. An integer cell is below a
+// magnitude exactly when it is below the magnitude's truncation, so pass 2 compares integers.
+// A silent bin needs no test: its magnitudes truncate to 0, which never beats a cell.
 template <bool kFma>
 __attribute__((always_inline)) inline void
 PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
                 const float* __restrict magLeft, const float* __restrict ratio,
-                const int32_t* __restrict panRow, const int32_t* __restrict depthRow, int n,
-                const ChunkAxes& axes, int32_t* __restrict panCell,
-                int32_t* __restrict depthCell, int32_t* __restrict mono,
-                int32_t* __restrict sum) noexcept
+                const float* __restrict sumMag, const int32_t* __restrict panRow,
+                const int32_t* __restrict depthRow, int n, const ChunkAxes& axes,
+                int32_t* __restrict panCell, int32_t* __restrict depthCell,
+                int32_t* __restrict mono, int32_t* __restrict sum) noexcept
 {
     const float xPerDecade = axes.XPerDecade;
     const float centre = axes.Centre;
-    const int panWidth = axes.PanWidth;
-    const float panLimit = static_cast<float>(panWidth) + 1.0f;
+    const auto panWidth = static_cast<uint32_t>(axes.PanWidth);
+    const float panLimit = static_cast<float>(axes.PanWidth) + 1.0f;
     const float depthScale = axes.DepthScale;
-    const int lastDepth = axes.LastDepth;
+    const auto lastDepth = static_cast<float>(axes.LastDepth);
     const int32_t spare = axes.Spare;
     for (int i = 0; i < n; ++i)
     {
         const float r = ratio[i];
-        const float left = magLeft[i];
-        const float right = magRight[i];
-        // 0, negative and NaN ratios have no pan position.
+        // Clamped so the conversion stays in range; 0, negative and NaN ratios have no pan
+        // position. A column in (-1, 0) truncates to 0, as AddBin's does.
         float column = ScaledLog10<kFma>(r, xPerDecade, centre);
         column = r > 0.0f ? column : -2.0f;
         column = std::min(std::max(column, -2.0f), panLimit);
-        const int32_t x = static_cast<int32_t>(column);
-        const int32_t pRow = panRow[i];
-        const int32_t dRow = depthRow[i];
-        const bool onPan = (pRow >= 0) & (x >= 0) & (x < panWidth);
-        panCell[i] = onPan ? pRow + x : spare;
+        const auto x = static_cast<int32_t>(column);
+        const bool onPan = static_cast<uint32_t>(x) < panWidth;
+        panCell[i] = onPan ? panRow[i] + x : spare;
 
-        float d = depth[i];
-        d = d > 0.0f ? d : 0.0f; // NaN counts as 0
-        d = d < kPiFloat ? d : kPiFloat;
-        const int32_t dc = static_cast<int32_t>(d * depthScale);
-        depthCell[i] = dRow >= 0 ? dRow + (dc < lastDepth ? dc : lastDepth) : spare;
+        float dx = depth[i] * depthScale;
+        dx = dx > 0.0f ? dx : 0.0f; // NaN counts as 0
+        dx = dx < lastDepth ? dx : lastDepth; // exactly pi lands in the last column
+        depthCell[i] = depthRow[i] + static_cast<int32_t>(dx);
 
-        const bool silent = (left == 0.0f) & (right == 0.0f);
-        const float monoValue = std::min(SumMagnitude<kFma>(left, right, d), kCellLimit);
-        const float sumValue = std::min(left + right, kCellLimit);
-        const int32_t monoCell = static_cast<int32_t>(monoValue);
-        const int32_t sumCell = static_cast<int32_t>(sumValue);
-        mono[i] = silent ? -1 : monoCell;
-        sum[i] = silent ? -1 : sumCell;
+        mono[i] = static_cast<int32_t>(std::min(sumMag[i], kCellLimit));
+        sum[i] = static_cast<int32_t>(std::min(magLeft[i] + magRight[i], kCellLimit));
     }
 }
 
@@ -175,23 +139,23 @@ PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
 // (a plain check rather than an ifunc, whose resolver runs before sanitizer runtimes start).
 // The two differ only in the last bits of a value, which matters only at a cell boundary.
 void PrepareBinsPlain(const float* depth, const float* magRight, const float* magLeft,
-                      const float* ratio, const int32_t* panRow, const int32_t* depthRow, int n,
-                      const ChunkAxes& axes, int32_t* panCell, int32_t* depthCell, int32_t* mono,
-                      int32_t* sum) noexcept
+                      const float* ratio, const float* sumMag, const int32_t* panRow,
+                      const int32_t* depthRow, int n, const ChunkAxes& axes, int32_t* panCell,
+                      int32_t* depthCell, int32_t* mono, int32_t* sum) noexcept
 {
-    PrepareBinsBody<false>(depth, magRight, magLeft, ratio, panRow, depthRow, n, axes, panCell,
-                           depthCell, mono, sum);
+    PrepareBinsBody<false>(depth, magRight, magLeft, ratio, sumMag, panRow, depthRow, n, axes,
+                           panCell, depthCell, mono, sum);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx2,fma"))) void
 PrepareBinsAvx2(const float* depth, const float* magRight, const float* magLeft,
-                const float* ratio, const int32_t* panRow, const int32_t* depthRow, int n,
-                const ChunkAxes& axes, int32_t* panCell, int32_t* depthCell, int32_t* mono,
-                int32_t* sum) noexcept
+                const float* ratio, const float* sumMag, const int32_t* panRow,
+                const int32_t* depthRow, int n, const ChunkAxes& axes, int32_t* panCell,
+                int32_t* depthCell, int32_t* mono, int32_t* sum) noexcept
 {
-    PrepareBinsBody<true>(depth, magRight, magLeft, ratio, panRow, depthRow, n, axes, panCell,
-                          depthCell, mono, sum);
+    PrepareBinsBody<true>(depth, magRight, magLeft, ratio, sumMag, panRow, depthRow, n, axes,
+                          panCell, depthCell, mono, sum);
 }
 #endif
 
@@ -340,6 +304,8 @@ void TVisualMap::SetFreqRange(int binCount, float minFreqHz, float halfRateHz)
     mRowOfBin.assign(static_cast<size_t>(binCount), int16_t{-1});
     mPanRowStart.assign(static_cast<size_t>(binCount), -1);
     mDepthRowStart.assign(static_cast<size_t>(binCount), -1);
+    mFirstRowBin = 0;
+    mRowEndBin = 0;
     for (int bin = 0; bin < binCount; ++bin)
     {
         if (static_cast<double>(bin) < double{mMinBin})
@@ -353,6 +319,10 @@ void TVisualMap::SetFreqRange(int binCount, float minFreqHz, float halfRateHz)
             mRowOfBin[u] = static_cast<int16_t>(row);
             mPanRowStart[u] = row * mPanWidth;
             mDepthRowStart[u] = mPanWidth * mPanHeight + row * mDepthWidth;
+            // Rows grow with the bin, so the bins with a row are one run.
+            if (mRowEndBin == 0)
+                mFirstRowBin = bin;
+            mRowEndBin = bin + 1;
         }
     }
 }
@@ -460,7 +430,7 @@ void TVisualMap::AddBin(int bin, float depth, float magRight, float magLeft, flo
 }
 
 void TVisualMap::AddBins(const float* depth, const float* magRight, const float* magLeft,
-                         const float* ratio, int count) noexcept
+                         const float* ratio, const float* sumMag, int count) noexcept
 {
     if (!mAllocated || mSkipFrame || count <= 0)
         return;
@@ -474,23 +444,25 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
     axes.LastDepth = mDepthWidth - 1;
     axes.Spare = static_cast<int32_t>(mSlotStride - 1);
 
-    // Bins beyond the set-up's count (a filter and map that disagree) take the single path.
+    // Only bins with a row reach a cell; bins beyond the set-up's count (a filter and map
+    // that disagree) take the single path.
     const int tabled = std::min(count, static_cast<int>(mPanRowStart.size()));
-    for (int base = 0; base < tabled; base += kChunk)
+    const int end = std::min(tabled, mRowEndBin);
+    for (int base = mFirstRowBin; base < end; base += kChunk)
     {
-        const int n = std::min(kChunk, tabled - base);
+        const int n = std::min(kChunk, end - base);
 #if defined(__x86_64__) || defined(__i386__)
         if (mAvx2)
             PrepareBinsAvx2(depth + base, magRight + base, magLeft + base, ratio + base,
-                            mPanRowStart.data() + base, mDepthRowStart.data() + base, n, axes,
-                            mChunkPanCell.data(), mChunkDepthCell.data(), mChunkMono.data(),
-                            mChunkSum.data());
+                            sumMag + base, mPanRowStart.data() + base,
+                            mDepthRowStart.data() + base, n, axes, mChunkPanCell.data(),
+                            mChunkDepthCell.data(), mChunkMono.data(), mChunkSum.data());
         else
 #endif
             PrepareBinsPlain(depth + base, magRight + base, magLeft + base, ratio + base,
-                             mPanRowStart.data() + base, mDepthRowStart.data() + base, n, axes,
-                             mChunkPanCell.data(), mChunkDepthCell.data(), mChunkMono.data(),
-                             mChunkSum.data());
+                             sumMag + base, mPanRowStart.data() + base,
+                             mDepthRowStart.data() + base, n, axes, mChunkPanCell.data(),
+                             mChunkDepthCell.data(), mChunkMono.data(), mChunkSum.data());
         // Pass 2: raise the cells, without branches on the data.
         for (int i = 0; i < n; ++i)
         {

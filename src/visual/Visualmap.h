@@ -61,13 +61,14 @@ public:
     void NextFrame() noexcept override;
     // Playback thread; allocates nothing. One bin: the louder of it and the cell's value stays.
     void AddBin(int bin, float depth, float magRight, float magLeft, float ratio) noexcept override;
-    // Playback thread; allocates nothing. Bins 0..count-1 of one frame: the same cells as AddBin
-    // gives, except that a pan or depth column value within about 1e-4 of a whole number may
-    // land on its other side, and magnitudes may differ in their last float digits (single
-    // precision polynomials for the logarithm and the half-angle terms instead of the
-    // library's logarithm, sine and cosine).
+    // Playback thread; allocates nothing. Bins 0..count-1 of one frame, sumMag the filter's
+    // |L + R| per bin: the same cells as AddBin gives, except that a pan or depth column value
+    // within about 1e-4 of a whole number may land on its other side (single precision, and a
+    // polynomial for the logarithm instead of the library's), and mono magnitudes may differ in
+    // their last float digits (|L + R| from the complex bins rather than from magnitudes and
+    // depth).
     void AddBins(const float* depth, const float* magRight, const float* magLeft,
-                 const float* ratio, int count) noexcept override;
+                 const float* ratio, const float* sumMag, int count) noexcept override;
 
     // GUI thread. Averages the oldest slots into the images through the palette; does nothing
     // when no frame was recorded since the last build, or when the map is empty.
@@ -149,6 +150,8 @@ private:
     // Per bin, where its row starts in a slot's pan and depth cells; -1 where it has no row.
     std::vector<int32_t> mPanRowStart;
     std::vector<int32_t> mDepthRowStart;
+    int mFirstRowBin = 0; // the bins mFirstRowBin..mRowEndBin-1 have a row
+    int mRowEndBin = 0;
     bool mAvx2 = false; // the processor runs the AVX2 build of the per-bin pass
     // Scratch of AddBins, sized here so the feed never allocates.
     std::array<int32_t, kChunk> mChunkPanCell{};

@@ -62,16 +62,17 @@ public:
     void NextFrame() noexcept override { ++Frames; }
     void AddBin(int, float, float, float, float) noexcept override { ++SingleCalls; }
     void AddBins(const float* depth, const float* magRight, const float* magLeft,
-                 const float* ratio, int count) noexcept override
+                 const float* ratio, const float* sumMag, int count) noexcept override
     {
         Depth.assign(depth, depth + count);
         MagRight.assign(magRight, magRight + count);
         MagLeft.assign(magLeft, magLeft + count);
         Ratio.assign(ratio, ratio + count);
+        SumMag.assign(sumMag, sumMag + count);
         ++BinCalls;
     }
     int Frames = 0, BinCalls = 0, SingleCalls = 0;
-    std::vector<float> Depth, MagRight, MagLeft, Ratio;
+    std::vector<float> Depth, MagRight, MagLeft, Ratio, SumMag;
 };
 
 TEST(CenterFocus, WorkedSetupValues)
@@ -283,10 +284,13 @@ TEST(CenterFocus, ReportsPanRatioAndDepthOfOneSidedAndSilentBins)
             EXPECT_EQ(feed.BinCalls, feed.Frames);
             const auto peak = static_cast<std::size_t>(5000.0 / rate * n + 0.5);
             EXPECT_EQ(feed.Ratio[peak], c.ratio) << c.ampL << "/" << c.ampR;
+            // One channel only: |L + R| is that channel's magnitude to the bit.
+            EXPECT_EQ(feed.SumMag[peak], std::max(feed.MagLeft[peak], feed.MagRight[peak]));
             if (c.ampL == 0.0 && c.ampR == 0.0) {
                 for (std::size_t j = 0; j < feed.Ratio.size(); ++j) {
                     ASSERT_EQ(feed.Ratio[j], 0.0f) << j;
                     ASSERT_EQ(feed.Depth[j], 0.0f) << j;
+                    ASSERT_EQ(feed.SumMag[j], 0.0f) << j;
                 }
             }
         }
@@ -540,6 +544,12 @@ TEST(CenterFocus, VisualFeedMatchesReferenceAnalysis)
                 ASSERT_NEAR(feed.MagRight[j], want.MagRight, want.MagRight * 1e-4f) << j;
                 ASSERT_NEAR(feed.Ratio[j], want.Ratio, want.Ratio * 2e-4f) << j;
                 ASSERT_NEAR(feed.Depth[j], want.Depth, 2e-4f) << j;
+                // |L + R| as the single-bin rule forms it from magnitudes and depth; with the
+                // depth within 2e-4 rad it agrees to 2e-4 of the two magnitudes.
+                const double mono = std::hypot(
+                    want.MagLeft + want.MagRight * std::cos(double{want.Depth}),
+                    want.MagRight * std::sin(double{want.Depth}));
+                ASSERT_NEAR(feed.SumMag[j], mono, (want.MagLeft + want.MagRight) * 2e-4) << j;
             }
         }
         EXPECT_GE(checkedFrames, 3);
@@ -593,6 +603,12 @@ TEST(CenterFocus, FastFeedDepthFollowsExactArcTangent)
         worst = std::max(worst, std::fabs(fastFeed.Depth[j] - plainFeed.Depth[j]));
     // Within 1e-6 rad: a few float steps of a value up to pi.
     EXPECT_LT(worst, 1e-6f);
+    ASSERT_EQ(fastFeed.SumMag.size(), plainFeed.SumMag.size());
+    for (std::size_t j = 0; j < fastFeed.SumMag.size(); ++j) {
+        // |L + R| from the same spectra; the vector path may fuse a product into the sum of
+        // squares, one float rounding (2^-23 relative, 2^-22 allowed for the square root).
+        ASSERT_NEAR(fastFeed.SumMag[j], plainFeed.SumMag[j], plainFeed.SumMag[j] * 2.4e-7f) << j;
+    }
     EXPECT_EQ(fastFeed.Ratio.size(), static_cast<std::size_t>(n / 2));
 }
 

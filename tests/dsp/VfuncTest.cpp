@@ -124,7 +124,7 @@ class SummingFeed : public VisualFeed
 public:
     void NextFrame() noexcept override { ++Frames; }
     void AddBin(int, float depth, float, float, float) noexcept override { Sum += depth; }
-    void AddBins(const float* depth, const float*, const float*, const float*,
+    void AddBins(const float* depth, const float*, const float*, const float*, const float*,
                  int count) noexcept override
     {
         for (int j = 0; j < count; ++j)

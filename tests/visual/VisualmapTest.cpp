@@ -1,7 +1,10 @@
 #include "visual/Visualmap.h"
 
+#include "dsp/Cntrfocus.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <random>
@@ -23,6 +26,14 @@ std::array<uint8_t, 3> Pixel(const QImage& image, int x, int y)
 {
     const uchar* p = image.constScanLine(y) + 3 * x;
     return {p[0], p[1], p[2]};
+}
+
+// |L + R| of a left bin of magnitude left and phase 0 and a right bin of magnitude right and
+// phase depth: what the filter passes as sumMag.
+float SumMagnitude(float left, float right, float depth)
+{
+    const double d = depth;
+    return static_cast<float>(std::hypot(left + right * std::cos(d), right * std::sin(d)));
 }
 
 int NonZeroPanCells(const TVisualMap& map, int slot)
@@ -152,7 +163,7 @@ protected:
             return;
         }
         std::vector<float> depth(4096, 0.0f), right(4096, 0.0f), left(4096, 0.0f),
-            ratio(4096, 0.0f);
+            ratio(4096, 0.0f), sumMag(4096, 0.0f);
         for (const Bin& b : bins)
         {
             const size_t j = static_cast<size_t>(b.Index);
@@ -160,8 +171,9 @@ protected:
             right[j] = b.Right;
             left[j] = b.Left;
             ratio[j] = b.Ratio;
+            sumMag[j] = SumMagnitude(b.Left, b.Right, b.Depth);
         }
-        mMap.AddBins(depth.data(), right.data(), left.data(), ratio.data(), 4096);
+        mMap.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(), 4096);
     }
 
     int Row(int bin) const
@@ -237,53 +249,156 @@ TEST_P(VisualMapPlacement, BinsBelowLowestFrequencyAndSilentBinsChangeNothing)
 INSTANTIATE_TEST_SUITE_P(BothPaths, VisualMapPlacement,
                          ::testing::Values(Path::Single, Path::Batch));
 
+// Both paths over random frames whose column values stay 0.01 away from whole numbers, where
+// they must agree; also when the filter's bin count differs from the map's row table (bins
+// beyond the table take the single path, those above the top row are dropped).
 TEST(VisualMapFeed, BatchPathAgreesWithSingleAwayFromBoundaries)
 {
-    TVisualMap single, batch;
-    StartupMap(single, 17.0f);
-    StartupMap(batch, 17.0f);
-    for (TVisualMap* m : {&single, &batch})
+    struct Case { int TableBins, Count; };
+    for (const Case c : {Case{4096, 4096}, Case{4096, 1000}, Case{2048, 4096}, Case{4096, 4100}})
     {
-        ASSERT_EQ(m->AllocFrames(44100, 200, 8, 8192), 0);
+        TVisualMap single, batch;
+        StartupMap(single, 17.0f);
+        StartupMap(batch, 17.0f);
+        for (TVisualMap* m : {&single, &batch})
+        {
+            ASSERT_EQ(m->AllocFrames(44100, 200, 8, 8192), 0);
+            m->SetFreqRange(c.TableBins, 40.0f, 22050.0f);
+            m->Clear();
+        }
+        std::mt19937 random(12345);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const double xPerDecade = single.PanXPerDecade();
+        const auto n = static_cast<size_t>(c.Count);
+        for (int frame = 0; frame < 5; ++frame)
+        {
+            std::vector<float> depth(n), right(n), left(n), ratio(n), sumMag(n);
+            for (size_t j = 0; j < n; ++j)
+            {
+                const double column =
+                    -3 + std::floor(unit(random) * 96) + 0.01 + 0.98 * unit(random);
+                ratio[j] = static_cast<float>(std::pow(10.0, (column - 45) / xPerDecade));
+                const double depthColumn =
+                    std::floor(unit(random) * 40) + 0.01 + 0.98 * unit(random);
+                depth[j] = static_cast<float>(depthColumn * 3.14159265358979 / 40);
+                left[j] = static_cast<float>(unit(random) * 1e5);
+                right[j] = static_cast<float>(unit(random) * 1e5);
+                sumMag[j] = SumMagnitude(left[j], right[j], depth[j]);
+            }
+            ratio[17] = 0.0f; // no pan position
+            depth[18] = kPiF; // exactly pi
+            sumMag[18] = SumMagnitude(left[18], right[18], kPiF);
+            left[900] = right[900] = sumMag[900] = 0.0f; // silent
+            single.NextFrame();
+            batch.NextFrame();
+            for (size_t j = 0; j < n; ++j)
+                single.AddBin(static_cast<int>(j), depth[j], right[j], left[j], ratio[j]);
+            batch.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(),
+                          c.Count);
+            const int slot = single.CurrentSlot();
+            for (int y = 0; y < 60; ++y)
+            {
+                // Magnitudes agree to a few float roundings of values up to 2e5 (sumMag comes
+                // from double arithmetic, the single path rounds re and im to float first).
+                for (int x = 0; x < 90; ++x)
+                    ASSERT_NEAR(single.PanCell(slot, y, x), batch.PanCell(slot, y, x), 2)
+                        << c.TableBins << "/" << c.Count << " " << y << "," << x;
+                for (int x = 0; x < 40; ++x)
+                    ASSERT_NEAR(single.DepthCell(slot, y, x), batch.DepthCell(slot, y, x), 2)
+                        << c.TableBins << "/" << c.Count << " " << y << "," << x;
+            }
+        }
+    }
+}
+
+// Passes the filter's frames to a map through the batch call and to a second map bin by bin.
+class TwoMapFeed final : public VisualFeed
+{
+public:
+    TwoMapFeed(TVisualMap& batch, TVisualMap& single) : mBatch(batch), mSingle(single) {}
+    void NextFrame() noexcept override
+    {
+        mBatch.NextFrame();
+        mSingle.NextFrame();
+    }
+    void AddBin(int bin, float depth, float magRight, float magLeft, float ratio) noexcept override
+    {
+        mBatch.AddBin(bin, depth, magRight, magLeft, ratio);
+        mSingle.AddBin(bin, depth, magRight, magLeft, ratio);
+    }
+    void AddBins(const float* depth, const float* magRight, const float* magLeft,
+                 const float* ratio, const float* sumMag, int count) noexcept override
+    {
+        mBatch.AddBins(depth, magRight, magLeft, ratio, sumMag, count);
+        for (int j = 0; j < count; ++j)
+            mSingle.AddBin(j, depth[j], magRight[j], magLeft[j], ratio[j]);
+    }
+
+private:
+    TVisualMap& mBatch;
+    TVisualMap& mSingle;
+};
+
+// The playing filter's real analysis (tones at several pans and phase differences over noise)
+// gives the same picture through either path: sumMag is what the single path derives.
+TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
+{
+    constexpr int kRate = 44100, kFft = 8192, kOverlap = 16;
+    TVisualMap batch, single;
+    for (TVisualMap* m : {&batch, &single})
+    {
+        StartupMap(*m);
+        ASSERT_EQ(m->AllocFrames(kRate, 200, kOverlap, kFft), 0);
+        m->SetFreqRange(kFft / 2, 40.0f, kRate / 2.0f);
         m->Clear();
     }
-    std::mt19937 random(12345);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const double xPerDecade = single.PanXPerDecade();
-    for (int frame = 0; frame < 20; ++frame)
+    CenterFocus filter;
+    ASSERT_TRUE(filter.Setup(kFft, kOverlap, kRate));
+    TwoMapFeed feed(batch, single);
+    filter.SetVisualSink(&feed);
+    filter.SetVisualFeed(true);
+    const size_t samples = 3 * kFft;
+    std::vector<int32_t> left(samples), right(samples), outL(samples), outR(samples);
+    std::mt19937 random(77);
+    std::normal_distribution<double> noise(0.0, 200.0);
+    for (size_t i = 0; i < samples; ++i)
     {
-        std::vector<float> depth(4096), right(4096), left(4096), ratio(4096);
-        for (size_t j = 0; j < 4096; ++j)
+        const double t = static_cast<double>(i) / kRate;
+        double l = noise(random), r = noise(random);
+        const double tones[][3] = {{180, 1.0, 0.0}, {730, 0.3, 1.0}, {2900, 2.5, 2.2}};
+        for (const auto& tone : tones) // frequency, right/left level, phase difference
         {
-            // Column values kept 0.01 away from whole numbers, so both paths must agree.
-            const double column = -3 + std::floor(unit(random) * 96) + 0.01 + 0.98 * unit(random);
-            ratio[j] = static_cast<float>(std::pow(10.0, (column - 45) / xPerDecade));
-            const double depthColumn = std::floor(unit(random) * 40) + 0.01 + 0.98 * unit(random);
-            depth[j] = static_cast<float>(depthColumn * 3.14159265358979 / 40);
-            left[j] = static_cast<float>(unit(random) * 1e5);
-            right[j] = static_cast<float>(unit(random) * 1e5);
+            l += 4000 * std::sin(2 * M_PI * tone[0] * t);
+            r += 4000 * tone[1] * std::sin(2 * M_PI * tone[0] * t + tone[2]);
         }
-        ratio[17] = 0.0f; // no pan position
-        depth[18] = kPiF; // exactly pi
-        single.NextFrame();
-        batch.NextFrame();
-        for (int j = 0; j < 4096; ++j)
-            single.AddBin(j, depth[static_cast<size_t>(j)], right[static_cast<size_t>(j)],
-                          left[static_cast<size_t>(j)], ratio[static_cast<size_t>(j)]);
-        batch.AddBins(depth.data(), right.data(), left.data(), ratio.data(), 4096);
-        const int slot = single.CurrentSlot();
-        for (int y = 0; y < 60; ++y)
-        {
-            // Magnitudes agree to a few float roundings of values up to 2e5 (the polynomial
-            // sine and cosine are good to about 1e-7).
-            for (int x = 0; x < 90; ++x)
-                ASSERT_NEAR(single.PanCell(slot, y, x), batch.PanCell(slot, y, x), 2)
-                    << y << "," << x;
-            for (int x = 0; x < 40; ++x)
-                ASSERT_NEAR(single.DepthCell(slot, y, x), batch.DepthCell(slot, y, x), 2)
-                    << y << "," << x;
-        }
+        left[i] = static_cast<int32_t>(l);
+        right[i] = static_cast<int32_t>(r);
     }
+    filter.Process(left.data(), right.data(), outL.data(), outR.data(),
+                   static_cast<int>(samples));
+    const int slot = batch.CurrentSlot();
+    ASSERT_EQ(slot, single.CurrentSlot());
+    int32_t loudest = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 90; ++x)
+            loudest = std::max(loudest, single.PanCell(slot, y, x));
+    ASSERT_GT(loudest, 1000000) << "the tones must reach the map";
+    // The depth the single path works from comes from a fast arc tangent (within ~2e-7 rad),
+    // so its mono magnitudes may be off by ~2e-7 of the loudest bin; and a column value
+    // within float error of a whole number (about one bin in ten thousand) may land next door.
+    const double tolerance = 1e-6 * loudest + 2;
+    int differing = 0;
+    for (int y = 0; y < 60; ++y)
+    {
+        for (int x = 0; x < 90; ++x)
+            differing += std::abs(batch.PanCell(slot, y, x) - single.PanCell(slot, y, x)) >
+                         tolerance;
+        for (int x = 0; x < 40; ++x)
+            differing += std::abs(batch.DepthCell(slot, y, x) - single.DepthCell(slot, y, x)) >
+                         tolerance;
+    }
+    EXPECT_LE(differing, 2);
+    EXPECT_GT(NonZeroPanCells(batch, slot), 500); // the noise spreads over the map
 }
 
 // Records one loud in-phase bin into `frames` successive frames.
@@ -399,7 +514,7 @@ TEST(VisualMapFailure, FailedAllocationBehavesAsEmptyMap)
     map.Clear();
     FeedFrames(map, 5, 1e6f);
     std::vector<float> zeros(4096, 1.0f);
-    map.AddBins(zeros.data(), zeros.data(), zeros.data(), zeros.data(), 4096);
+    map.AddBins(zeros.data(), zeros.data(), zeros.data(), zeros.data(), zeros.data(), 4096);
     map.BuildImages();
     EXPECT_EQ(map.CurrentSlot(), 0);
     EXPECT_EQ(map.PanCell(0, 0, 0), 0);
@@ -425,11 +540,12 @@ TEST(VisualMapThreads, FeedWhileBuilding)
     std::atomic<int> frames{0};
     std::thread feeder([&] {
         std::vector<float> depth(4096, 0.3f), right(4096, 800.0f), left(4096, 900.0f),
-            ratio(4096, 0.9f);
+            ratio(4096, 0.9f), sumMag(4096, SumMagnitude(900.0f, 800.0f, 0.3f));
         while (!stop.load())
         {
             map.NextFrame();
-            map.AddBins(depth.data(), right.data(), left.data(), ratio.data(), 4096);
+            map.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(),
+                        4096);
             map.AddBin(100, 0.1f, 10.0f, 10.0f, 1.0f);
             frames.fetch_add(1);
         }
