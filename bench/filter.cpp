@@ -60,7 +60,7 @@ class CountingFeed : public varnel::VisualFeed
 public:
     void NextFrame() noexcept override { ++mFrames; }
     void AddBin(int, float depth, float, float, float) noexcept override { mSum += depth; }
-    void AddBins(const float* depth, const float*, const float*, const float*,
+    void AddBins(const float* depth, const float*, const float*, const float*, const float*,
                  int count) noexcept override
     {
         mSum += depth[count / 2];
