@@ -247,7 +247,10 @@ TEST_P(VisualMapPlacement, BinsBelowLowestFrequencyAndSilentBinsChangeNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, VisualMapPlacement,
-                         ::testing::Values(Path::Single, Path::Batch));
+                         ::testing::Values(Path::Single, Path::Batch),
+                         [](const ::testing::TestParamInfo<Path>& param) {
+                             return std::string(param.param == Path::Single ? "Single" : "Batch");
+                         });
 
 // Both paths over random frames whose column values stay 0.01 away from whole numbers, where
 // they must agree; also when the filter's bin count differs from the map's row table (bins
