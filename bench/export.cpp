@@ -76,12 +76,7 @@ struct BenchFiles
         output = (folder / "out.wav").string();
         const std::vector<int16_t> samples = MusicLike();
         TWaveData w;
-        w.Format.FormatTag = 1;
-        w.Format.Channels = 2;
-        w.Format.SamplesPerSec = kRate;
-        w.Format.AvgBytesPerSec = kRate * 4;
-        w.Format.BlockAlign = 4;
-        w.Format.BitsPerSample = 16;
+        w.Format = WaveFormat::PcmStereo16(kRate);
         if (w.OpenWrite(input) != 0 || w.Write(samples.data(), static_cast<int>(samples.size() * 2)) < 0 ||
             w.Close() != 0) {
             std::fprintf(stderr, "cannot write %s\n", input.c_str());

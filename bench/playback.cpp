@@ -42,12 +42,7 @@ const std::string& MixFile()
         const std::string file =
             (std::filesystem::temp_directory_path() / "varnel_bench_playback.wav").string();
         TWaveData out;
-        out.Format.FormatTag = 1;
-        out.Format.Channels = 2;
-        out.Format.SamplesPerSec = kRate;
-        out.Format.AvgBytesPerSec = kRate * 4;
-        out.Format.BlockAlign = 4;
-        out.Format.BitsPerSample = 16;
+        out.Format = WaveFormat::PcmStereo16(kRate);
         if (out.OpenWrite(file) != 0)
             return std::string();
         std::vector<int16_t> block(static_cast<size_t>(kRate) * 2);

@@ -18,6 +18,19 @@ struct WaveFormat
     uint16_t BlockAlign = 0;
     uint16_t BitsPerSample = 0;
     uint16_t ExtraSize = 0;
+
+    // Any thread. The one format the program plays and saves: 16-bit stereo PCM at a rate.
+    static WaveFormat PcmStereo16(uint32_t sampleRate)
+    {
+        WaveFormat f;
+        f.FormatTag = 1;
+        f.Channels = 2;
+        f.SamplesPerSec = sampleRate;
+        f.AvgBytesPerSec = sampleRate * 4;
+        f.BlockAlign = 4;
+        f.BitsPerSample = 16;
+        return f;
+    }
 };
 
 // Reads or writes one RIFF WAVE file by raw bytes. It finds the "fmt " chunk and the "data"

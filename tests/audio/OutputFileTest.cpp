@@ -180,11 +180,7 @@ TEST(SafeOutput, ProcessDyingMidSaveLeavesTheTargetUntouched)
     if (child == 0) {
         SafeOutput out;
         TWaveData writer;
-        writer.Format.FormatTag = 1;
-        writer.Format.Channels = 2;
-        writer.Format.SamplesPerSec = 44100;
-        writer.Format.BlockAlign = 4;
-        writer.Format.BitsPerSample = 16;
+        writer.Format = WaveFormat::PcmStereo16(44100);
         if (writer.OpenWrite(out.Begin(target)) != 0)
             _exit(1);
         std::vector<uint8_t> block(400000, 7);

@@ -34,14 +34,7 @@ uint16_t U16At(const std::vector<uint8_t>& b, size_t at)
 
 WaveFormat StereoFormat(uint32_t rate)
 {
-    WaveFormat f;
-    f.FormatTag = 1;
-    f.Channels = 2;
-    f.SamplesPerSec = rate;
-    f.AvgBytesPerSec = rate * 4;
-    f.BlockAlign = 4;
-    f.BitsPerSample = 16;
-    return f;
+    return WaveFormat::PcmStereo16(rate);
 }
 
 std::vector<int16_t> Ramp(int frames)
