@@ -83,8 +83,8 @@ double TimeBatch(const std::string& cli, const std::vector<std::string>& inputs,
 {
     std::error_code ec;
     fs::remove_all(outDir, ec);
-    std::string command = "'" + cli + "' export --quiet --out-dir '" + outDir + "' --jobs " +
-                          std::to_string(jobs);
+    std::string command =
+        "'" + cli + "' export --quiet --out-dir '" + outDir + "' --jobs " + std::to_string(jobs);
     for (const std::string& in : inputs)
         command += " '" + in + "'";
     const auto start = std::chrono::steady_clock::now();
@@ -124,11 +124,11 @@ int main(int argc, char** argv)
 
     const fs::path work = fs::temp_directory_path() / ("varnel-bench-batch-" + std::to_string(
 #ifdef __linux__
-                                                            getpid()
+                                                                                   getpid()
 #else
-                                                            0
+                                                                                   0
 #endif
-                                                                ));
+                                                                                       ));
     fs::create_directories(work);
     std::vector<std::string> inputs;
     for (int k = 0; k < files; ++k) {
@@ -151,8 +151,8 @@ int main(int argc, char** argv)
     fs::remove_all(work, ec);
 
     const double sound = static_cast<double>(files) * seconds;
-    std::printf("batch of %d files x %d s (44.1 kHz, quality 2), best of %d runs\n", files,
-                seconds, runs);
+    std::printf("batch of %d files x %d s (44.1 kHz, quality 2), best of %d runs\n", files, seconds,
+                runs);
     std::printf("  --jobs 1: %7.2f s  (%5.1fx real time)\n", one, sound / one);
     std::printf("  --jobs 2: %7.2f s  (%5.1fx real time)\n", two, sound / two);
     std::printf("  speed-up: %.2fx\n", one / two);

@@ -45,7 +45,8 @@ std::vector<int16_t> MusicLike()
         double centre = 0.0;
         for (int h = 1; h <= 4; ++h)
             centre += 2500.0 / h * std::sin(2 * M_PI * root * h * t);
-        const double leadWave = 3000.0 * std::sin(2 * M_PI * lead * t) * std::exp(-4.0 * std::fmod(t, 0.25));
+        const double leadWave =
+            3000.0 * std::sin(2 * M_PI * lead * t) * std::exp(-4.0 * std::fmod(t, 0.25));
         const double pad = 1500.0 * std::sin(2 * M_PI * root * 3 * t);
         if (i % (kRate / 2) == 0)
             hit = 4000.0;
@@ -70,15 +71,16 @@ struct BenchFiles
 
     BenchFiles()
     {
-        folder = std::filesystem::temp_directory_path() / ("varnel-bench-export-" + std::to_string(::getpid()));
+        folder = std::filesystem::temp_directory_path() /
+                 ("varnel-bench-export-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         input = (folder / "in.wav").string();
         output = (folder / "out.wav").string();
         const std::vector<int16_t> samples = MusicLike();
         TWaveData w;
         w.Format = WaveFormat::PcmStereo16(kRate);
-        if (w.OpenWrite(input) != 0 || w.Write(samples.data(), static_cast<int>(samples.size() * 2)) < 0 ||
-            w.Close() != 0) {
+        if (w.OpenWrite(input) != 0 ||
+            w.Write(samples.data(), static_cast<int>(samples.size() * 2)) < 0 || w.Close() != 0) {
             std::fprintf(stderr, "cannot write %s\n", input.c_str());
             std::exit(1);
         }
@@ -166,9 +168,23 @@ void FileLayerOnly(benchmark::State& state)
                            benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(WholeFileExport)->Name("Export/quality2_N8192_overlap16")->Arg(16)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
-BENCHMARK(WholeFileExport)->Name("Export/quality4_N8192_overlap64")->Arg(64)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
-BENCHMARK(FileLayerOnly)->Name("Export/file_layer_only")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(WholeFileExport)
+    ->Name("Export/quality2_N8192_overlap16")
+    ->Arg(16)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+BENCHMARK(WholeFileExport)
+    ->Name("Export/quality4_N8192_overlap64")
+    ->Arg(64)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+BENCHMARK(FileLayerOnly)
+    ->Name("Export/file_layer_only")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 } // namespace
 

@@ -50,8 +50,8 @@ void BM_Cfft(benchmark::State& state, bool forward)
 void BM_Fftw(benchmark::State& state, bool forward)
 {
     auto* data = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * kSize));
-    fftwf_plan plan = fftwf_plan_dft_1d(kSize, data, data, forward ? FFTW_FORWARD : FFTW_BACKWARD,
-                                        FFTW_MEASURE);
+    fftwf_plan plan =
+        fftwf_plan_dft_1d(kSize, data, data, forward ? FFTW_FORWARD : FFTW_BACKWARD, FFTW_MEASURE);
     const std::vector<float> input = RandomData(kSize);
     std::copy(input.begin(), input.end(), reinterpret_cast<float*>(data));
     for (auto _ : state) {
@@ -86,8 +86,7 @@ public:
             const auto theirs = Find(std::string("fftw_") + dir);
             if (ours > 0.0 && theirs > 0.0)
                 std::printf("CFFT %d %s: %.2f us, FFTW %.2f us (processor time), ratio %.2fx\n",
-                            kSize, dir,
-                            ours * 1e6, theirs * 1e6, ours / theirs);
+                            kSize, dir, ours * 1e6, theirs * 1e6, ours / theirs);
         }
     }
 

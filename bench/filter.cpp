@@ -91,8 +91,7 @@ void RunFilter(benchmark::State& state, int overlap, bool vector, bool feedOn)
     for (auto _ : state) {
         if (pos + static_cast<std::size_t>(block) > sound.L.size())
             pos = 0;
-        filter.Process(sound.L.data() + pos, sound.R.data() + pos, outL.data(), outR.data(),
-                       block);
+        filter.Process(sound.L.data() + pos, sound.R.data() + pos, outL.data(), outR.data(), block);
         benchmark::DoNotOptimize(outL.data());
         pos += static_cast<std::size_t>(block);
         samples += block;
@@ -120,9 +119,9 @@ public:
             const double wall = run.real_accumulated_time / iterations;
             const double sound = run.counters.at("sound_s").value;
             const double frames = run.counters.at("frames").value;
-            mLines.push_back(run.benchmark_name() + ": " + Format(sound / cpu) + "x real time ("
-                             + Format(sound / wall) + "x by wall clock), "
-                             + Format(cpu / frames * 1e6) + " us per frame");
+            mLines.push_back(run.benchmark_name() + ": " + Format(sound / cpu) + "x real time (" +
+                             Format(sound / wall) + "x by wall clock), " +
+                             Format(cpu / frames * 1e6) + " us per frame");
         }
     }
     void Print() const

@@ -114,7 +114,8 @@ void PlaybackThreadLive(benchmark::State& state)
         thread.Resume();
         std::this_thread::sleep_for(std::chrono::seconds(4));
         thread.RequestPause();
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double soundSeconds = static_cast<double>(reader.TellFrame()) / kRate;
         const double cpuSeconds = static_cast<double>(thread.CpuTimeNs()) * 1e-9;
         state.SetIterationTime(wall);
@@ -160,7 +161,13 @@ void FullRingPump(benchmark::State& state)
     state.counters["sound_ms"] = 1000.0 * frames / kRate;
 }
 
-BENCHMARK(PlaybackThreadLive)->ArgsProduct({{0, 1, 2, 3, 4}, {0}})->Args({2, 1})->Args({4, 1})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PlaybackThreadLive)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0}})
+    ->Args({2, 1})
+    ->Args({4, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(FullRingPump)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -39,8 +39,7 @@ struct StereoSignal
         Right.resize(n);
         std::mt19937 random(7);
         std::normal_distribution<double> noise(0.0, 300.0);
-        for (size_t i = 0; i < n; ++i)
-        {
+        for (size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(i) / kRate;
             const double centre = 6000 * std::sin(2 * M_PI * 220 * t);
             const double left = 5000 * std::sin(2 * M_PI * 587 * t);
@@ -74,11 +73,15 @@ public:
     void AddBin(int, float, float, float, float) noexcept override {}
     void AddBins(const float*, const float*, const float*, const float*, const float*,
                  int) noexcept override
-    {
-    }
+    {}
 };
 
-enum class Feed { Off, OnNull, OnMap };
+enum class Feed
+{
+    Off,
+    OnNull,
+    OnMap
+};
 
 // The playback filter over kSeconds of the mix, per analysis frame: the feed off, on into a
 // feed that does nothing, or on into a map at start-up sizes.
@@ -89,8 +92,7 @@ void FilterFrames(benchmark::State& state, Feed feed)
     SetUpStartupMap(map, kOverlapQuality2);
     NullFeed nullFeed;
     CenterFocus filter;
-    if (!filter.Setup(kFft, kOverlapQuality2, kRate))
-    {
+    if (!filter.Setup(kFft, kOverlapQuality2, kRate)) {
         state.SkipWithError("filter set-up failed");
         return;
     }
@@ -105,8 +107,7 @@ void FilterFrames(benchmark::State& state, Feed feed)
     std::vector<int32_t> outL(kBlock), outR(kBlock);
     const int total = static_cast<int>(signal.Left.size());
     int64_t frames = 0;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int at = 0; at + kBlock <= total; at += kBlock)
             filter.Process(signal.Left.data() + at, signal.Right.data() + at, outL.data(),
                            outR.data(), kBlock);
@@ -119,9 +120,18 @@ void FilterFrames(benchmark::State& state, Feed feed)
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_FilterQuality2FeedOff(benchmark::State& state) { FilterFrames(state, Feed::Off); }
-void BM_FilterQuality2FeedOnNull(benchmark::State& state) { FilterFrames(state, Feed::OnNull); }
-void BM_FilterQuality2FeedOnMap(benchmark::State& state) { FilterFrames(state, Feed::OnMap); }
+void BM_FilterQuality2FeedOff(benchmark::State& state)
+{
+    FilterFrames(state, Feed::Off);
+}
+void BM_FilterQuality2FeedOnNull(benchmark::State& state)
+{
+    FilterFrames(state, Feed::OnNull);
+}
+void BM_FilterQuality2FeedOnMap(benchmark::State& state)
+{
+    FilterFrames(state, Feed::OnMap);
+}
 BENCHMARK(BM_FilterQuality2FeedOff)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FilterQuality2FeedOnNull)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FilterQuality2FeedOnMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -135,14 +145,13 @@ struct FrameData
     {
         std::mt19937 random(3);
         std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-        for (size_t j = 0; j < Depth.size(); ++j)
-        {
+        for (size_t j = 0; j < Depth.size(); ++j) {
             Depth[j] = unit(random) * 3.14159f;
             Right[j] = unit(random) * 1e5f;
             Left[j] = unit(random) * 1e5f;
             Ratio[j] = Right[j] / (Left[j] + 1.0f);
-            SumMag[j] = std::hypot(Left[j] + Right[j] * std::cos(Depth[j]),
-                                   Right[j] * std::sin(Depth[j]));
+            SumMag[j] =
+                std::hypot(Left[j] + Right[j] * std::cos(Depth[j]), Right[j] * std::sin(Depth[j]));
         }
     }
 };
@@ -152,8 +161,7 @@ void BM_FeedFrameBatch(benchmark::State& state)
     TVisualMap map;
     SetUpStartupMap(map, kOverlapQuality2);
     const FrameData data;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         map.NextFrame();
         map.AddBins(data.Depth.data(), data.Right.data(), data.Left.data(), data.Ratio.data(),
                     data.SumMag.data(), kFft / 2);
@@ -166,11 +174,9 @@ void BM_FeedFrameSingleBins(benchmark::State& state)
     TVisualMap map;
     SetUpStartupMap(map, kOverlapQuality2);
     const FrameData data;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         map.NextFrame();
-        for (int j = 0; j < kFft / 2; ++j)
-        {
+        for (int j = 0; j < kFft / 2; ++j) {
             const auto u = static_cast<size_t>(j);
             map.AddBin(j, data.Depth[u], data.Right[u], data.Left[u], data.Ratio[u]);
         }
@@ -185,8 +191,7 @@ void BM_ComposeBothScreens(benchmark::State& state)
     TVisualMap map;
     SetUpStartupMap(map, kOverlapQuality2);
     const FrameData data;
-    for (int i = 0; i < 30; ++i)
-    {
+    for (int i = 0; i < 30; ++i) {
         map.NextFrame();
         map.AddBins(data.Depth.data(), data.Right.data(), data.Left.data(), data.Ratio.data(),
                     data.SumMag.data(), kFft / 2);
@@ -194,8 +199,7 @@ void BM_ComposeBothScreens(benchmark::State& state)
     TScreenMap screens(&map);
     screens.DrawInitial();
     screens.DrawBackground(22050.0f, 40.0f, 10.0f);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         map.NextFrame(); // a fresh frame, so the build is not skipped
         screens.Compose(0, 56, 98, 283, 140, 56, 420, 283);
         benchmark::DoNotOptimize(screens.Screen1Image().constBits());

@@ -11,7 +11,7 @@ namespace varnel {
 
 namespace {
 
-constexpr int kFrameBytes = 4;        // 16-bit stereo
+constexpr int kFrameBytes = 4; // 16-bit stereo
 constexpr double kBlockSeconds = 0.5;
 constexpr int kProgressEveryBlocks = 12;
 
@@ -28,8 +28,7 @@ int64_t FloorToMultiple(int64_t value, int64_t step) noexcept
 
 ExportJob::ExportJob(TWaveData& in, TWaveData& out, const ExportSettings& settings)
     : mIn(in), mOut(out), mSettings(settings)
-{
-}
+{}
 
 ExportJob::~ExportJob() = default;
 
@@ -86,7 +85,8 @@ bool ExportJob::Feed(int count) noexcept
     const int64_t begin = mStreamPos;
     const int64_t end = begin + count;
     const int64_t before = std::clamp<int64_t>(-begin, 0, count);
-    const int64_t inFile = std::max<int64_t>(0, std::min(end, mFileFrames) - std::max<int64_t>(begin, 0));
+    const int64_t inFile =
+        std::max<int64_t>(0, std::min(end, mFileFrames) - std::max<int64_t>(begin, 0));
     auto at = static_cast<size_t>(before * kFrameBytes);
     std::memset(raw, 0, at);
     auto want = static_cast<size_t>(inFile * kFrameBytes);

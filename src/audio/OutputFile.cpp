@@ -92,7 +92,7 @@ std::string SafeOutput::Begin(const std::string& target)
         }
         if (fs::exists(temp, ec))
             continue; // a name clash: try another suffix
-        return {};   // the folder does not take new files
+        return {};    // the folder does not take new files
     }
     return {};
 }

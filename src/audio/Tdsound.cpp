@@ -81,8 +81,8 @@ bool TDsound::PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int ov
     mDevice->SetVolume(kFullVolume);
 
     std::unique_ptr<TVocalFunc> processor(new (std::nothrow) TVocalFunc());
-    if (!processor || processor->Init(2, sampleRate, bufferMs * 0.001) != 0
-        || processor->SetupFilter(fftSize, overlap) != 0) {
+    if (!processor || processor->Init(2, sampleRate, bufferMs * 0.001) != 0 ||
+        processor->SetupFilter(fftSize, overlap) != 0) {
         ReleaseStream();
         return false;
     }

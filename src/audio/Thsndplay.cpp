@@ -16,8 +16,7 @@ constexpr int kCycleMs = 30;
 
 ThSoundPlay::ThSoundPlay(TDsound& sound, TWaveData& reader, Clock& clock)
     : mSound(sound), mReader(reader), mClock(clock)
-{
-}
+{}
 
 ThSoundPlay::~ThSoundPlay()
 {

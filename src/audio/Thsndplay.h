@@ -52,7 +52,10 @@ public:
 
     // GUI thread, while parked or before the first Resume. Half the sample rate, for the
     // overload test.
-    void SetHalfRate(int halfRate) noexcept { mHalfRate.store(halfRate, std::memory_order_relaxed); }
+    void SetHalfRate(int halfRate) noexcept
+    {
+        mHalfRate.store(halfRate, std::memory_order_relaxed);
+    }
 
     // GUI thread, any time (also while parked); waits for the mailbox's lock only to store.
     // A post replaces a value still pending, so only the latest of each kind is applied, at

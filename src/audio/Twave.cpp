@@ -82,7 +82,8 @@ int TWaveData::OpenRead(const std::string& path)
     mSubChunk = sub;
     DataStart = sub.DataOffset;
     DeclaredDataSize = sub.Size;
-    int64_t present = std::min<int64_t>(sub.Size, std::max<int64_t>(0, mFile.FileSize() - DataStart));
+    int64_t present =
+        std::min<int64_t>(sub.Size, std::max<int64_t>(0, mFile.FileSize() - DataStart));
     if (Format.BlockAlign > 0)
         present -= present % Format.BlockAlign;
     DataSize = static_cast<uint32_t>(present);
@@ -146,7 +147,8 @@ int TWaveData::Close()
 
 int TWaveData::CloseWriter()
 {
-    const bool ascended = !mFile.HadWriteError() && mFile.Ascend(mSubChunk) && mFile.Ascend(mRiffChunk);
+    const bool ascended =
+        !mFile.HadWriteError() && mFile.Ascend(mSubChunk) && mFile.Ascend(mRiffChunk);
     const int closed = mFile.Close();
     if (ascended && closed == 0)
         return 0;

@@ -26,7 +26,8 @@ namespace varnel::cli {
 namespace fs = std::filesystem;
 
 const char* const kAreaUsage =
-    "area:  --pan LO:HI     pan ratio (right/left magnitude); LO may be 0, HI may be \"max\" (65535)\n"
+    "area:  --pan LO:HI     pan ratio (right/left magnitude); LO may be 0, HI may be \"max\" "
+    "(65535)\n"
     "       --freq LO:HI    Hz; HI may be \"max\" (half the sample rate)\n"
     "       --depth LO:HI   radians, 0..pi; \"pi\" is accepted\n"
     "       --invert        remove the area instead of keeping it\n"
@@ -200,9 +201,11 @@ OptionParse ParseAreaOption(int argc, char** argv, int& i, AreaOptions& area)
         const char* Help;
     };
     const RangeKind kinds[] = {
-        {"--pan", &area.Pan, "max", kPanOpenHigh, "--pan takes LO:HI, ratios from 0, HI may be max"},
+        {"--pan", &area.Pan, "max", kPanOpenHigh,
+         "--pan takes LO:HI, ratios from 0, HI may be max"},
         {"--freq", &area.Freq, "max", 0.0, "--freq takes LO:HI in Hz from 0, HI may be max"},
-        {"--depth", &area.Depth, "pi", kPi, "--depth takes LO:HI in radians 0..pi, \"pi\" accepted"},
+        {"--depth", &area.Depth, "pi", kPi,
+         "--depth takes LO:HI in radians 0..pi, \"pi\" accepted"},
     };
     for (const RangeKind& kind : kinds) {
         std::string value;
@@ -358,8 +361,7 @@ const std::atomic<bool>& InterruptFlag()
 ProgressLine::ProgressLine(bool quiet, double totalSeconds)
     : mEnabled(!quiet && IsTerminal(stderr)), mTotalSeconds(totalSeconds),
       mStart(std::chrono::steady_clock::now()), mLastDraw(mStart)
-{
-}
+{}
 
 ProgressLine::~ProgressLine()
 {

@@ -287,7 +287,8 @@ int RunExport(int argc, char** argv)
             options.Force = true;
         } else if (std::string(arg) == "--quiet") {
             options.Quiet = true;
-        } else if ((parsed = TakeOptionValue(argc, argv, i, "--ab", value)) != OptionParse::NotMine) {
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--ab", value)) !=
+                   OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)
                 return kExitUsage;
             if (!ParseFrameRange(value, options.PointA, options.PointB))
@@ -301,7 +302,8 @@ int RunExport(int argc, char** argv)
                 return UsageError("--out-dir needs a folder");
             outDir = value;
             hasOutDir = true;
-        } else if ((parsed = TakeOptionValue(argc, argv, i, "--jobs", value)) != OptionParse::NotMine) {
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--jobs", value)) !=
+                   OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)
                 return kExitUsage;
             if (!ParseInt(value, 1, 256, jobs))

@@ -32,18 +32,15 @@ AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panS
     geometry.PanScale = panScale;
     AreaEdges edges = StartupEdges();
     const AreaEdges given = EdgesForArea(options.Resolve(sampleRate), geometry);
-    if (options.Widest || options.Pan.Given)
-    {
+    if (options.Widest || options.Pan.Given) {
         edges.Area1Left = given.Area1Left;
         edges.Area1Right = given.Area1Right;
     }
-    if (options.Widest || options.Freq.Given)
-    {
+    if (options.Widest || options.Freq.Given) {
         edges.Area1Top = edges.Area2Top = given.Area1Top;
         edges.Area1Bottom = edges.Area2Bottom = given.Area1Bottom;
     }
-    if (options.Widest || options.Depth.Given)
-    {
+    if (options.Widest || options.Depth.Given) {
         edges.Area2Left = given.Area2Left;
         edges.Area2Right = given.Area2Right;
     }
@@ -57,8 +54,7 @@ OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, i
     const OptionParse parse = TakeOptionValue(argc, argv, i, name, value);
     if (parse != OptionParse::Taken)
         return parse;
-    if (!ParseInt(value, 0, 10, position))
-    {
+    if (!ParseInt(value, 0, 10, position)) {
         UsageError(std::string("map: ") + name + " takes a slider position 0-10, not \"" + value +
                    "\"");
         return OptionParse::Bad;
@@ -85,8 +81,7 @@ int RunMap(int argc, char** argv)
     request.PanScalePosition = kDefaultPanScalePosition;
     request.ColourScalePosition = kDefaultColourScalePosition;
     std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i)
-    {
+    for (int i = 1; i < argc; ++i) {
         OptionParse parse = ParseAreaOption(argc, argv, i, area);
         if (parse == OptionParse::NotMine)
             parse = ParseQualityOption(argc, argv, i, request.Quality);
@@ -95,10 +90,8 @@ int RunMap(int argc, char** argv)
         if (parse == OptionParse::NotMine)
             parse = ParseSliderOption(argc, argv, i, "--pan-scale", request.PanScalePosition);
         if (parse == OptionParse::NotMine)
-            parse =
-                ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
-        if (parse == OptionParse::NotMine)
-        {
+            parse = ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
+        if (parse == OptionParse::NotMine) {
             std::string value;
             parse = TakeOptionValue(argc, argv, i, "--at", value);
             if (parse == OptionParse::Taken &&
@@ -136,26 +129,20 @@ int RunMap(int argc, char** argv)
     QGuiApplication application(qtArgc, qtArgv);
 
     const int sampleRate = static_cast<int>(input.Format.SamplesPerSec);
-    request.Edges = EdgesForOptions(
-        area, sampleRate, PanScaleFromSlider(request.PanScalePosition));
+    request.Edges = EdgesForOptions(area, sampleRate, PanScaleFromSlider(request.PanScalePosition));
     request.Inverted = area.Invert;
     const MapPictureResult result = RenderMapPicture(input, request);
     input.Close();
-    switch (result.Status)
-    {
-    case MapPictureStatus::Done:
-        break;
+    switch (result.Status) {
+    case MapPictureStatus::Done: break;
     case MapPictureStatus::InputUnreadable:
         PrintFileMessage(inputPath, 2);
         return kExitInputRefused;
     case MapPictureStatus::TimeBeyondEnd:
         return UsageError("map: --at lies after the end of the file");
-    case MapPictureStatus::SetupFailed:
-        PrintFileMessage(inputPath, 7);
-        return kExitExportFailed;
+    case MapPictureStatus::SetupFailed: PrintFileMessage(inputPath, 7); return kExitExportFailed;
     }
-    if (!result.Picture.save(QFile::decodeName(outputPath.c_str()), "PNG"))
-    {
+    if (!result.Picture.save(QFile::decodeName(outputPath.c_str()), "PNG")) {
         PrintFileMessage(outputPath, 6);
         return kExitOutputRefused;
     }

@@ -73,7 +73,8 @@ int RunPlay(int argc, char** argv)
             std::string value;
             parsed = TakeOptionValue(argc, argv, i, "--volume", value);
             if (parsed == OptionParse::Taken && !ParseInt(value, 0, 20, volumePosition))
-                return UsageError("play: --volume takes a whole number 0..20, not \"" + value + "\"");
+                return UsageError("play: --volume takes a whole number 0..20, not \"" + value +
+                                  "\"");
         }
         if (parsed == OptionParse::Bad)
             return kExitUsage;
@@ -137,8 +138,8 @@ int RunPlay(int argc, char** argv)
             }
             // Once the whole file is read, what is still in the ring plays out before the
             // stop, so the end of the file is heard.
-            if (atEnd && std::chrono::steady_clock::now() - endSeen
-                             >= std::chrono::milliseconds(bufferMs))
+            if (atEnd &&
+                std::chrono::steady_clock::now() - endSeen >= std::chrono::milliseconds(bufferMs))
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
         }

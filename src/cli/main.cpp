@@ -27,7 +27,8 @@ const Command kCommands[] = {
     {"map", RunMap,
      "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
      "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"},
-    {"play", RunPlay, "  varnel-cli play   IN.wav          [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
+    {"play", RunPlay,
+     "  varnel-cli play   IN.wav          [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
 };
 
 void PrintUsage(FILE* out)
@@ -36,18 +37,19 @@ void PrintUsage(FILE* out)
     for (const Command& c : kCommands)
         std::fputs(c.Usage, out);
     std::fputs(kAreaUsage, out);
-    std::fputs("\n"
-               "  info     the file's format, length, and the FFT size and overlap used\n"
-               "  export   filter a file (or the frames A..B of it) into a new WAV file; with\n"
-               "           --out-dir, each input into DIR under its own name, --jobs at a time\n"
-               "  map      the window's two maps, with the area, at one moment of playback, as a PNG\n"
-               "  play     the filtered file through the sound device, until its end or Ctrl-C\n"
-               "  --quality  0 fastest .. 4 best (default 2)\n"
-               "  --buffer   sound buffer in ms, 100..1000 (default 200)\n"
-               "\n"
-               "exit codes: 0 done, 2 usage, 3 input file refused, 4 output file refused,\n"
-               "            5 export failed, 130 interrupted\n",
-               out);
+    std::fputs(
+        "\n"
+        "  info     the file's format, length, and the FFT size and overlap used\n"
+        "  export   filter a file (or the frames A..B of it) into a new WAV file; with\n"
+        "           --out-dir, each input into DIR under its own name, --jobs at a time\n"
+        "  map      the window's two maps, with the area, at one moment of playback, as a PNG\n"
+        "  play     the filtered file through the sound device, until its end or Ctrl-C\n"
+        "  --quality  0 fastest .. 4 best (default 2)\n"
+        "  --buffer   sound buffer in ms, 100..1000 (default 200)\n"
+        "\n"
+        "exit codes: 0 done, 2 usage, 3 input file refused, 4 output file refused,\n"
+        "            5 export failed, 130 interrupted\n",
+        out);
 }
 
 } // namespace

@@ -69,7 +69,8 @@ AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry)
     // At or below 40 Hz the axis has no height in decades; the whole band is then the area.
     if (geometry.HalfRate > kLowestAxisHz && height1 > 0) {
         const float u = static_cast<float>(height1 / decades);
-        const float lowQ = static_cast<float>((height1 - edges.Area1Bottom) / static_cast<double>(u));
+        const float lowQ =
+            static_cast<float>((height1 - edges.Area1Bottom) / static_cast<double>(u));
         const float highQ = static_cast<float>((height1 - edges.Area1Top) / static_cast<double>(u));
         area.FreqLowHz = static_cast<float>(std::pow(10.0, static_cast<double>(lowQ) + lg));
         area.FreqHighHz = static_cast<float>(std::pow(10.0, static_cast<double>(highQ) + lg));

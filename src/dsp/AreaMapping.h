@@ -20,7 +20,7 @@ struct AreaGeometry
     int Screen1Width = 560;
     int Screen1Height = 340;
     int Screen2Width = 196;
-    int HalfRate = 22050;  // Hz at the top row
+    int HalfRate = 22050;   // Hz at the top row
     float PanScale = 10.0f; // pan ratio at the right border of Screen1
 };
 

@@ -19,7 +19,10 @@ namespace {
 // Every stored value of the transform is a float; products and sums that form one stored
 // value are carried in double and rounded once, so the result does not depend on whether the
 // compiler contracts or vectorises the arithmetic.
-inline float F(double v) noexcept { return static_cast<float>(v); }
+inline float F(double v) noexcept
+{
+    return static_cast<float>(v);
+}
 
 // Swaps complex values i and bitreverse(i) for every i < bitreverse(i). pairs holds the
 // float offsets of those pairs, two ints per swap.
@@ -418,20 +421,23 @@ namespace {
 #define VARNEL_AVX2 __attribute__((target("avx2,fma")))
 
 // Interleaved complex helpers on 4 complex floats (one __m256).
-VARNEL_AVX2 inline __m256 SwapPairs(__m256 x) { return _mm256_permute_ps(x, 0xB1); }
+VARNEL_AVX2 inline __m256 SwapPairs(__m256 x)
+{
+    return _mm256_permute_ps(x, 0xB1);
+}
 
 // i * x = (-xi, xr)
 VARNEL_AVX2 inline __m256 TimesI(__m256 x)
 {
-    const __m256 negEven = _mm256_castsi256_ps(_mm256_setr_epi32(
-        INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0));
+    const __m256 negEven = _mm256_castsi256_ps(
+        _mm256_setr_epi32(INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0));
     return _mm256_xor_ps(SwapPairs(x), negEven);
 }
 
 VARNEL_AVX2 inline __m256 Conj(__m256 x)
 {
-    const __m256 negOdd = _mm256_castsi256_ps(_mm256_setr_epi32(
-        0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN));
+    const __m256 negOdd = _mm256_castsi256_ps(
+        _mm256_setr_epi32(0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN));
     return _mm256_xor_ps(x, negOdd);
 }
 
@@ -443,8 +449,7 @@ VARNEL_AVX2 inline __m256 Join(__m128 lo, __m128 hi)
 // w * y for 4 complex values, formed in double and rounded once to float: the products of
 // two floats are exact in double, so this equals the plain path's arithmetic bit for bit.
 // wr/wi hold the twiddle parts duplicated per complex value, for the low and high halves.
-VARNEL_AVX2 inline __m256 MulRound(__m256 y, __m256d wrLo, __m256d wiLo, __m256d wrHi,
-                                   __m256d wiHi)
+VARNEL_AVX2 inline __m256 MulRound(__m256 y, __m256d wrLo, __m256d wiLo, __m256d wrHi, __m256d wiHi)
 {
     const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(y));
     const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(y, 1));
@@ -466,8 +471,8 @@ VARNEL_AVX2 inline __m256 MulRoundEach(__m256 y, __m256 w)
 {
     const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(w));
     const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(w, 1));
-    return MulRound(y, _mm256_movedup_pd(lo), _mm256_permute_pd(lo, 0xF),
-                    _mm256_movedup_pd(hi), _mm256_permute_pd(hi, 0xF));
+    return MulRound(y, _mm256_movedup_pd(lo), _mm256_permute_pd(lo, 0xF), _mm256_movedup_pd(hi),
+                    _mm256_permute_pd(hi, 0xF));
 }
 
 // c * (yr - yi, yr + yi) in double, rounded once.
@@ -566,8 +571,8 @@ VARNEL_AVX2 inline void PlainOutputs(const Sums& q, __m256& o0, __m256& o1, __m2
 // Block 1: the eighth-turn twiddles, with the operand order of the plain path kept so even
 // signed zeros agree.
 template <bool Exact>
-VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m256& o1,
-                                      __m256& o2, __m256& o3)
+VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m256& o1, __m256& o2,
+                                      __m256& o3)
 {
     o0 = _mm256_add_ps(q.x0, q.x2);
     // (x2i - x0i, x0r - x2r)
@@ -682,12 +687,12 @@ VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const floa
             const double* wd = wdFirst + 48 * static_cast<std::size_t>(q / 4);
             o1 = MulRound(_mm256_add_ps(x.x1, ix3), _mm256_load_pd(wd), _mm256_load_pd(wd + 4),
                           _mm256_load_pd(wd + 8), _mm256_load_pd(wd + 12));
-            o2 = MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16),
-                          _mm256_load_pd(wd + 20), _mm256_load_pd(wd + 24),
-                          _mm256_load_pd(wd + 28));
-            o3 = MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32),
-                          _mm256_load_pd(wd + 36), _mm256_load_pd(wd + 40),
-                          _mm256_load_pd(wd + 44));
+            o2 =
+                MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16),
+                         _mm256_load_pd(wd + 20), _mm256_load_pd(wd + 24), _mm256_load_pd(wd + 28));
+            o3 =
+                MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32), _mm256_load_pd(wd + 36),
+                         _mm256_load_pd(wd + 40), _mm256_load_pd(wd + 44));
         } else {
             o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
             o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
@@ -784,8 +789,8 @@ void CFFT::Transform(float* data) const noexcept
         float* work = mWork.data();
         const float* w = mTwiddleTable.data();
         if (mExactRounding)
-            FirstPassAvx<true>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
-                               mFirstW3.data(), mFirstWd, mFirstBlock.data(), mForward);
+            FirstPassAvx<true>(mSize, data, work, mFirstW1.data(), mFirstW2.data(), mFirstW3.data(),
+                               mFirstWd, mFirstBlock.data(), mForward);
         else
             FirstPassAvx<false>(mSize, data, work, mFirstW1.data(), mFirstW2.data(),
                                 mFirstW3.data(), mFirstWd, mFirstBlock.data(), mForward);
@@ -795,7 +800,8 @@ void CFFT::Transform(float* data) const noexcept
             for (int i = 0; i < 4; ++i) {
                 const int s = mFirstBlock[static_cast<std::size_t>(q + i)];
                 for (int t = 0; t < 4; ++t) {
-                    const auto from = static_cast<std::size_t>(2 * (kReversed2[t] * quarter + q + i));
+                    const auto from =
+                        static_cast<std::size_t>(2 * (kReversed2[t] * quarter + q + i));
                     const auto to = static_cast<std::size_t>(8 * s + 2 * t);
                     work[to] = data[from];
                     work[to + 1] = mForward ? -data[from + 1] : data[from + 1];
@@ -806,11 +812,11 @@ void CFFT::Transform(float* data) const noexcept
         int l = 8;
         while ((l << 2) < n) {
             if (mExactRounding)
-                MiddlePassAvx<true>(n, l, work, mBlockW1.data(), mBlockW2.data(),
-                                    mBlockW3.data(), mBlockWd.data(), w[2]);
+                MiddlePassAvx<true>(n, l, work, mBlockW1.data(), mBlockW2.data(), mBlockW3.data(),
+                                    mBlockWd.data(), w[2]);
             else
-                MiddlePassAvx<false>(n, l, work, mBlockW1.data(), mBlockW2.data(),
-                                     mBlockW3.data(), mBlockWd.data(), w[2]);
+                MiddlePassAvx<false>(n, l, work, mBlockW1.data(), mBlockW2.data(), mBlockW3.data(),
+                                     mBlockWd.data(), w[2]);
             l <<= 2;
         }
         LastPassAvx(n, l, work, data, mForward, mForward ? 1.0f : static_cast<float>(1.0 / mSize));

@@ -44,7 +44,7 @@ public:
 private:
     void TransformPlain(float* data) const noexcept;
 
-    std::vector<int> mBitRevTable;   // float offsets of the pairs the bit reversal swaps
+    std::vector<int> mBitRevTable; // float offsets of the pairs the bit reversal swaps
     std::vector<float> mTwiddleTable;
     // Per butterfly block s of any pass: the three twiddles w1, w2, w3 as complex floats,
     // derived once from the table exactly as the passes derive them.
@@ -52,7 +52,7 @@ private:
     std::vector<double> mBlockWd; // the same for the middle passes' blocks, as doubles
     // The same for the vector first pass, in the order in which it takes the blocks.
     std::vector<float> mFirstW1, mFirstW2, mFirstW3;
-    std::vector<int> mFirstBlock; // block taken by lane position q of the vector first pass
+    std::vector<int> mFirstBlock;      // block taken by lane position q of the vector first pass
     std::vector<double> mFirstWdStore; // the first pass's twiddles as doubles, per lane
     const double* mFirstWd = nullptr;  // mFirstWdStore from its first 32-byte boundary
     // Work area of the vector path: the first pass reads the data in bit-reversed order and

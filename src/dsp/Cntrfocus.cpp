@@ -98,8 +98,8 @@ void SplitPairs(const float* z, float* bins, const float* w, int half, int from,
 // inverse of its Hermitian part, which halves every bin but bin 0. Building from G = twice
 // that part gives G[0] = 2 Re X[0] and G[k] = X[k]: bin 0 counts double, the reason a
 // constant input comes out at 5/3 of its level.
-void BuildPairs(const float* bins, const float* keep, const float* w, float* z, int half,
-                int from, int to) noexcept
+void BuildPairs(const float* bins, const float* keep, const float* w, float* z, int half, int from,
+                int to) noexcept
 {
     if (from == 0) {
         const float g0 = IsSet(keep[0]) ? 2.0f * bins[0] : 0.0f;
@@ -131,19 +131,23 @@ void BuildPairs(const float* bins, const float* keep, const float* w, float* z, 
 #ifdef VARNEL_FILTER_X86
 #define VARNEL_AVX2 __attribute__((target("avx2,fma")))
 
-VARNEL_AVX2 inline __m256 SwapPairs(__m256 x) { return _mm256_permute_ps(x, 0xB1); }
+VARNEL_AVX2 inline __m256 SwapPairs(__m256 x)
+{
+    return _mm256_permute_ps(x, 0xB1);
+}
 
 VARNEL_AVX2 inline __m256 Conj(__m256 x)
 {
-    return _mm256_xor_ps(x, _mm256_castsi256_ps(_mm256_setr_epi32(
-        0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN)));
+    return _mm256_xor_ps(x, _mm256_castsi256_ps(_mm256_setr_epi32(0, INT32_MIN, 0, INT32_MIN, 0,
+                                                                  INT32_MIN, 0, INT32_MIN)));
 }
 
 // i * x = (-xi, xr)
 VARNEL_AVX2 inline __m256 TimesI(__m256 x)
 {
-    return _mm256_xor_ps(SwapPairs(x), _mm256_castsi256_ps(_mm256_setr_epi32(
-        INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0)));
+    return _mm256_xor_ps(SwapPairs(x),
+                         _mm256_castsi256_ps(_mm256_setr_epi32(INT32_MIN, 0, INT32_MIN, 0,
+                                                               INT32_MIN, 0, INT32_MIN, 0)));
 }
 
 // Four complex values in reverse order.
@@ -196,17 +200,15 @@ VARNEL_AVX2 void SplitAvx2(const float* z, float* bins, const float* w, int half
     SplitPairs(z, bins, w, half, end, half / 2);
 }
 
-VARNEL_AVX2 void BuildAvx2(const float* bins, const float* keep, const float* w, float* z,
-                           int half)
+VARNEL_AVX2 void BuildAvx2(const float* bins, const float* keep, const float* w, float* z, int half)
 {
     const int end = VectorPairsEnd(half);
     for (int k = 1; k < end; k += 4) {
         const auto a = static_cast<std::size_t>(2 * k);
         const auto b = static_cast<std::size_t>(2 * (half - k - 3));
-        const __m256 g = _mm256_and_ps(_mm256_loadu_ps(bins + a),
-                                       ComplexMask(keep + k));
-        const __m256 gm = Conj(Reverse(_mm256_and_ps(_mm256_loadu_ps(bins + b),
-                                                     ComplexMask(keep + (half - k - 3)))));
+        const __m256 g = _mm256_and_ps(_mm256_loadu_ps(bins + a), ComplexMask(keep + k));
+        const __m256 gm = Conj(
+            Reverse(_mm256_and_ps(_mm256_loadu_ps(bins + b), ComplexMask(keep + (half - k - 3)))));
         const __m256 s = _mm256_add_ps(g, gm);
         const __m256 t = _mm256_sub_ps(g, gm);
         const __m256 u = TimesI(Mul(Conj(_mm256_loadu_ps(w + a)), t));
@@ -221,10 +223,10 @@ VARNEL_AVX2 void BuildAvx2(const float* bins, const float* keep, const float* w,
 VARNEL_AVX2 inline void Deinterleave(const float* p, __m256& re, __m256& im)
 {
     const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
-    re = _mm256_castpd_ps(_mm256_permute4x64_pd(
-        _mm256_castps_pd(_mm256_shuffle_ps(a, b, 0x88)), 0xD8));
-    im = _mm256_castpd_ps(_mm256_permute4x64_pd(
-        _mm256_castps_pd(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8));
+    re = _mm256_castpd_ps(
+        _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, 0x88)), 0xD8));
+    im = _mm256_castpd_ps(
+        _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8));
 }
 
 // atan2(y, x) for y >= 0, within about 2e-7 rad: octant reduction and a polynomial of
@@ -235,8 +237,8 @@ VARNEL_AVX2 inline __m256 Atan2Upper(__m256 y, __m256 x)
     const __m256 sign = _mm256_set1_ps(-0.0f);
     const __m256 ax = _mm256_andnot_ps(sign, x);
     const __m256 big = _mm256_max_ps(y, ax), small = _mm256_min_ps(y, ax);
-    const __m256 upper = _mm256_cmp_ps(small, _mm256_mul_ps(big, _mm256_set1_ps(0.41421356f)),
-                                       _CMP_GT_OQ);
+    const __m256 upper =
+        _mm256_cmp_ps(small, _mm256_mul_ps(big, _mm256_set1_ps(0.41421356f)), _CMP_GT_OQ);
     const __m256 num = _mm256_blendv_ps(small, _mm256_sub_ps(small, big), upper);
     const __m256 den = _mm256_blendv_ps(big, _mm256_add_ps(small, big), upper);
     __m256 t = _mm256_div_ps(num, den);
@@ -256,10 +258,9 @@ VARNEL_AVX2 inline __m256 Atan2Upper(__m256 y, __m256 x)
 
 // The bin analysis of AnalysePlain, 8 bins at a time. Returns how many bins need the exact
 // path (a channel so small but not zero that its products could underflow).
-VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
-                            const float* binsR, const float* correction, float* keep,
-                            float* feedDepth, float* feedMagR, float* feedMagL,
-                            float* feedRatio, float* feedSumMag, int half)
+VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL, const float* binsR,
+                            const float* correction, float* keep, float* feedDepth, float* feedMagR,
+                            float* feedMagL, float* feedRatio, float* feedSumMag, int half)
 {
     const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
     const __m256 sign = _mm256_set1_ps(-0.0f);
@@ -280,13 +281,13 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
         Deinterleave(binsR + 2 * u, rr, ri);
         const __m256 powL = _mm256_add_ps(_mm256_mul_ps(lr, lr), _mm256_mul_ps(li, li));
         const __m256 powR = _mm256_add_ps(_mm256_mul_ps(rr, rr), _mm256_mul_ps(ri, ri));
-        const __m256 zeroL = _mm256_and_ps(_mm256_cmp_ps(lr, zero, _CMP_EQ_OQ),
-                                           _mm256_cmp_ps(li, zero, _CMP_EQ_OQ));
-        const __m256 zeroR = _mm256_and_ps(_mm256_cmp_ps(rr, zero, _CMP_EQ_OQ),
-                                           _mm256_cmp_ps(ri, zero, _CMP_EQ_OQ));
-        const __m256 rareMask = _mm256_or_ps(
-            _mm256_andnot_ps(zeroL, _mm256_cmp_ps(powL, tiny, _CMP_LT_OQ)),
-            _mm256_andnot_ps(zeroR, _mm256_cmp_ps(powR, tiny, _CMP_LT_OQ)));
+        const __m256 zeroL =
+            _mm256_and_ps(_mm256_cmp_ps(lr, zero, _CMP_EQ_OQ), _mm256_cmp_ps(li, zero, _CMP_EQ_OQ));
+        const __m256 zeroR =
+            _mm256_and_ps(_mm256_cmp_ps(rr, zero, _CMP_EQ_OQ), _mm256_cmp_ps(ri, zero, _CMP_EQ_OQ));
+        const __m256 rareMask =
+            _mm256_or_ps(_mm256_andnot_ps(zeroL, _mm256_cmp_ps(powL, tiny, _CMP_LT_OQ)),
+                         _mm256_andnot_ps(zeroR, _mm256_cmp_ps(powR, tiny, _CMP_LT_OQ)));
         const int rareBits = _mm256_movemask_ps(rareMask);
         if (rareBits != 0)
             rare += __builtin_popcount(static_cast<unsigned>(rareBits));
@@ -294,8 +295,8 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
         if (feedDepth != nullptr) {
             // |L + R|, taken before a zero channel is replaced below.
             const __m256 sr = _mm256_add_ps(lr, rr), si = _mm256_add_ps(li, ri);
-            _mm256_storeu_ps(feedSumMag + u, _mm256_sqrt_ps(
-                _mm256_add_ps(_mm256_mul_ps(sr, sr), _mm256_mul_ps(si, si))));
+            _mm256_storeu_ps(feedSumMag + u, _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(sr, sr),
+                                                                          _mm256_mul_ps(si, si))));
         }
         __m256 ratio = _mm256_min_ps(_mm256_div_ps(magR, magL), cap);
         ratio = _mm256_blendv_ps(ratio, _mm256_andnot_ps(zeroR, cap), zeroL);
@@ -324,23 +325,24 @@ VARNEL_AVX2 int AnalyseAvx2(const CenterFocus::Decision& d, const float* binsL,
                 inside = _mm256_and_ps(_mm256_cmp_ps(pim, zero, _CMP_EQ_OQ),
                                        _mm256_cmp_ps(pre, zero, _CMP_GT_OQ));
             else
-                inside = _mm256_cmp_ps(_mm256_sub_ps(_mm256_mul_ps(sinHigh, pre),
-                                                     _mm256_mul_ps(cosHigh, absPim)),
-                                       zero, _CMP_GE_OQ);
+                inside = _mm256_cmp_ps(
+                    _mm256_sub_ps(_mm256_mul_ps(sinHigh, pre), _mm256_mul_ps(cosHigh, absPim)),
+                    zero, _CMP_GE_OQ);
         }
         if (!d.LowAll) {
             if (d.LowNone)
                 inside = zero;
             else
-                inside = _mm256_and_ps(inside, _mm256_cmp_ps(
-                    _mm256_sub_ps(_mm256_mul_ps(sinLow, pre), _mm256_mul_ps(cosLow, absPim)),
-                    zero, _CMP_LE_OQ));
+                inside = _mm256_and_ps(inside,
+                                       _mm256_cmp_ps(_mm256_sub_ps(_mm256_mul_ps(sinLow, pre),
+                                                                   _mm256_mul_ps(cosLow, absPim)),
+                                                     zero, _CMP_LE_OQ));
         }
         inside = _mm256_and_ps(inside, _mm256_cmp_ps(panLow, ratio, _CMP_LE_OQ));
         inside = _mm256_and_ps(inside, _mm256_cmp_ps(ratio, panHigh, _CMP_LE_OQ));
         const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(j), lanes);
-        const __m256i inBand = _mm256_and_si256(_mm256_cmpgt_epi32(index, lowBin),
-                                                _mm256_cmpgt_epi32(highBin, index));
+        const __m256i inBand =
+            _mm256_and_si256(_mm256_cmpgt_epi32(index, lowBin), _mm256_cmpgt_epi32(highBin, index));
         inside = _mm256_and_ps(inside, _mm256_castsi256_ps(inBand));
         _mm256_storeu_ps(keep + u, _mm256_xor_ps(inside, inverted));
         if (feedDepth != nullptr) {
@@ -369,10 +371,10 @@ VARNEL_AVX2 void OverlapAddAvx2(float* accL, float* accR, const float* weight, c
 {
     for (int t = 0; t < count; t += 8) {
         const __m256 w = _mm256_loadu_ps(weight + t);
-        _mm256_storeu_ps(accL + t, _mm256_fmadd_ps(w, _mm256_loadu_ps(xl + t),
-                                                   _mm256_loadu_ps(accL + t)));
-        _mm256_storeu_ps(accR + t, _mm256_fmadd_ps(w, _mm256_loadu_ps(xr + t),
-                                                   _mm256_loadu_ps(accR + t)));
+        _mm256_storeu_ps(accL + t,
+                         _mm256_fmadd_ps(w, _mm256_loadu_ps(xl + t), _mm256_loadu_ps(accL + t)));
+        _mm256_storeu_ps(accR + t,
+                         _mm256_fmadd_ps(w, _mm256_loadu_ps(xr + t), _mm256_loadu_ps(accR + t)));
     }
 }
 #endif
@@ -426,14 +428,14 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
     mCorrectionLimit = 0;
 
     // Free what an earlier set-up left, so a failure leaves no half-sized buffers behind.
-    for (std::vector<float>* v : {&mWindow, &mCorrectionTable, &mSynthesis, &mSplitTwiddle,
-                                  &mSpectrumL, &mSpectrumR, &mBinsL, &mBinsR, &mKeep,
-                                  &mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag,
-                                  &mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
+    for (std::vector<float>* v :
+         {&mWindow, &mCorrectionTable, &mSynthesis, &mSplitTwiddle, &mSpectrumL, &mSpectrumR,
+          &mBinsL, &mBinsR, &mKeep, &mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag,
+          &mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
         *v = std::vector<float>();
 
-    const bool sizeOk = frameSize >= 4 && frameSize <= (1 << 24)
-        && (frameSize & (frameSize - 1)) == 0;
+    const bool sizeOk =
+        frameSize >= 4 && frameSize <= (1 << 24) && (frameSize & (frameSize - 1)) == 0;
     if (!sizeOk || overlap < 1 || frameSize % overlap != 0 || sampleRate <= 0)
         return false;
     const int n = frameSize;
@@ -528,9 +530,15 @@ void CenterFocus::SetDepthRange(float low, float high) noexcept
     mDepthHigh = high;
 }
 
-void CenterFocus::SetInverted(bool inverted) noexcept { mInverted = inverted; }
+void CenterFocus::SetInverted(bool inverted) noexcept
+{
+    mInverted = inverted;
+}
 
-void CenterFocus::SetVisualFeed(bool on) noexcept { mVisualFeed = on; }
+void CenterFocus::SetVisualFeed(bool on) noexcept
+{
+    mVisualFeed = on;
+}
 
 void CenterFocus::SetArea(const FilterArea& area) noexcept
 {
@@ -614,14 +622,18 @@ void CenterFocus::ExactBin(const Decision& d, int j, bool feed) noexcept
     const auto u = static_cast<std::size_t>(j);
     const float lr = mBinsL[2 * u], li = mBinsL[2 * u + 1];
     const float rr = mBinsR[2 * u], ri = mBinsR[2 * u + 1];
-    const auto magL = static_cast<float>(
-        std::sqrt(static_cast<double>(lr) * lr + static_cast<double>(li) * li));
-    const auto magR = static_cast<float>(
-        std::sqrt(static_cast<double>(rr) * rr + static_cast<double>(ri) * ri));
-    const float phaseL = (lr == 0.0f && li == 0.0f)
-        ? 0.0f : static_cast<float>(std::atan2(static_cast<double>(li), static_cast<double>(lr)));
-    const float phaseR = (rr == 0.0f && ri == 0.0f)
-        ? 0.0f : static_cast<float>(std::atan2(static_cast<double>(ri), static_cast<double>(rr)));
+    const auto magL =
+        static_cast<float>(std::sqrt(static_cast<double>(lr) * lr + static_cast<double>(li) * li));
+    const auto magR =
+        static_cast<float>(std::sqrt(static_cast<double>(rr) * rr + static_cast<double>(ri) * ri));
+    const float phaseL =
+        (lr == 0.0f && li == 0.0f)
+            ? 0.0f
+            : static_cast<float>(std::atan2(static_cast<double>(li), static_cast<double>(lr)));
+    const float phaseR =
+        (rr == 0.0f && ri == 0.0f)
+            ? 0.0f
+            : static_cast<float>(std::atan2(static_cast<double>(ri), static_cast<double>(rr)));
     const float diff = WrapPhaseDiff(phaseL, phaseR);
     float ratio = 0.0f;
     if (magL > 0.0f || magR > 0.0f) {
@@ -645,8 +657,8 @@ void CenterFocus::ExactBin(const Decision& d, int j, bool feed) noexcept
         const double sr = static_cast<double>(lr) + rr, si = static_cast<double>(li) + ri;
         mFeedSumMag[u] = static_cast<float>(std::sqrt(sr * sr + si * si));
     }
-    const bool inside = d.LowBin <= j && j <= d.HighBin && d.PanLow <= ratio
-        && ratio <= d.PanHigh && mDepthLow <= depth && depth <= mDepthHigh;
+    const bool inside = d.LowBin <= j && j <= d.HighBin && d.PanLow <= ratio &&
+                        ratio <= d.PanHigh && mDepthLow <= depth && depth <= mDepthHigh;
     mKeep[u] = inside != d.Inverted ? AllBits() : 0.0f;
 }
 
@@ -716,8 +728,8 @@ void CenterFocus::AnalysePlain(const Decision& d, bool feed) noexcept
             mFeedMagL[u] = magL;
             mFeedRatio[u] = ratio;
         }
-        const bool inside = d.LowBin <= j && j <= d.HighBin && d.PanLow <= ratio
-            && ratio <= d.PanHigh && depthOk;
+        const bool inside =
+            d.LowBin <= j && j <= d.HighBin && d.PanLow <= ratio && ratio <= d.PanHigh && depthOk;
         mKeep[u] = inside != d.Inverted ? AllBits() : 0.0f;
     }
 }
@@ -755,9 +767,10 @@ void CenterFocus::FrameStep() noexcept
 #ifdef VARNEL_FILTER_X86
         SplitAvx2(sl, mBinsL.data(), mSplitTwiddle.data(), half);
         SplitAvx2(sr, mBinsR.data(), mSplitTwiddle.data(), half);
-        const int rare = AnalyseAvx2(decision, mBinsL.data(), mBinsR.data(),
-            mCorrectionTable.data(), mKeep.data(), feed ? mFeedDepth.data() : nullptr,
-            mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(), mFeedSumMag.data(), half);
+        const int rare =
+            AnalyseAvx2(decision, mBinsL.data(), mBinsR.data(), mCorrectionTable.data(),
+                        mKeep.data(), feed ? mFeedDepth.data() : nullptr, mFeedMagR.data(),
+                        mFeedMagL.data(), mFeedRatio.data(), mFeedSumMag.data(), half);
         if (rare > 0) {
             // Groups with a bin the vector pass cannot take are marked; redo them exactly.
             for (int j = 0; j < half; ++j) {
@@ -766,8 +779,8 @@ void CenterFocus::FrameStep() noexcept
                 const float rr = mBinsR[2 * u], ri = mBinsR[2 * u + 1];
                 const bool zeroL = lr == 0.0f && li == 0.0f;
                 const bool zeroR = rr == 0.0f && ri == 0.0f;
-                if ((lr * lr + li * li < kTinyPower && !zeroL)
-                    || (rr * rr + ri * ri < kTinyPower && !zeroR))
+                if ((lr * lr + li * li < kTinyPower && !zeroL) ||
+                    (rr * rr + ri * ri < kTinyPower && !zeroR))
                     ExactBin(decision, j, feed);
             }
         }

@@ -117,18 +117,18 @@ private:
     CFFT mInverseFft;
     std::vector<float> mWindow;
     std::vector<float> mCorrectionTable;
-    std::vector<float> mSynthesis;    // overlap-add weight per sample, window included
-    std::vector<float> mSplitTwiddle; // e^(-2 pi i k/N) for k < N/2, complex
+    std::vector<float> mSynthesis;             // overlap-add weight per sample, window included
+    std::vector<float> mSplitTwiddle;          // e^(-2 pi i k/N) for k < N/2, complex
     std::vector<float> mSpectrumL, mSpectrumR; // N floats: frame, half-size spectrum, output
     std::vector<float> mBinsL, mBinsR;         // bins 0..N/2-1 of each channel, complex
     std::vector<float> mKeep;                  // per bin: all bits set when kept
     std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio, mFeedSumMag;
-    std::vector<float> mInRingL, mInRingR;     // 2N: sample written at p and p + N
-    std::vector<float> mOutRingL, mOutRingR;   // N: overlap-add accumulator ring
-    int mInHead = 0;   // ring cell of the oldest of the last N input samples
-    int mOutBase = 0;  // ring cell of the next frame's first output sample
-    int mReadPos = 0;  // 0..hop-1
-    int mWritePos = 0; // N-hop..N-1
+    std::vector<float> mInRingL, mInRingR;   // 2N: sample written at p and p + N
+    std::vector<float> mOutRingL, mOutRingR; // N: overlap-add accumulator ring
+    int mInHead = 0;                         // ring cell of the oldest of the last N input samples
+    int mOutBase = 0;                        // ring cell of the next frame's first output sample
+    int mReadPos = 0;                        // 0..hop-1
+    int mWritePos = 0;                       // N-hop..N-1
     bool mAllocated = false;
     bool mVectorAllowed = true;
     VisualFeed* mSink = nullptr;

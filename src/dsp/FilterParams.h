@@ -12,7 +12,7 @@ constexpr float kPanOpenHigh = 65535.0f;
 // The extraction area as the filter sees it; every bound is inclusive.
 struct FilterArea
 {
-    float PanLow = 1.0f;   // right/left magnitude ratio
+    float PanLow = 1.0f; // right/left magnitude ratio
     float PanHigh = 1.0f;
     float FreqLowHz = 0.0f;
     float FreqHighHz = 0.0f;

@@ -69,8 +69,10 @@ void TVocalFunc::Deinterleave(int bytes) noexcept
         const auto s = static_cast<std::size_t>(i * mChannels) * 2;
         mInL[static_cast<std::size_t>(i)] =
             static_cast<int16_t>(static_cast<uint16_t>(raw[s] | (raw[s + 1] << 8)));
-        mInR[static_cast<std::size_t>(i)] = mChannels < 2
-            ? 0 : static_cast<int16_t>(static_cast<uint16_t>(raw[s + 2] | (raw[s + 3] << 8)));
+        mInR[static_cast<std::size_t>(i)] =
+            mChannels < 2
+                ? 0
+                : static_cast<int16_t>(static_cast<uint16_t>(raw[s + 2] | (raw[s + 3] << 8)));
     }
 }
 

@@ -183,7 +183,8 @@ bool ChunkFile::Descend(ChunkInfo& chunk, const ChunkInfo& parent, uint32_t id)
     if (limit > mFileSize)
         limit = mFileSize;
     int64_t at = mPosition;
-    const int64_t firstSub = parent.DataOffset + ((parent.Id == kRiff || parent.Id == kList) ? 4 : 0);
+    const int64_t firstSub =
+        parent.DataOffset + ((parent.Id == kRiff || parent.Id == kList) ? 4 : 0);
     if (at < firstSub)
         at = firstSub;
     uint32_t foundId = 0;

@@ -20,9 +20,9 @@ constexpr uint32_t FourCC(const char (&s)[5]) noexcept
 struct ChunkInfo
 {
     uint32_t Id = 0;
-    uint32_t Size = 0;       // declared body size; for "RIFF" and "LIST" it counts the form type
-    uint32_t FormType = 0;   // "RIFF" and "LIST" only
-    int64_t DataOffset = 0;  // file offset of the body (for "RIFF"/"LIST": of the form type)
+    uint32_t Size = 0;      // declared body size; for "RIFF" and "LIST" it counts the form type
+    uint32_t FormType = 0;  // "RIFF" and "LIST" only
+    int64_t DataOffset = 0; // file offset of the body (for "RIFF"/"LIST": of the form type)
 };
 
 // RIFF chunk access over buffered stdio with 64-bit offsets, in the manner of a chunked
@@ -38,7 +38,7 @@ struct ChunkInfo
 class ChunkFile
 {
 public:
-    static constexpr size_t kReadBufferBytes = 0x80000;  // serves half-second blocks from memory
+    static constexpr size_t kReadBufferBytes = 0x80000; // serves half-second blocks from memory
     static constexpr size_t kWriteBufferBytes = 0x20000;
 
     ChunkFile() = default;

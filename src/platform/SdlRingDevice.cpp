@@ -22,7 +22,8 @@ Uint16 CallbackFramesFor(int sampleRate, bool pacedByMilliseconds)
         double bestError = 1.0;
         for (int frames = 64; frames <= 8192 && frames * 40 <= sampleRate; frames *= 2) {
             const int64_t scaled = static_cast<int64_t>(frames) * 1000;
-            const double error = static_cast<double>(scaled % sampleRate) / static_cast<double>(scaled);
+            const double error =
+                static_cast<double>(scaled % sampleRate) / static_cast<double>(scaled);
             if (frames * 200 >= sampleRate && error < bestError) {
                 best = frames;
                 bestError = error;
@@ -66,8 +67,8 @@ bool SdlRingDevice::OpenStream(int sampleRate, int /*bytes*/)
     want.format = AUDIO_S16LSB;
     want.channels = 2;
     const char* driver = SDL_GetCurrentAudioDriver();
-    const bool pacedByMilliseconds = driver != nullptr
-        && (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "disk") == 0);
+    const bool pacedByMilliseconds = driver != nullptr && (std::strcmp(driver, "dummy") == 0 ||
+                                                           std::strcmp(driver, "disk") == 0);
     want.samples = CallbackFramesFor(sampleRate, pacedByMilliseconds);
     want.callback = &SdlRingDevice::Callback;
     want.userdata = this;

@@ -43,8 +43,8 @@ unsigned long long CurrentThreadCpuNs() noexcept
     timespec now{};
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
         return 0;
-    return static_cast<unsigned long long>(now.tv_sec) * 1000000000ull
-        + static_cast<unsigned long long>(now.tv_nsec);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000000000ull +
+           static_cast<unsigned long long>(now.tv_nsec);
 #else
     return 0;
 #endif

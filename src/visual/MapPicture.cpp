@@ -30,11 +30,9 @@ void PaintRect(QImage& image, const QRect& rect, const QColor& colour)
     const auto r = static_cast<uchar>(colour.red());
     const auto g = static_cast<uchar>(colour.green());
     const auto b = static_cast<uchar>(colour.blue());
-    for (int y = part.top(); y <= part.bottom(); ++y)
-    {
+    for (int y = part.top(); y <= part.bottom(); ++y) {
         uchar* line = image.scanLine(y);
-        for (int x = part.left(); x <= part.right(); ++x)
-        {
+        for (int x = part.left(); x <= part.right(); ++x) {
             line[3 * x] = r;
             line[3 * x + 1] = g;
             line[3 * x + 2] = b;

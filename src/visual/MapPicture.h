@@ -20,7 +20,7 @@ class TWaveData;
 // of Screen2's panel, in the window's layout.
 namespace map_layout {
 constexpr QSize kPictureSize{793, 360};
-constexpr QPoint kScreen1At{1, 1};    // inside its panel's 1-pixel bevel
+constexpr QPoint kScreen1At{1, 1}; // inside its panel's 1-pixel bevel
 constexpr QPoint kFreqScaleAt{562, 1};
 constexpr QPoint kScreen2At{596, 1};
 constexpr QPoint kPanScaleAt{1, 342};

@@ -21,8 +21,7 @@ public:
     void AddBin(int, float, float, float, float) noexcept override {}
     void AddBins(const float*, const float*, const float*, const float*, const float*,
                  int) noexcept override
-    {
-    }
+    {}
     int64_t Frames = 0;
 };
 
@@ -38,8 +37,7 @@ int64_t FirstFrameSamples(int fftSize, int overlap, int sampleRate)
     probe.SetVisualFeed(true);
     const int32_t silence = 0;
     int32_t outL = 0, outR = 0;
-    for (int64_t n = 1; n <= 2 * int64_t{fftSize}; ++n)
-    {
+    for (int64_t n = 1; n <= 2 * int64_t{fftSize}; ++n) {
         probe.Process(&silence, &silence, &outL, &outR, 1);
         if (counter.Frames > 0)
             return n;
@@ -57,15 +55,13 @@ bool FilterStretch(TWaveData& input, CenterFocus& filter, int64_t from, int64_t 
         return true;
     if (input.SeekFrame(from) < 0)
         return false;
-    for (int64_t at = from; at < to;)
-    {
+    for (int64_t at = from; at < to;) {
         const int want = static_cast<int>(std::min<int64_t>(kBlock, to - at));
         const int bytes = input.Read(raw.data(), want * 4);
         if (bytes <= 0)
             return false;
         const int got = bytes / 4;
-        for (int i = 0; i < got; ++i)
-        {
+        for (int i = 0; i < got; ++i) {
             const uint8_t* p = raw.data() + 4 * i;
             left[static_cast<size_t>(i)] = static_cast<int16_t>(p[0] | (p[1] << 8));
             right[static_cast<size_t>(i)] = static_cast<int16_t>(p[2] | (p[3] << 8));
@@ -83,8 +79,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     MapPictureResult result;
     const WaveFormat& format = input.Format;
     if (format.FormatTag != 1 || format.Channels != 2 || format.BitsPerSample != 16 ||
-        format.BlockAlign != 4 || format.SamplesPerSec == 0)
-    {
+        format.BlockAlign != 4 || format.SamplesPerSec == 0) {
         result.Status = MapPictureStatus::InputUnreadable;
         return result;
     }
@@ -96,11 +91,9 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
 
     if (request.AtSeconds < 0.0)
         result.HeardFrame = frames / 2;
-    else
-    {
+    else {
         const double heard = request.AtSeconds * sampleRate;
-        if (heard > static_cast<double>(frames))
-        {
+        if (heard > static_cast<double>(frames)) {
             result.Status = MapPictureStatus::TimeBeyondEnd;
             return result;
         }
@@ -114,8 +107,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     map.Init(90, 60, 40, 40.0f, 22050.0f, 50.0f);
     map.SetPanRange(panScale);
     map.SetColourScale(request.ColourScalePosition);
-    if (map.AllocFrames(2 * halfRate, request.BufferMs, fft.Overlap, fft.FftSize) != 0)
-    {
+    if (map.AllocFrames(2 * halfRate, request.BufferMs, fft.Overlap, fft.FftSize) != 0) {
         result.Status = MapPictureStatus::SetupFailed;
         return result;
     }
@@ -131,8 +123,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
 
     CenterFocus filter;
     const int64_t first = FirstFrameSamples(fft.FftSize, fft.Overlap, sampleRate);
-    if (first < 0 || !filter.Setup(fft.FftSize, fft.Overlap, sampleRate))
-    {
+    if (first < 0 || !filter.Setup(fft.FftSize, fft.Overlap, sampleRate)) {
         result.Status = MapPictureStatus::SetupFailed;
         return result;
     }
@@ -159,8 +150,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     bool read = FilterStretch(input, filter, start, std::min(feedOnAt, result.ReaderFrame));
     filter.SetVisualFeed(true);
     read = read && FilterStretch(input, filter, std::max(start, feedOnAt), result.ReaderFrame);
-    if (!read)
-    {
+    if (!read) {
         result.Status = MapPictureStatus::InputUnreadable;
         return result;
     }

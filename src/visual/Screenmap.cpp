@@ -69,14 +69,10 @@ QImage NewImage(const QSize& size)
 } // namespace
 
 TScreenMap::TScreenMap(TVisualMap* visualMap, const ScreenSizes& sizes)
-    : mVisualMap(visualMap),
-      mScreen1Image(NewImage(sizes.Screen1)),
-      mScreen1Back(NewImage(sizes.Screen1)),
-      mScreen1Area(NewImage(sizes.Screen1)),
-      mScreen2Image(NewImage(sizes.Screen2)),
-      mScreen2Back(NewImage(sizes.Screen2)),
-      mScreen2Area(NewImage(sizes.Screen2)),
-      mPanScaleImage(NewImage(sizes.PanScale)),
+    : mVisualMap(visualMap), mScreen1Image(NewImage(sizes.Screen1)),
+      mScreen1Back(NewImage(sizes.Screen1)), mScreen1Area(NewImage(sizes.Screen1)),
+      mScreen2Image(NewImage(sizes.Screen2)), mScreen2Back(NewImage(sizes.Screen2)),
+      mScreen2Area(NewImage(sizes.Screen2)), mPanScaleImage(NewImage(sizes.PanScale)),
       mFreqScaleImage(NewImage(sizes.FreqScale))
 {
     const QPalette palette = QGuiApplication::palette();
@@ -135,8 +131,7 @@ void TScreenMap::DrawBackground(float halfRateHz, float minFreqHz, float maxRati
             step += 0.5f;
         int last = 0;
         float v = 1.0f;
-        while (v < maxRatio)
-        {
+        while (v < maxRatio) {
             const QColor& pen = v == 1.0f ? screen_colours::kCentreLine : screen_colours::kGrid;
             const double logV = std::log10(static_cast<double>(v));
             const int x = static_cast<int>(logV * scale + half);
@@ -144,8 +139,7 @@ void TScreenMap::DrawBackground(float halfRateHz, float minFreqHz, float maxRati
             const QString label = FormatOneDecimal(v);
             const int hw = metrics.horizontalAdvance(label) / 2;
             const bool placed = x - hw > last + 3 && x + hw < mPanScaleImage.width();
-            if (placed)
-            {
+            if (placed) {
                 DrawTextAt(labels, x - hw, 0, label);
                 last = x + hw;
             }
@@ -169,22 +163,19 @@ void TScreenMap::DrawBackground(float halfRateHz, float minFreqHz, float maxRati
         const double logMin = std::log10(static_cast<double>(minFreqHz));
         const double span = std::log10(static_cast<double>(halfRateHz)) - logMin;
         // A half rate at or below the lowest frequency has no axis: no lines.
-        if (span > 0.0)
-        {
+        if (span > 0.0) {
             const float fscale = static_cast<float>(height / span);
-            for (int e = 2; e < 10; ++e)
-            {
+            for (int e = 2; e < 10; ++e) {
                 const int y = static_cast<int>(height - (e - logMin) * fscale);
                 if (y < 0)
                     break;
                 HorizontalLine(mScreen1Back, y, screen_colours::kGrid);
                 HorizontalLine(mScreen2Back, y, screen_colours::kGrid);
                 const float f = static_cast<float>(std::pow(10.0, e));
-                const QString label = f < 1000.0f
-                                          ? QString::number(static_cast<double>(f), 'f', 0) +
-                                                QStringLiteral("Hz")
-                                          : FormatOneDecimal(static_cast<double>(f) * 0.001) +
-                                                QStringLiteral("kHz");
+                const QString label =
+                    f < 1000.0f
+                        ? QString::number(static_cast<double>(f), 'f', 0) + QStringLiteral("Hz")
+                        : FormatOneDecimal(static_cast<double>(f) * 0.001) + QStringLiteral("kHz");
                 DrawTextAt(labels, 0, y - metrics.height() / 2, label);
             }
         }
@@ -209,12 +200,10 @@ void TScreenMap::EnlargeOr(const QImage& source, QImage& target, std::vector<int
     columnMap.resize(static_cast<size_t>(tw));
     for (int x = 0; x < tw; ++x)
         columnMap[static_cast<size_t>(x)] = 3 * static_cast<int>(int64_t{x} * sw / tw);
-    for (int y = 0; y < th; ++y)
-    {
+    for (int y = 0; y < th; ++y) {
         const uchar* from = source.constScanLine(static_cast<int>(int64_t{y} * sh / th));
         uchar* to = target.scanLine(y);
-        for (int x = 0; x < tw; ++x)
-        {
+        for (int x = 0; x < tw; ++x) {
             const uchar* pixel = from + columnMap[static_cast<size_t>(x)];
             to[3 * x] |= pixel[0];
             to[3 * x + 1] |= pixel[1];
@@ -226,8 +215,7 @@ void TScreenMap::EnlargeOr(const QImage& source, QImage& target, std::vector<int
 void TScreenMap::OrInto(const QImage& layer, QImage& target)
 {
     const int bytes = 3 * target.width();
-    for (int y = 0; y < target.height(); ++y)
-    {
+    for (int y = 0; y < target.height(); ++y) {
         const uchar* from = layer.constScanLine(y);
         uchar* to = target.scanLine(y);
         for (int i = 0; i < bytes; ++i)
@@ -266,8 +254,7 @@ void TScreenMap::Compose(int area2Left, int area2Top, int area2Right, int area2B
     std::memcpy(mScreen2Image.bits(), mScreen2Back.constBits(),
                 static_cast<size_t>(mScreen2Back.sizeInBytes()));
 
-    if (mShowVisual && mVisualMap != nullptr)
-    {
+    if (mShowVisual && mVisualMap != nullptr) {
         mVisualMap->BuildImages();
         EnlargeOr(mVisualMap->PanImage(), mScreen1Image, mColumnMap1);
         EnlargeOr(mVisualMap->DepthImage(), mScreen2Image, mColumnMap2);

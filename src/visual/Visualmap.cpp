@@ -30,8 +30,7 @@ inline int32_t ToCell(float v) noexcept
 inline void KeepLouder(std::atomic<int32_t>& cell, float magnitude) noexcept
 {
     const int32_t old = cell.load(std::memory_order_relaxed);
-    if (static_cast<float>(old) < magnitude)
-    {
+    if (static_cast<float>(old) < magnitude) {
         const int32_t value = ToCell(magnitude);
         if (value > old)
             cell.store(value, std::memory_order_relaxed);
@@ -113,8 +112,7 @@ PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
     const float depthScale = axes.DepthScale;
     const auto lastDepth = static_cast<float>(axes.LastDepth);
     const int32_t spare = axes.Spare;
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         const float r = ratio[i];
         // Clamped so the conversion stays in range; 0, negative and NaN ratios have no pan
         // position. A column in (-1, 0) truncates to 0, as AddBin's does.
@@ -126,7 +124,7 @@ PrepareBinsBody(const float* __restrict depth, const float* __restrict magRight,
         panCell[i] = onPan ? panRow[i] + x : spare;
 
         float dx = depth[i] * depthScale;
-        dx = dx > 0.0f ? dx : 0.0f; // NaN counts as 0
+        dx = dx > 0.0f ? dx : 0.0f;           // NaN counts as 0
         dx = dx < lastDepth ? dx : lastDepth; // exactly pi lands in the last column
         depthCell[i] = depthRow[i] + static_cast<int32_t>(dx);
 
@@ -149,10 +147,10 @@ void PrepareBinsPlain(const float* depth, const float* magRight, const float* ma
 
 #if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx2,fma"))) void
-PrepareBinsAvx2(const float* depth, const float* magRight, const float* magLeft,
-                const float* ratio, const float* sumMag, const int32_t* panRow,
-                const int32_t* depthRow, int n, const ChunkAxes& axes, int32_t* panCell,
-                int32_t* depthCell, int32_t* mono, int32_t* sum) noexcept
+PrepareBinsAvx2(const float* depth, const float* magRight, const float* magLeft, const float* ratio,
+                const float* sumMag, const int32_t* panRow, const int32_t* depthRow, int n,
+                const ChunkAxes& axes, int32_t* panCell, int32_t* depthCell, int32_t* mono,
+                int32_t* sum) noexcept
 {
     PrepareBinsBody<true>(depth, magRight, magLeft, ratio, sumMag, panRow, depthRow, n, axes,
                           panCell, depthCell, mono, sum);
@@ -178,8 +176,8 @@ TVisualMap::~TVisualMap()
         FreeFrames();
 }
 
-int TVisualMap::Init(int panWidth, int height, int depthWidth, float minFreqHz,
-                     float halfRateHz, float maxRatio)
+int TVisualMap::Init(int panWidth, int height, int depthWidth, float minFreqHz, float halfRateHz,
+                     float maxRatio)
 {
     if (mAllocated)
         FreeFrames();
@@ -195,24 +193,19 @@ int TVisualMap::Init(int panWidth, int height, int depthWidth, float minFreqHz,
     SetFreqRange(4096, minFreqHz, halfRateHz);
     SetColourScale(5);
     int result = sane ? AllocFrames(44100, 200, 8, 8192) : 1;
-    if (sane)
-    {
+    if (sane) {
         mPanImage = QImage(mPanWidth, mPanHeight, QImage::Format_RGB888);
         mDepthImage = QImage(mDepthWidth, mDepthHeight, QImage::Format_RGB888);
-        if (mPanImage.isNull() || mDepthImage.isNull())
-        {
+        if (mPanImage.isNull() || mDepthImage.isNull()) {
             mPanImage = QImage();
             mDepthImage = QImage();
             result = 1;
         }
-    }
-    else
-    {
+    } else {
         mPanImage = QImage();
         mDepthImage = QImage();
     }
-    for (int i = 0; i < kPaletteSize; ++i)
-    {
+    for (int i = 0; i < kPaletteSize; ++i) {
         const int hue = 240 + 175 * i / 255;
         const int value = static_cast<int>(std::floor(106.0 * std::log10(i + 1.0)));
         const uint32_t rgb = HsvToRgb(hue, 255, value);
@@ -270,8 +263,7 @@ void TVisualMap::FreeFrames()
 
 void TVisualMap::Clear()
 {
-    if (mAllocated)
-    {
+    if (mAllocated) {
         const size_t total = mSlotStride * static_cast<size_t>(mSlotCount);
         for (size_t i = 0; i < total; ++i)
             mRing[i].store(0, std::memory_order_relaxed);
@@ -306,14 +298,12 @@ void TVisualMap::SetFreqRange(int binCount, float minFreqHz, float halfRateHz)
     mDepthRowStart.assign(static_cast<size_t>(binCount), -1);
     mFirstRowBin = 0;
     mRowEndBin = 0;
-    for (int bin = 0; bin < binCount; ++bin)
-    {
+    for (int bin = 0; bin < binCount; ++bin) {
         if (static_cast<double>(bin) < double{mMinBin})
             continue;
         const double y =
             (std::log10(static_cast<double>(bin)) - double{mLogMinBin}) * double{mRowsPerDecade};
-        if (y >= 0.0 && y < mPanHeight)
-        {
+        if (y >= 0.0 && y < mPanHeight) {
             const auto row = static_cast<int32_t>(y);
             const auto u = static_cast<size_t>(bin);
             mRowOfBin[u] = static_cast<int16_t>(row);
@@ -364,8 +354,7 @@ void TVisualMap::NextFrame() noexcept
     if (!mAllocated)
         return;
     --mSkipCounter;
-    if (mSkipCounter >= 0)
-    {
+    if (mSkipCounter >= 0) {
         mSkipFrame = true;
         return;
     }
@@ -397,12 +386,10 @@ void TVisualMap::AddBin(int bin, float depth, float magRight, float magLeft, flo
     const int slot = mCurrentSlot.load(std::memory_order_relaxed);
 
     int x = -1;
-    if (ratio > 0.0f)
-    {
-        const double column =
-            std::log10(static_cast<double>(ratio)) *
-                double{mPanXPerDecade.load(std::memory_order_relaxed)} +
-            mPanCentre;
+    if (ratio > 0.0f) {
+        const double column = std::log10(static_cast<double>(ratio)) *
+                                  double{mPanXPerDecade.load(std::memory_order_relaxed)} +
+                              mPanCentre;
         // Truncation toward zero: values in (-1, 0) land in column 0.
         if (column > -1.0 && column < mPanWidth)
             x = static_cast<int>(column);
@@ -448,15 +435,14 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
     // that disagree) take the single path.
     const int tabled = std::min(count, static_cast<int>(mPanRowStart.size()));
     const int end = std::min(tabled, mRowEndBin);
-    for (int base = mFirstRowBin; base < end; base += kChunk)
-    {
+    for (int base = mFirstRowBin; base < end; base += kChunk) {
         const int n = std::min(kChunk, end - base);
 #if defined(__x86_64__) || defined(__i386__)
         if (mAvx2)
             PrepareBinsAvx2(depth + base, magRight + base, magLeft + base, ratio + base,
-                            sumMag + base, mPanRowStart.data() + base,
-                            mDepthRowStart.data() + base, n, axes, mChunkPanCell.data(),
-                            mChunkDepthCell.data(), mChunkMono.data(), mChunkSum.data());
+                            sumMag + base, mPanRowStart.data() + base, mDepthRowStart.data() + base,
+                            n, axes, mChunkPanCell.data(), mChunkDepthCell.data(),
+                            mChunkMono.data(), mChunkSum.data());
         else
 #endif
             PrepareBinsPlain(depth + base, magRight + base, magLeft + base, ratio + base,
@@ -464,8 +450,7 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
                              mDepthRowStart.data() + base, n, axes, mChunkPanCell.data(),
                              mChunkDepthCell.data(), mChunkMono.data(), mChunkSum.data());
         // Pass 2: raise the cells, without branches on the data.
-        for (int i = 0; i < n; ++i)
-        {
+        for (int i = 0; i < n; ++i) {
             const size_t k = static_cast<size_t>(i);
             RaiseTo(cells[static_cast<size_t>(mChunkPanCell[k])], mChunkMono[k]);
             RaiseTo(cells[static_cast<size_t>(mChunkDepthCell[k])], mChunkSum[k]);
@@ -478,19 +463,16 @@ void TVisualMap::AddBins(const float* depth, const float* magRight, const float*
 void TVisualMap::BuildOne(QImage& image, int width, int height, bool pan, int first, int count)
 {
     const double divisor = double{mColourDivisor} * count;
-    for (int r = 0; r < height; ++r)
-    {
+    for (int r = 0; r < height; ++r) {
         const int y = height - 1 - r; // low frequencies at the bottom
         uchar* line = image.scanLine(r);
-        for (int x = 0; x < width; ++x)
-        {
-            const size_t cell = static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                static_cast<size_t>(x);
+        for (int x = 0; x < width; ++x) {
+            const size_t cell =
+                static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
             // 64-bit: a few loud slots of a long FFT overflow 32 bits.
             int64_t sum = 0;
             int slot = first;
-            for (int k = 0; k < count; ++k)
-            {
+            for (int k = 0; k < count; ++k) {
                 const Cell* cells = pan ? PanSlot(slot) : DepthSlot(slot);
                 sum += cells[cell].load(std::memory_order_relaxed);
                 if (++slot >= mSlotCount)
@@ -532,24 +514,44 @@ uint32_t TVisualMap::HsvToRgb(int hue, int saturation, int value)
     const int s = saturation;
     const int v = value;
     int red, green, blue;
-    if (s == 0)
-    {
+    if (s == 0) {
         red = green = blue = v;
-    }
-    else
-    {
+    } else {
         const int f = (h * 6) % 360;
         const int p = (255 - s) * v / 255;
         const int q = (255 - s * f / 360) * v / 255;
         const int t = (255 - s * (360 - f) / 360) * v / 255;
-        switch (h / 60)
-        {
-        case 0: red = v; green = t; blue = p; break;
-        case 1: red = q; green = v; blue = p; break;
-        case 2: red = p; green = v; blue = t; break;
-        case 3: red = p; green = q; blue = v; break;
-        case 4: red = t; green = p; blue = v; break;
-        default: red = v; green = p; blue = q; break;
+        switch (h / 60) {
+        case 0:
+            red = v;
+            green = t;
+            blue = p;
+            break;
+        case 1:
+            red = q;
+            green = v;
+            blue = p;
+            break;
+        case 2:
+            red = p;
+            green = v;
+            blue = t;
+            break;
+        case 3:
+            red = p;
+            green = q;
+            blue = v;
+            break;
+        case 4:
+            red = t;
+            green = p;
+            blue = v;
+            break;
+        default:
+            red = v;
+            green = p;
+            blue = q;
+            break;
         }
     }
     return static_cast<uint32_t>(red & 0xff) | (static_cast<uint32_t>(green & 0xff) << 8) |

@@ -142,10 +142,10 @@ private:
     QImage mPanImage;
     QImage mDepthImage;
 
-    std::unique_ptr<Cell[]> mRing; // slot s: pan cells, depth cells, a spare cell
-    size_t mPanCells = 0;          // per slot
-    size_t mDepthCells = 0;        // per slot
-    size_t mSlotStride = 0;        // cells per slot: pan, depth and one spare
+    std::unique_ptr<Cell[]> mRing;  // slot s: pan cells, depth cells, a spare cell
+    size_t mPanCells = 0;           // per slot
+    size_t mDepthCells = 0;         // per slot
+    size_t mSlotStride = 0;         // cells per slot: pan, depth and one spare
     std::vector<int16_t> mRowOfBin; // -1 below the lowest shown frequency
     // Per bin, where its row starts in a slot's pan and depth cells; -1 where it has no row.
     std::vector<int32_t> mPanRowStart;

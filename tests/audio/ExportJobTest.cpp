@@ -29,14 +29,16 @@ std::vector<int16_t> MusicLike(int frames, int rate)
     uint32_t noise = 12345;
     for (int i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
-        const double centre = 6000 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.7 * t));
+        const double centre =
+            6000 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.7 * t));
         const double left = 4000 * std::sin(2 * M_PI * 1234.5 * t);
         const double right = 3000 * std::sin(2 * M_PI * 3100 * t + 0.3);
         const double wide = 2500 * std::sin(2 * M_PI * 660 * t);
         noise = noise * 1664525u + 1013904223u;
         const double hiss = (static_cast<double>(noise >> 16) - 32768.0) * 0.03;
         s[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + left + wide + hiss);
-        s[2 * static_cast<size_t>(i) + 1] = static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
+        s[2 * static_cast<size_t>(i) + 1] =
+            static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
     }
     return s;
 }
@@ -111,9 +113,14 @@ TEST(ExportJob, AbSaveEqualsTheMatchingFramesOfAWholeSave)
         {
             int64_t a, b;
         } stretches[] = {
-            {0, 1000}, {100, 5000}, {8191, 8193}, {30000, 74101}, {kFrames - 3000, kFrames},
-            {kFrames - 100, kFrames - 1}, {7000, 100}, // given backwards
-            {kFrames - 10, kFrames + 500},            // past the end: cut at the end
+            {0, 1000},
+            {100, 5000},
+            {8191, 8193},
+            {30000, 74101},
+            {kFrames - 3000, kFrames},
+            {kFrames - 100, kFrames - 1},
+            {7000, 100},                   // given backwards
+            {kFrames - 10, kFrames + 500}, // past the end: cut at the end
         };
         for (const auto& st : stretches) {
             SCOPED_TRACE(std::to_string(st.a) + ".." + std::to_string(st.b));
@@ -147,7 +154,8 @@ TEST(ExportJob, WidestAreaGivesTheInputBackAtTheSameFrame)
     const std::string in = dir.File("sine.wav");
     WriteWav16(in, sine, kRate);
 
-    const ExportResult r = Export(in, dir.File("out.wav"), Settings(8192, 16, FilterArea::Widest(kRate)));
+    const ExportResult r =
+        Export(in, dir.File("out.wav"), Settings(8192, 16, FilterArea::Widest(kRate)));
     ASSERT_EQ(r.message, 0);
     ASSERT_EQ(r.samples.size(), sine.size());
     constexpr size_t kEdge = 8192; // one frame length at each end of the file

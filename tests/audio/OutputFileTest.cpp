@@ -57,7 +57,7 @@ TEST(SameFile, RecognisesOtherSpellingsOfOneFile)
         bool same;
     } cases[] = {
         {in, in, true},
-        {in, dir.File("IN.WAV"), true},           // as the desktop program compares names
+        {in, dir.File("IN.WAV"), true}, // as the desktop program compares names
         {in, dir.Path() + "/./in.wav", true},
         {in, dir.File("sub") + "/../in.wav", true},
         {in, dir.File("link.wav"), true},

@@ -30,8 +30,7 @@ inline std::vector<int16_t> StereoMix(int frames, int sampleRate, uint32_t seed 
         const double centre = 6000.0 * std::sin(twoPi * 220.0 * t);
         const double right = 2500.0 * std::sin(twoPi * 1000.0 * t);
         const double left = 5000.0 * std::sin(twoPi * 3000.0 * t);
-        samples[2 * static_cast<size_t>(i)] =
-            static_cast<int16_t>(centre + right + left + noise());
+        samples[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + right + left + noise());
         samples[2 * static_cast<size_t>(i) + 1] =
             static_cast<int16_t>(centre + 3.0 * right + noise());
     }
@@ -67,8 +66,8 @@ inline std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes)
 {
     std::vector<int16_t> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<int16_t>(
-            static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        samples[i] =
+            static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
     return samples;
 }
 

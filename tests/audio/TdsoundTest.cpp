@@ -79,7 +79,7 @@ TEST_F(TdsoundTest, RingIsWholeFramesAndTheBlockHoldsIt)
         int Rate, Ms, Bytes;
     };
     // 11025 Hz x 100 ms is 4410 bytes, 1102.5 frames: rounded down to 1102 frames.
-    const Case cases[] = {{44100, 200, 35280}, {11025, 100, 4408}, {22050, 100, 8820},
+    const Case cases[] = {{44100, 200, 35280}, {11025, 100, 4408},  {22050, 100, 8820},
                           {11025, 333, 14684}, {8000, 1000, 32000}, {96000, 1000, 384000}};
     TempDir dir;
     for (const Case& c : cases) {
@@ -146,8 +146,9 @@ TEST_F(TdsoundTest, WrappedStretchIsReadInOrderAndHeardAsTheFilteredStream)
     const std::vector<int16_t> heard = HeardAfterOneRing();
     const size_t samples = static_cast<size_t>(1000 + 700 + 1500 + 2204 + 37) * 2;
     ASSERT_GE(heard.size(), samples);
-    EXPECT_EQ(std::vector<int16_t>(heard.begin(), heard.begin() + static_cast<long>(samples)),
-              std::vector<int16_t>(mReference.begin(), mReference.begin() + static_cast<long>(samples)));
+    EXPECT_EQ(
+        std::vector<int16_t>(heard.begin(), heard.begin() + static_cast<long>(samples)),
+        std::vector<int16_t>(mReference.begin(), mReference.begin() + static_cast<long>(samples)));
 }
 
 TEST_F(TdsoundTest, EndOfFileGivesTheFilteredRestThenSilenceAndTheFullCount)

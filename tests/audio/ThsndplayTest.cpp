@@ -151,16 +151,16 @@ TEST_F(ThSoundPlayTest, OverloadedWhenTheWorkTookTwiceTheSoundsLength)
         bool Overloaded;
     };
     // 1323 frames at 44.1 kHz last 30 ms: overloaded only from 61 ms of work on.
-    const Case cases[] = {{1323, 60, false}, {1323, 61, true}, {1323, 0, false},
-                          {0, 0, false},     {0, 1, true},     {4410, 200, false},
-                          {4410, 201, true}};
+    const Case cases[] = {{1323, 60, false}, {1323, 61, true},   {1323, 0, false}, {0, 0, false},
+                          {0, 1, true},      {4410, 200, false}, {4410, 201, true}};
     for (const Case& c : cases) {
         workMs = c.WorkMs;
         if (c.Frames > 0) {
             ASSERT_TRUE(mDevice->AdvanceCursor(c.Frames * 4));
         }
         ASSERT_TRUE(mClock.StepAndWait());
-        EXPECT_EQ(mThread->Overloaded(), c.Overloaded) << c.Frames << " frames, " << c.WorkMs << " ms";
+        EXPECT_EQ(mThread->Overloaded(), c.Overloaded)
+            << c.Frames << " frames, " << c.WorkMs << " ms";
     }
 }
 
@@ -445,8 +445,8 @@ TEST(ThSoundPlayRealTime, ReaderFollowsTheRealRateOnSdlAndOnTheSilentDevice)
 }
 
 // Whole-file export of the file at path with the area: frame k is the filtered frame k.
-std::vector<int16_t> ExportWhole(const TempDir& dir, const std::string& path, const FilterArea& area,
-                                 int fftSize, int overlap)
+std::vector<int16_t> ExportWhole(const TempDir& dir, const std::string& path,
+                                 const FilterArea& area, int fftSize, int overlap)
 {
     TWaveData in;
     TWaveData out;
@@ -505,7 +505,8 @@ protected:
             if (before)
                 before(mReader.TellFrame());
             state = state * 1664525u + 1013904223u;
-            const int step = 1 + static_cast<int>((state >> 8) % static_cast<uint32_t>(ringFrames - 1));
+            const int step =
+                1 + static_cast<int>((state >> 8) % static_cast<uint32_t>(ringFrames - 1));
             EXPECT_TRUE(mDevice->AdvanceCursor(step * 4));
             heardFrames += step;
             if (!mClock.StepAndWait())
@@ -575,8 +576,10 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
         }
     });
     ASSERT_GT(postedAt, 0);
-    const std::vector<int16_t> before = ExportWhole(mDir, mDir.File("in.wav"), NarrowArea(), fftSize, overlap);
-    const std::vector<int16_t> after = ExportWhole(mDir, mDir.File("in.wav"), OtherArea(), fftSize, overlap);
+    const std::vector<int16_t> before =
+        ExportWhole(mDir, mDir.File("in.wav"), NarrowArea(), fftSize, overlap);
+    const std::vector<int16_t> after =
+        ExportWhole(mDir, mDir.File("in.wav"), OtherArea(), fftSize, overlap);
     ASSERT_EQ(before.size(), mInput.size());
     ASSERT_EQ(after.size(), mInput.size());
 
@@ -587,8 +590,8 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
         return heard[static_cast<size_t>((ring + latency + k) * 2 + ch)];
     };
     auto frameEquals = [&](int64_t k, const std::vector<int16_t>& e) {
-        return heardFrame(k, 0) == e[static_cast<size_t>(2 * k)]
-            && heardFrame(k, 1) == e[static_cast<size_t>(2 * k + 1)];
+        return heardFrame(k, 0) == e[static_cast<size_t>(2 * k)] &&
+               heardFrame(k, 1) == e[static_cast<size_t>(2 * k + 1)];
     };
     int64_t firstOffBefore = usable; // first frame that differs from the old area's export
     int64_t lastOffAfter = -1;       // last frame that differs from the new area's export
@@ -603,13 +606,14 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
     // output made only of old frames ends at postedAt - fftSize, output made only of new
     // frames starts at postedAt, and in between lies the overlap of the last old frame with
     // the first new one: fftSize - hop frames at most.
-    ::testing::Test::RecordProperty("SwitchZone", std::to_string(postedAt) + " "
-                                                     + std::to_string(firstOffBefore) + " "
-                                                     + std::to_string(lastOffAfter));
+    ::testing::Test::RecordProperty("SwitchZone", std::to_string(postedAt) + " " +
+                                                      std::to_string(firstOffBefore) + " " +
+                                                      std::to_string(lastOffAfter));
     EXPECT_GE(firstOffBefore, postedAt - fftSize + 1);
     EXPECT_LT(lastOffAfter, postedAt);
     EXPECT_LE(lastOffAfter - firstOffBefore + 1, latency);
-    EXPECT_GT(lastOffAfter, firstOffBefore) << "the two areas' sounds must differ around the switch";
+    EXPECT_GT(lastOffAfter, firstOffBefore)
+        << "the two areas' sounds must differ around the switch";
     // The comparison has teeth: the two exports differ on both sides of the switch.
     int64_t differBefore = 0, differAfter = 0;
     for (int64_t k = 0; k < usable; ++k) {

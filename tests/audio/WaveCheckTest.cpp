@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -32,8 +32,8 @@ TEST(CheckWaveFile, MalformedFilesAreRefusedOrReadSafely)
     struct Case
     {
         const char* file;
-        int openResult;  // TWaveData::OpenRead
-        int message;     // CheckWaveFile
+        int openResult; // TWaveData::OpenRead
+        int message;    // CheckWaveFile
         int64_t dataStart;
         uint32_t dataSize;     // whole frames actually present
         uint32_t declaredSize; // the size field as found
@@ -129,7 +129,8 @@ TEST(CheckWaveFile, UnreadableFileGivesMessageOne)
     const std::string path = dir.File("locked.wav");
     WriteWav16(path, std::vector<int16_t>(64));
     namespace fs = std::filesystem;
-    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(dir.Path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(path, fs::perms::none);
     if (geteuid() != 0) {
         EXPECT_EQ(CheckWaveFile(path, nullptr), 1);
@@ -179,12 +180,9 @@ TEST(FormatLabelText, RateBitsAndChannels)
         uint16_t channels;
         const char* text;
     } cases[] = {
-        {44100, 2, "44.100kHz 16位   立体声"},
-        {8000, 1, "8.000kHz 16位   单声道"},
-        {22050, 2, "22.050kHz 16位   立体声"},
-        {96001, 2, "96.001kHz 16位   立体声"},
-        {768000, 2, "768.000kHz 16位   立体声"},
-        {81, 2, "0.081kHz 16位   立体声"},
+        {44100, 2, "44.100kHz 16位   立体声"},   {8000, 1, "8.000kHz 16位   单声道"},
+        {22050, 2, "22.050kHz 16位   立体声"},   {96001, 2, "96.001kHz 16位   立体声"},
+        {768000, 2, "768.000kHz 16位   立体声"}, {81, 2, "0.081kHz 16位   立体声"},
     };
     // The decimal point stays a point under a locale that writes a comma.
     const char* oldLocale = std::setlocale(LC_NUMERIC, nullptr);

@@ -36,12 +36,30 @@ TEST(CliCommonTest, AreaOptionsOverrideTheirRangeOnly)
         return a;
     };
     const Case cases[] = {
-        {{"--pan", "0.5:2"}, with([](FilterArea& a) { a.PanLow = 0.5f; a.PanHigh = 2.0f; })},
-        {{"--pan=0:max"}, with([](FilterArea& a) { a.PanLow = 0.0f; a.PanHigh = 65535.0f; })},
-        {{"--freq", "100:max"}, with([](FilterArea& a) { a.FreqLowHz = 100.0f; a.FreqHighHz = 24000.0f; })},
-        {{"--freq", "0:30000"}, with([](FilterArea& a) { a.FreqLowHz = 0.0f; a.FreqHighHz = 30000.0f; })},
-        {{"--depth", "0:pi"}, with([](FilterArea& a) { a.DepthLow = 0.0f; a.DepthHigh = kPi; })},
-        {{"--depth", "1.5:3.1416"}, with([](FilterArea& a) { a.DepthLow = 1.5f; a.DepthHigh = kPi; })},
+        {{"--pan", "0.5:2"}, with([](FilterArea& a) {
+             a.PanLow = 0.5f;
+             a.PanHigh = 2.0f;
+         })},
+        {{"--pan=0:max"}, with([](FilterArea& a) {
+             a.PanLow = 0.0f;
+             a.PanHigh = 65535.0f;
+         })},
+        {{"--freq", "100:max"}, with([](FilterArea& a) {
+             a.FreqLowHz = 100.0f;
+             a.FreqHighHz = 24000.0f;
+         })},
+        {{"--freq", "0:30000"}, with([](FilterArea& a) {
+             a.FreqLowHz = 0.0f;
+             a.FreqHighHz = 30000.0f;
+         })},
+        {{"--depth", "0:pi"}, with([](FilterArea& a) {
+             a.DepthLow = 0.0f;
+             a.DepthHigh = kPi;
+         })},
+        {{"--depth", "1.5:3.1416"}, with([](FilterArea& a) {
+             a.DepthLow = 1.5f;
+             a.DepthHigh = kPi;
+         })},
         {{"--invert"}, with([](FilterArea& a) { a.Inverted = true; })},
         {{"--widest"}, FilterArea::Widest(48000)},
         {{"--pan", "1:3", "--widest"}, with([](FilterArea& a) {
@@ -68,13 +86,14 @@ TEST(CliCommonTest, AreaOptionsOverrideTheirRangeOnly)
 TEST(CliCommonTest, MalformedAreaOptionsAreRefused)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {"--pan"},          {"--pan", "2:1"},     {"--pan", "1"},      {"--pan", "a:b"},
-        {"--pan", "-1:2"},  {"--pan", "max:2"},   {"--freq", "500:100"}, {"--freq", ":100"},
-        {"--depth", "0:4"}, {"--depth", "2:1"},   {"--depth", "0:inf"}, {"--pan", "1:2x"},
+        {"--pan"},          {"--pan", "2:1"},   {"--pan", "1"},        {"--pan", "a:b"},
+        {"--pan", "-1:2"},  {"--pan", "max:2"}, {"--freq", "500:100"}, {"--freq", ":100"},
+        {"--depth", "0:4"}, {"--depth", "2:1"}, {"--depth", "0:inf"},  {"--pan", "1:2x"},
     };
     for (const auto& words : bad) {
         AreaOptions area;
-        EXPECT_FALSE(ParseArea(words, area)) << words[0] << " " << (words.size() > 1 ? words[1] : "");
+        EXPECT_FALSE(ParseArea(words, area))
+            << words[0] << " " << (words.size() > 1 ? words[1] : "");
     }
 }
 
@@ -95,9 +114,9 @@ TEST(CliCommonTest, NumberParsersTakeWholeTextsOnly)
 TEST(CliCommonTest, OutputExtensionIsSetToWav)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"out.mp3", "out.wav"},           {"out", "out.wav"},
-        {"dir.x/out", "dir.x/out.wav"},   {"a/b.WAV", "a/b.wav"},
-        {"take.1.flac", "take.1.wav"},    {"out.wav", "out.wav"},
+        {"out.mp3", "out.wav"},         {"out", "out.wav"},
+        {"dir.x/out", "dir.x/out.wav"}, {"a/b.WAV", "a/b.wav"},
+        {"take.1.flac", "take.1.wav"},  {"out.wav", "out.wav"},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(WithWavExtension(in), out) << in;

@@ -25,7 +25,8 @@ std::vector<int16_t> Sine(int frames, int rate, double hz, double gainL, double 
     std::vector<int16_t> s(static_cast<size_t>(frames) * 2);
     for (int n = 0; n < frames; ++n) {
         const double p = kTwoPi * hz * n / rate;
-        s[2 * static_cast<size_t>(n)] = static_cast<int16_t>(std::lround(amplitude * gainL * std::sin(p)));
+        s[2 * static_cast<size_t>(n)] =
+            static_cast<int16_t>(std::lround(amplitude * gainL * std::sin(p)));
         s[2 * static_cast<size_t>(n) + 1] =
             static_cast<int16_t>(std::lround(amplitude * gainR * std::sin(p + shift)));
     }
@@ -45,7 +46,8 @@ double Rms(const std::vector<int16_t>& s, size_t firstFrame, size_t lastFrame)
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // A WAV header with any format fields and a few bytes of data.
@@ -154,7 +156,8 @@ TEST_F(CliExportTest, RefusedInputsNameTheFileWithTheirMessage)
         {"mono.wav", "This is not '16bit STEREO' WAVE file."},
     };
     for (const Case& c : cases) {
-        const std::string expected = std::string("varnel-cli: \"") + c.Name + "\": " + c.Message + "\n";
+        const std::string expected =
+            std::string("varnel-cli: \"") + c.Name + "\": " + c.Message + "\n";
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"export", Path(c.Name), Path("out.wav")},
               std::vector<std::string>{"info", Path(c.Name)}}) {
@@ -171,7 +174,8 @@ TEST_F(CliExportTest, MessagesFollowTheLocale)
     const ProgramResult japanese = RunCli({"info", Path("none.wav")}, {"LC_ALL=ja_JP.UTF-8"});
     EXPECT_EQ(japanese.ExitCode, 3);
     EXPECT_EQ(japanese.Err, "varnel-cli: \"none.wav\": ファイルが開けませんでした。\n");
-    const ProgramResult chinese = RunCli({"info", Path("none.wav")}, {"LC_ALL=", "LANG=zh_CN.UTF-8"});
+    const ProgramResult chinese =
+        RunCli({"info", Path("none.wav")}, {"LC_ALL=", "LANG=zh_CN.UTF-8"});
     EXPECT_EQ(chinese.Err, "varnel-cli: \"none.wav\": Can't open file.\n");
 }
 
@@ -182,17 +186,18 @@ TEST_F(CliExportTest, OutputNeverReplacesTheInput)
     fs::create_symlink(in, Path("link.wav"));
     const std::vector<std::string> outputs = {
         in,
-        Path("CENTRE.WAV"),                 // the same name in other case
-        Path("centre.mp3"),                 // becomes centre.wav
-        Path("centre"),                     // becomes centre.wav
+        Path("CENTRE.WAV"),                   // the same name in other case
+        Path("centre.mp3"),                   // becomes centre.wav
+        Path("centre"),                       // becomes centre.wav
         mDir.Path() + "/./sub/../centre.wav", // another spelling
-        Path("link.wav"),                   // a link to it
+        Path("link.wav"),                     // a link to it
     };
     fs::create_directory(Path("sub"));
     for (const std::string& out : outputs) {
         const ProgramResult r = RunCli({"export", in, out, "--force"});
         EXPECT_EQ(r.ExitCode, 4) << out;
-        EXPECT_NE(r.Err.find("The output file is the same as the input file."), std::string::npos) << out;
+        EXPECT_NE(r.Err.find("The output file is the same as the input file."), std::string::npos)
+            << out;
     }
     EXPECT_EQ(ReadFileBytes(in), before);
 }
@@ -312,11 +317,9 @@ TEST_F(CliExportTest, StretchEqualsTheMatchingPartOfTheWholeExport)
         size_t First, Count;
     };
     const Case cases[] = {
-        {"30000:61000", 30000, 31000},
-        {"61000:30000", 30000, 31000}, // backwards is taken in order
-        {"80000:999999", 80000, 8200}, // past the end: up to the end
-        {"5000:5000", 5000, 0},
-        {"0:1", 0, 1},
+        {"30000:61000", 30000, 31000}, {"61000:30000", 30000, 31000}, // backwards is taken in order
+        {"80000:999999", 80000, 8200},                                // past the end: up to the end
+        {"5000:5000", 5000, 0},        {"0:1", 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Range);
@@ -330,7 +333,8 @@ TEST_F(CliExportTest, StretchEqualsTheMatchingPartOfTheWholeExport)
         }
         const std::vector<int16_t> part = ReadWavSamples(Path("part.wav"));
         ASSERT_EQ(part.size(), c.Count * 2);
-        EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + static_cast<long>(c.First * 2)));
+        EXPECT_TRUE(
+            std::equal(part.begin(), part.end(), whole.begin() + static_cast<long>(c.First * 2)));
     }
 }
 
@@ -344,21 +348,24 @@ TEST_F(CliExportTest, BatchWritesEveryFileAsASingleExportWould)
         inputs.push_back(name);
     }
     for (size_t k = 0; k < inputs.size(); ++k) {
-        ASSERT_EQ(RunCli({"export", inputs[k], Path("single" + std::to_string(k) + ".wav"),
-                          "--pan", "0:2", "--quality", "1"})
+        ASSERT_EQ(RunCli({"export", inputs[k], Path("single" + std::to_string(k) + ".wav"), "--pan",
+                          "0:2", "--quality", "1"})
                       .ExitCode,
                   0);
     }
     // One refused input among them: the others are still written, the exit code tells.
     WriteBytes(Path("broken.wav"), std::vector<uint8_t>(64, 'x'));
-    std::vector<std::string> args = {"export", "--out-dir", Path("out"), "--jobs", "2",
-                                     "--pan", "0:2", "--quality", "1", Path("broken.wav")};
+    std::vector<std::string> args = {"export", "--out-dir",       Path("out"), "--jobs",
+                                     "2",      "--pan",           "0:2",       "--quality",
+                                     "1",      Path("broken.wav")};
     args.insert(args.end(), inputs.begin(), inputs.end());
     const ProgramResult r = RunCli(args);
     EXPECT_EQ(r.ExitCode, 3);
-    EXPECT_EQ(r.Err, "varnel-cli: \"broken.wav\": File format not supported.\nOr file is damaged.\n");
+    EXPECT_EQ(r.Err,
+              "varnel-cli: \"broken.wav\": File format not supported.\nOr file is damaged.\n");
     for (size_t k = 0; k < inputs.size(); ++k) {
-        const std::vector<int16_t> batch = ReadWavSamples(Path("out/in" + std::to_string(k) + ".wav"));
+        const std::vector<int16_t> batch =
+            ReadWavSamples(Path("out/in" + std::to_string(k) + ".wav"));
         EXPECT_FALSE(batch.empty());
         EXPECT_EQ(batch, ReadWavSamples(Path("single" + std::to_string(k) + ".wav"))) << k;
     }
@@ -373,7 +380,8 @@ TEST_F(CliExportTest, BatchRefusesTwoInputsOfOneName)
     fs::create_directory(Path("b"));
     WriteWav16(Path("a/x.wav"), Sine(1000, 44100, 500, 1, 1));
     WriteWav16(Path("b/x.wav"), Sine(1000, 44100, 500, 1, 1));
-    const ProgramResult r = RunCli({"export", "--out-dir", Path("out"), Path("a/x.wav"), Path("b/x.wav")});
+    const ProgramResult r =
+        RunCli({"export", "--out-dir", Path("out"), Path("a/x.wav"), Path("b/x.wav")});
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_FALSE(fs::exists(Path("out/x.wav")));
 }

@@ -20,18 +20,24 @@ TEST(CliInfoTest, ShowsFormatLengthAndFftChoice)
         const char* Fft;
     };
     const Case cases[] = {
-        {44100, 66150, "44.100kHz 16位   立体声", "0:01.500 (66150 frames)", "8192 points, overlap 16"},
-        {48000, 12000, "48.000kHz 16位   立体声", "0:00.250 (12000 frames)", "8192 points, overlap 16"},
-        {11025, 11025, "11.025kHz 16位   立体声", "0:01.000 (11025 frames)", "2048 points, overlap 16"},
+        {44100, 66150, "44.100kHz 16位   立体声", "0:01.500 (66150 frames)",
+         "8192 points, overlap 16"},
+        {48000, 12000, "48.000kHz 16位   立体声", "0:00.250 (12000 frames)",
+         "8192 points, overlap 16"},
+        {11025, 11025, "11.025kHz 16位   立体声", "0:01.000 (11025 frames)",
+         "2048 points, overlap 16"},
         {96000, 96, "96.000kHz 16位   立体声", "0:00.001 (96 frames)", "16384 points, overlap 16"},
     };
     TempDir dir;
     for (const Case& c : cases) {
-        WriteWav16(dir.File("info.wav"), std::vector<int16_t>(static_cast<size_t>(c.Frames) * 2, 0), c.Rate);
+        WriteWav16(dir.File("info.wav"), std::vector<int16_t>(static_cast<size_t>(c.Frames) * 2, 0),
+                   c.Rate);
         const ProgramResult r = RunCli({"info", dir.File("info.wav")});
         EXPECT_EQ(r.ExitCode, 0);
-        EXPECT_NE(r.Out.find(std::string("format    ") + c.Format + "\n"), std::string::npos) << r.Out;
-        EXPECT_NE(r.Out.find(std::string("length    ") + c.Length + "\n"), std::string::npos) << r.Out;
+        EXPECT_NE(r.Out.find(std::string("format    ") + c.Format + "\n"), std::string::npos)
+            << r.Out;
+        EXPECT_NE(r.Out.find(std::string("length    ") + c.Length + "\n"), std::string::npos)
+            << r.Out;
         EXPECT_NE(r.Out.find(std::string("fft       ") + c.Fft), std::string::npos) << r.Out;
     }
 }

@@ -27,16 +27,15 @@ class CliMapTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const ProgramResult made = RunProgram(
-            VARNEL_DEMOMIX_PATH, {mDir.Path(), "--seconds", std::to_string(kSeconds)});
+        const ProgramResult made =
+            RunProgram(VARNEL_DEMOMIX_PATH, {mDir.Path(), "--seconds", std::to_string(kSeconds)});
         ASSERT_EQ(made.ExitCode, 0) << made.Err;
         WriteWav16(mDir.File("silence.wav"), std::vector<int16_t>(kSeconds * 44100 * 2, 0));
     }
 
     QImage Map(const std::string& part, const std::vector<std::string>& options = {})
     {
-        std::vector<std::string> args = {"map", mDir.File(part + ".wav"),
-                                         mDir.File(part + ".png")};
+        std::vector<std::string> args = {"map", mDir.File(part + ".wav"), mDir.File(part + ".png")};
         args.insert(args.end(), options.begin(), options.end());
         const ProgramResult run = RunCli(args);
         EXPECT_EQ(run.ExitCode, 0) << run.Err;
@@ -50,8 +49,7 @@ protected:
         std::vector<double> cells(90, 0.0);
         const QPoint at = map_layout::kScreen1At;
         for (int y = 0; y < 340; ++y)
-            for (int x = 0; x < 560; ++x)
-            {
+            for (int x = 0; x < 560; ++x) {
                 const QColor p = picture.pixelColor(at + QPoint(x, y));
                 const QColor s = silent.pixelColor(at + QPoint(x, y));
                 cells[static_cast<size_t>(x * 90 / 560)] +=
@@ -112,7 +110,11 @@ TEST_F(CliMapTest, RefusalsAndUsage)
 {
     const std::string in = mDir.File("voice.wav");
     const std::string out = mDir.File("out.png");
-    struct Case { std::vector<std::string> Args; int Exit; };
+    struct Case
+    {
+        std::vector<std::string> Args;
+        int Exit;
+    };
     const Case cases[] = {
         {{"map", in}, 2},
         {{"map", in, out, "--pan-scale", "11"}, 2},
@@ -123,8 +125,7 @@ TEST_F(CliMapTest, RefusalsAndUsage)
         {{"map", mDir.File("missing.wav"), out}, 3},
         {{"map", in, in}, 4}, // never over the input
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         const ProgramResult run = RunCli(c.Args);
         EXPECT_EQ(run.ExitCode, c.Exit) << c.Args.back() << ": " << run.Err;
     }
@@ -134,10 +135,9 @@ TEST_F(CliMapTest, RefusalsAndUsage)
 TEST_F(CliMapTest, NeedsNoDisplay)
 {
     // Without a platform chosen and without a display, it picks the off-screen one itself.
-    const ProgramResult run =
-        RunProgram("env", {"-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
-                           VARNEL_CLI_PATH, "map", mDir.File("voice.wav"),
-                           mDir.File("voice.png"), "--at", "1.5"});
+    const ProgramResult run = RunProgram(
+        "env", {"-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", VARNEL_CLI_PATH,
+                "map", mDir.File("voice.wav"), mDir.File("voice.png"), "--at", "1.5"});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Err, "") << "Qt's own notes stay out of the program's messages";
     EXPECT_EQ(QImage(QString::fromStdString(mDir.File("voice.png"))).size(),

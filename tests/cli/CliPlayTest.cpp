@@ -33,7 +33,8 @@ TEST(CliPlay, PlaysTheFileInRealTimeToItsEnd)
     const auto start = std::chrono::steady_clock::now();
     const test::ProgramResult r = test::RunCli(
         {"play", dir.File("in.wav"), "--buffer", "100", "--quality", "0"}, {"VARNEL_AUDIO=null"});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     // Two seconds of sound at the real rate, plus the ring draining; a lower bound only,
     // since a loaded machine may be slower but never faster.
@@ -55,11 +56,13 @@ TEST(CliPlay, CtrlCStopsCleanly)
     test::WriteWav16(dir.File("long.wav"), Tone(30 * 8000, 8000), 8000);
     const auto start = std::chrono::steady_clock::now();
     // SIGINT after 0.6 s of a 30 s file; a play that hangs is killed 5 s later and fails.
-    const test::ProgramResult r = test::RunProgram(
-        "timeout", {"--preserve-status", "-s", "INT", "-k", "5", "0.6", VARNEL_CLI_PATH, "play",
-                    dir.File("long.wav")},
-        {"VARNEL_AUDIO=null"});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const test::ProgramResult r =
+        test::RunProgram("timeout",
+                         {"--preserve-status", "-s", "INT", "-k", "5", "0.6", VARNEL_CLI_PATH,
+                          "play", dir.File("long.wav")},
+                         {"VARNEL_AUDIO=null"});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     // One tick to notice, one cycle to park, then the release: well under a second after the
     // signal; three allow for a loaded machine.

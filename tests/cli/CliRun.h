@@ -19,6 +19,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          const std::vector<std::string>& env = {});
 
 // RunProgram on the varnel-cli built with the tests.
-ProgramResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+ProgramResult RunCli(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
 
 } // namespace varnel::test

@@ -72,7 +72,8 @@ TEST(DemoSeparationTest, EachPartComesBackFromTheMix)
         ASSERT_EQ(extracted.size(), truth.size());
         const double sdr = SdrDb(extracted, truth);
         const double baseline = SdrDb(mix, truth);
-        std::printf("[ figures  ] %-6s extracted %6.2f dB   mix alone %6.2f dB\n", c.Part, sdr, baseline);
+        std::printf("[ figures  ] %-6s extracted %6.2f dB   mix alone %6.2f dB\n", c.Part, sdr,
+                    baseline);
         RecordProperty(std::string(c.Part) + "_sdr_db", std::to_string(sdr));
         EXPECT_GE(sdr, c.FloorDb);
         EXPECT_GE(sdr - baseline, c.GainOverMixDb);

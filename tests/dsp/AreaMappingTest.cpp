@@ -81,7 +81,7 @@ TEST(AreaMappingTest, AxesAreLogarithmicAroundTheCentre)
     e.Area1Bottom = 339;
     e.Area1Top = 170;
     const AreaMapping m = MapArea(e, g);
-    EXPECT_EQ(m.Area.PanHigh, 1.0f); // exponent exactly 0 in the middle column
+    EXPECT_EQ(m.Area.PanHigh, 1.0f);             // exponent exactly 0 in the middle column
     EXPECT_NEAR(m.Area.PanLow, 0.316228f, 1e-6); // 10^-0.5 to float precision
     EXPECT_GT(m.Area.FreqLowHz, 40.0f);
     EXPECT_LT(m.Area.FreqLowHz, 41.0f);
@@ -107,9 +107,9 @@ TEST(AreaMappingTest, FftLengthFromTheSampleRate)
     const Case cases[] = {
         {0, 2048},       {8000, 2048},     {11025, 2048},   {22049, 2048},
         {22050, 4096},   {44099, 4096},    {44100, 8192},   {48000, 8192},
-        {66149, 8192},   {66150, 8192},    {88199, 8192},   // 12288 lowered to 8192
+        {66149, 8192},   {66150, 8192},    {88199, 8192}, // 12288 lowered to 8192
         {88200, 16384},  {96000, 16384},   {110249, 16384}, {110250, 16384}, // 20480
-        {132300, 16384}, {154350, 16384},  {176399, 16384}, // 24576, 28672
+        {132300, 16384}, {154350, 16384},  {176399, 16384},                  // 24576, 28672
         {176400, 32768}, {192000, 32768},  {198449, 32768}, {352800, 65536},
         {384000, 65536}, {768000, 131072},
     };
@@ -122,8 +122,8 @@ TEST(AreaMappingTest, FftLengthFromTheSampleRate)
 
 TEST(AreaMappingTest, OverlapFromTheQuality)
 {
-    const int expected[][2] = {{0, 4}, {1, 8}, {2, 16}, {3, 32}, {4, 64},
-                               {-1, 16}, {5, 16}, {100, 16}};
+    const int expected[][2] = {{0, 4},  {1, 8},   {2, 16}, {3, 32},
+                               {4, 64}, {-1, 16}, {5, 16}, {100, 16}};
     for (const auto& c : expected)
         EXPECT_EQ(ChooseFftParams(c[0], 44100).Overlap, c[1]) << "quality " << c[0];
 }

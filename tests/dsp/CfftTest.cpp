@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstring>
-#include <complex>
 #include <random>
 #include <vector>
 
@@ -75,7 +75,8 @@ void ExpectGuardsIntact(const std::vector<float>& buffer, std::size_t dataSize)
         ASSERT_EQ(buffer[i], kGuard) << "overrun at float " << i;
 }
 
-class CfftSizes : public ::testing::TestWithParam<int> {};
+class CfftSizes : public ::testing::TestWithParam<int>
+{};
 
 TEST_P(CfftSizes, MatchesSlowTransformBothDirections)
 {
@@ -100,8 +101,8 @@ TEST_P(CfftSizes, MatchesSlowTransformBothDirections)
 }
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, CfftSizes,
-                         ::testing::Values(2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048,
-                                           4096, 8192, 16384, 32768));
+                         ::testing::Values(2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096,
+                                           8192, 16384, 32768));
 
 TEST(Cfft, KnownSignals)
 {

@@ -29,8 +29,7 @@ Stereo RunFilter(CenterFocus& filter, const Stereo& in, int block = 1000)
     for (int first = 0; first < total; first += block) {
         const int count = std::min(block, total - first);
         const auto f = static_cast<std::size_t>(first);
-        filter.Process(in.L.data() + f, in.R.data() + f, out.L.data() + f, out.R.data() + f,
-                       count);
+        filter.Process(in.L.data() + f, in.R.data() + f, out.L.data() + f, out.R.data() + f, count);
     }
     return out;
 }
@@ -241,8 +240,8 @@ double ToneGain(double hz, int n)
     Stereo in{std::vector<int32_t>(static_cast<std::size_t>(16 * n)),
               std::vector<int32_t>(static_cast<std::size_t>(16 * n))};
     for (std::size_t i = 0; i < in.L.size(); ++i)
-        in.L[i] = in.R[i] = static_cast<int32_t>(
-            20000.0 * std::cos(M_PI * hz / 22050.0 * static_cast<double>(i)));
+        in.L[i] = in.R[i] =
+            static_cast<int32_t>(20000.0 * std::cos(M_PI * hz / 22050.0 * static_cast<double>(i)));
     const Stereo out = RunFilter(filter, in);
     const auto from = static_cast<std::size_t>(4 * n);
     return Rms(out.L, from, out.L.size()) / Rms(in.L, from, in.L.size());
@@ -268,8 +267,8 @@ TEST(CenterFocus, ReportsPanRatioAndDepthOfOneSidedAndSilentBins)
         float ratio;
     };
     // 5 kHz lies above the 1300 Hz correction band: the ratio is uncorrected.
-    for (const Case& c : {Case{0.0, 10000.0, 32000.0f}, Case{10000.0, 0.0, 0.0f},
-                          Case{0.0, 0.0, 0.0f}}) {
+    for (const Case& c :
+         {Case{0.0, 10000.0, 32000.0f}, Case{10000.0, 0.0, 0.0f}, Case{0.0, 0.0, 0.0f}}) {
         for (bool vector : {true, false}) {
             CenterFocus filter;
             filter.SetVectorCode(vector);
@@ -389,16 +388,20 @@ std::vector<AreaCase> DecisionAreas(int rate)
     band.DepthLow = 0.2f;
     band.DepthHigh = 2.0f;
     band.Inverted = true;
-    return {{"startup", startup},         {"startup inverted", startupInverted},
-            {"pan 1..1", centreOnly},     {"pan 1..max", fromCentre},
-            {"pan 0..0.5 inverted", leftish}, {"depth 0..0.05", nearDepth0},
-            {"depth 2.5..pi", outOfPhase}, {"300-1200 Hz depth 0.2-2 inverted", band}};
+    return {{"startup", startup},
+            {"startup inverted", startupInverted},
+            {"pan 1..1", centreOnly},
+            {"pan 1..max", fromCentre},
+            {"pan 0..0.5 inverted", leftish},
+            {"depth 0..0.05", nearDepth0},
+            {"depth 2.5..pi", outOfPhase},
+            {"300-1200 Hz depth 0.2-2 inverted", band}};
 }
 
 struct Agreement
 {
     long bins = 0, differ = 0;
-    int maxSampleDiff = 0;   // where the frames contributing agreed in every bin
+    int maxSampleDiff = 0; // where the frames contributing agreed in every bin
 };
 
 Agreement CompareWithReference(const MusicLike& music, int rate, int n, int overlap,
@@ -422,8 +425,8 @@ Agreement CompareWithReference(const MusicLike& music, int rate, int n, int over
         reference.Process(music.L.data() + pos, music.R.data() + pos, rl.data(), rr.data(), hop);
         if (cleanFrames >= overlap) {
             for (std::size_t i = 0; i < fl.size(); ++i)
-                result.maxSampleDiff = std::max({result.maxSampleDiff, std::abs(fl[i] - rl[i]),
-                                                 std::abs(fr[i] - rr[i])});
+                result.maxSampleDiff = std::max(
+                    {result.maxSampleDiff, std::abs(fl[i] - rl[i]), std::abs(fr[i] - rr[i])});
         }
         if (reference.Frames() == 0)
             continue;
@@ -451,8 +454,8 @@ TEST(CenterFocus, DecisionsMatchLiteralReference)
         allDiffer += a.differ;
         const double rate1 = static_cast<double>(a.differ) / static_cast<double>(a.bins);
         char text[96];
-        std::snprintf(text, sizeof text, "%ld of %ld (%.2g), max sample diff %d", a.differ,
-                      a.bins, rate1, a.maxSampleDiff);
+        std::snprintf(text, sizeof text, "%ld of %ld (%.2g), max sample diff %d", a.differ, a.bins,
+                      rate1, a.maxSampleDiff);
         RecordProperty(c.name, text);
         std::printf("  %-36s %s\n", c.name, text);
         // The two filters' transforms round differently (about 1e-7 of the frame's loudest
@@ -546,9 +549,9 @@ TEST(CenterFocus, VisualFeedMatchesReferenceAnalysis)
                 ASSERT_NEAR(feed.Depth[j], want.Depth, 2e-4f) << j;
                 // |L + R| as the single-bin rule forms it from magnitudes and depth; with the
                 // depth within 2e-4 rad it agrees to 2e-4 of the two magnitudes.
-                const double mono = std::hypot(
-                    want.MagLeft + want.MagRight * std::cos(double{want.Depth}),
-                    want.MagRight * std::sin(double{want.Depth}));
+                const double mono =
+                    std::hypot(want.MagLeft + want.MagRight * std::cos(double{want.Depth}),
+                               want.MagRight * std::sin(double{want.Depth}));
                 ASSERT_NEAR(feed.SumMag[j], mono, (want.MagLeft + want.MagRight) * 2e-4) << j;
             }
         }

@@ -31,7 +31,8 @@ bool ReferenceFilter::Setup(int frameSize, int overlap, int sampleRate)
     for (int i = 0; i < mN / 2; ++i) {
         float t = 1.4f;
         if (i > 0)
-            t = static_cast<float>((std::log10(1300.0) - std::log10(static_cast<double>(i) * mBinWidth)) * 1.2);
+            t = static_cast<float>(
+                (std::log10(1300.0) - std::log10(static_cast<double>(i) * mBinWidth)) * 1.2);
         if (t <= 0.0f) {
             mCorrectionLimit = i;
             break;
@@ -55,8 +56,8 @@ void ReferenceFilter::SetArea(const FilterArea& area)
     mInverted = area.Inverted;
 }
 
-void ReferenceFilter::Process(const int32_t* inL, const int32_t* inR, int32_t* outL,
-                              int32_t* outR, int count)
+void ReferenceFilter::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
+                              int count)
 {
     for (int i = 0; i < count; ++i) {
         const auto w = static_cast<std::size_t>(mWritePos), r = static_cast<std::size_t>(mReadPos);
@@ -85,10 +86,18 @@ void ReferenceFilter::FrameStep()
     for (std::size_t j = 0; j < n / 2; ++j) {
         const float lr = mSpecL[2 * j], li = mSpecL[2 * j + 1];
         const float rr = mSpecR[2 * j], ri = mSpecR[2 * j + 1];
-        const auto magL = static_cast<float>(std::sqrt(static_cast<double>(lr) * lr + static_cast<double>(li) * li));
-        const auto magR = static_cast<float>(std::sqrt(static_cast<double>(rr) * rr + static_cast<double>(ri) * ri));
-        const float phaseL = (lr == 0.0f && li == 0.0f) ? 0.0f : static_cast<float>(std::atan2(static_cast<double>(li), static_cast<double>(lr)));
-        const float phaseR = (rr == 0.0f && ri == 0.0f) ? 0.0f : static_cast<float>(std::atan2(static_cast<double>(ri), static_cast<double>(rr)));
+        const auto magL = static_cast<float>(
+            std::sqrt(static_cast<double>(lr) * lr + static_cast<double>(li) * li));
+        const auto magR = static_cast<float>(
+            std::sqrt(static_cast<double>(rr) * rr + static_cast<double>(ri) * ri));
+        const float phaseL =
+            (lr == 0.0f && li == 0.0f)
+                ? 0.0f
+                : static_cast<float>(std::atan2(static_cast<double>(li), static_cast<double>(lr)));
+        const float phaseR =
+            (rr == 0.0f && ri == 0.0f)
+                ? 0.0f
+                : static_cast<float>(std::atan2(static_cast<double>(ri), static_cast<double>(rr)));
         float d = phaseL - phaseR;
         if (d > kPi)
             d = d - 2.0f * kPi;
@@ -100,7 +109,9 @@ void ReferenceFilter::FrameStep()
             if (ratio > 32000.0f)
                 ratio = 32000.0f;
             if (static_cast<int>(j) < mCorrectionLimit) {
-                auto c = static_cast<float>(std::fabs(std::sin(static_cast<double>(d)) * static_cast<double>(mCorrection[j])) + 1.0);
+                auto c = static_cast<float>(std::fabs(std::sin(static_cast<double>(d)) *
+                                                      static_cast<double>(mCorrection[j])) +
+                                            1.0);
                 if (d > 0.0f)
                     c = 1.0f / c;
                 ratio = c * ratio;
@@ -109,8 +120,8 @@ void ReferenceFilter::FrameStep()
         const float depth = std::fabs(d);
         mAnalysis[j] = BinAnalysis{depth, magR, magL, ratio};
         const int bin = static_cast<int>(j);
-        const bool inside = mLowBin <= bin && bin <= mHighBin && mPanLow <= ratio && ratio <= mPanHigh
-            && mDepthLow <= depth && depth <= mDepthHigh;
+        const bool inside = mLowBin <= bin && bin <= mHighBin && mPanLow <= ratio &&
+                            ratio <= mPanHigh && mDepthLow <= depth && depth <= mDepthHigh;
         const bool keep = inside != mInverted;
         mKeep[j] = keep ? 1 : 0;
         if (!keep) {
@@ -129,7 +140,8 @@ void ReferenceFilter::FrameStep()
     }
     const auto hop = static_cast<std::ptrdiff_t>(mHop);
     for (auto* ring : {&mInL, &mInR, &mOutL, &mOutR})
-        std::copy(ring->begin() + hop, ring->begin() + hop + static_cast<std::ptrdiff_t>(n), ring->begin());
+        std::copy(ring->begin() + hop, ring->begin() + hop + static_cast<std::ptrdiff_t>(n),
+                  ring->begin());
     mWritePos -= mHop;
     mReadPos -= mHop;
     ++mFrames;
@@ -179,7 +191,8 @@ MusicLike MakeMusicLike(int samples, int sampleRate, unsigned seed)
         r[i] += common + gauss(rng) * 6.0;
     }
     // Clicks: decaying bursts at random pans.
-    for (std::size_t start = 0; start + 2000 < count; start += static_cast<std::size_t>(rate * 0.37)) {
+    for (std::size_t start = 0; start + 2000 < count;
+         start += static_cast<std::size_t>(rate * 0.37)) {
         const double pan = uni(rng);
         for (std::size_t k = 0; k < 2000; ++k) {
             const double v = gauss(rng) * 3000.0 * std::exp(-static_cast<double>(k) / 300.0);

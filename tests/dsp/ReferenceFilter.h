@@ -23,7 +23,11 @@ public:
 
     bool Setup(int frameSize, int overlap, int sampleRate);
     void SetArea(const FilterArea& area);
-    void SetPanRange(float low, float high) { mPanLow = low; mPanHigh = high; }
+    void SetPanRange(float low, float high)
+    {
+        mPanLow = low;
+        mPanHigh = high;
+    }
     void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR, int count);
 
     int Hop() const { return mHop; }

@@ -189,7 +189,7 @@ TEST(TVocalFunc, FailedAllocationsAreReportedNotThrown)
             EXPECT_TRUE(v.Filter().IsReady());
         }
     }
-    EXPECT_GE(initFailures, 6);   // the six buffers
+    EXPECT_GE(initFailures, 6);    // the six buffers
     EXPECT_GE(filterFailures, 10); // the transforms' tables and the filter's arrays
 }
 

@@ -22,7 +22,8 @@ uint32_t U32At(const std::vector<uint8_t>& b, size_t at)
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void Append(std::vector<uint8_t>& b, const char* id, uint32_t size)
@@ -113,7 +114,11 @@ TEST(ChunkFile, SearchesStayBoundedByParentAndFile)
         {"chunk outside a short RIFF", riffOf(4, dataOnly), true, false, 0},
         {"RIFF size past the file", riffOf(0xFFFFFFFFu, dataOnly), true, true, 20},
         {"header cut by the file end", riffOf(14, cutHeader), true, false, 0},
-        {"RIFF without room for its form", {'R', 'I', 'F', 'F', 2, 0, 0, 0, 'W', 'A'}, false, false, 0},
+        {"RIFF without room for its form",
+         {'R', 'I', 'F', 'F', 2, 0, 0, 0, 'W', 'A'},
+         false,
+         false,
+         0},
     };
     TempDir dir;
     for (const Case& c : cases) {

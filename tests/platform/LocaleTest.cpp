@@ -53,14 +53,34 @@ TEST(LocaleTest, LocaleNamesMapToWindowsPrimaryLanguages)
         int Expected;
     };
     const Case cases[] = {
-        {"ja_JP.UTF-8", 17}, {"ja", 17},        {"JA_jp", 17},      {"en_US.UTF-8", 9},
-        {"en_GB", 9},        {"zh_CN.GB18030", 4}, {"zh_TW.UTF-8", 4}, {"de_DE@euro", 7},
-        {"fr_FR.UTF-8", 12}, {"es_ES", 10},     {"it_IT", 16},      {"ko_KR.EUC-KR", 18},
-        {"ru_RU.KOI8-R", 25}, {"pt_BR", 22},    {"nl_NL", 19},      {"nb_NO", 20},
-        {"sv_SE", 29},       {"pl_PL", 21},     {"tr_TR", 31},      {"uk_UA", 34},
+        {"ja_JP.UTF-8", 17},
+        {"ja", 17},
+        {"JA_jp", 17},
+        {"en_US.UTF-8", 9},
+        {"en_GB", 9},
+        {"zh_CN.GB18030", 4},
+        {"zh_TW.UTF-8", 4},
+        {"de_DE@euro", 7},
+        {"fr_FR.UTF-8", 12},
+        {"es_ES", 10},
+        {"it_IT", 16},
+        {"ko_KR.EUC-KR", 18},
+        {"ru_RU.KOI8-R", 25},
+        {"pt_BR", 22},
+        {"nl_NL", 19},
+        {"nb_NO", 20},
+        {"sv_SE", 29},
+        {"pl_PL", 21},
+        {"tr_TR", 31},
+        {"uk_UA", 34},
         // Names that say nothing about a language fall back to English.
-        {"C", 9},            {"POSIX", 9},      {"C.UTF-8", 9},     {"", 9},
-        {"xx_YY", 9},        {"japanese", 9},   {"j", 9},
+        {"C", 9},
+        {"POSIX", 9},
+        {"C.UTF-8", 9},
+        {"", 9},
+        {"xx_YY", 9},
+        {"japanese", 9},
+        {"j", 9},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PrimaryLanguageFromLocaleName(c.Name), c.Expected) << '"' << c.Name << '"';
@@ -82,8 +102,8 @@ TEST(LocaleTest, FirstSetVariableDecides)
         {nullptr, nullptr, "ja_JP.UTF-8", 17},
         {nullptr, "ja_JP.UTF-8", "de_DE.UTF-8", 17},
         {"fr_FR.UTF-8", "ja_JP.UTF-8", "de_DE.UTF-8", 12},
-        {"C", nullptr, "ja_JP.UTF-8", 9},  // LC_ALL=C overrides a Japanese LANG
-        {"", "", "ja_JP.UTF-8", 17},       // empty variables count as unset
+        {"C", nullptr, "ja_JP.UTF-8", 9}, // LC_ALL=C overrides a Japanese LANG
+        {"", "", "ja_JP.UTF-8", 17},      // empty variables count as unset
         {nullptr, nullptr, nullptr, 9},
         {nullptr, nullptr, "", 9},
     };

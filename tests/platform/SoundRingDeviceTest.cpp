@@ -66,10 +66,10 @@ TEST(SoundRingDevice, LockSplitsAtTheEndOfTheRing)
         int First, Second;
     };
     const Case cases[] = {
-        {0, 100, RingResult::Ok, 100, 0},   {300, 100, RingResult::Ok, 100, 0},
+        {0, 100, RingResult::Ok, 100, 0},     {300, 100, RingResult::Ok, 100, 0},
         {300, 200, RingResult::Ok, 100, 100}, {396, 400, RingResult::Ok, 4, 396},
-        {0, 400, RingResult::Ok, 400, 0},   {400, 4, RingResult::Failed, 0, 0},
-        {-4, 4, RingResult::Failed, 0, 0},  {0, 0, RingResult::Failed, 0, 0},
+        {0, 400, RingResult::Ok, 400, 0},     {400, 4, RingResult::Failed, 0, 0},
+        {-4, 4, RingResult::Failed, 0, 0},    {0, 0, RingResult::Failed, 0, 0},
         {0, 404, RingResult::Failed, 0, 0},
     };
     TestRingDevice device;
@@ -108,7 +108,7 @@ TEST(SoundRingDevice, VolumeGainIsTenToTheVolumeOver2000)
         int Volume;
         float Gain;
     };
-    const Case cases[] = {{0, 1.0f},         {250, 1.0f},   {-2000, 0.1f}, {-600, 0.5011872f},
+    const Case cases[] = {{0, 1.0f},           {250, 1.0f},    {-2000, 0.1f}, {-600, 0.5011872f},
                           {-4472, 0.0058076f}, {-10000, 0.0f}, {-20000, 0.0f}};
     for (const Case& c : cases)
         // Single-precision rounding of the power, nothing more.

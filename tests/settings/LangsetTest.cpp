@@ -22,7 +22,8 @@ const MessagePair kExpected[] = {
     {2, "扱えないファイル形式です。\nまたはファイルが破損しています。",
      "File format not supported.\nOr file is damaged."},
     {3, "PCM形式のWAVEファイルではありません。", "This is not 'PCM' WAVE file."},
-    {4, "16ビット・ステレオのWAVEファイルではありません。", "This is not '16bit STEREO' WAVE file."},
+    {4, "16ビット・ステレオのWAVEファイルではありません。",
+     "This is not '16bit STEREO' WAVE file."},
     {5, "同じ名前のファイルがあります。上書きしますか？", "File already exists. Overwrite?"},
     {6, "ファイルの作成に失敗しました。", "An error occurred during file creation."},
     {7, "メモリの確保に失敗しました。", "Can't allocate memory."},
@@ -36,7 +37,8 @@ const MessagePair kExpected[] = {
      "Adobe Reader is required to view a help file."},
     {14, "ヘルプ表示でエラーが発生しました。", "An error occurred when opening a help file."},
     {15, "再生中は設定を変更できません。", "Can't change setting while playing."},
-    {16, "入力ファイルと出力ファイルが同じです。", "The output file is the same as the input file."},
+    {16, "入力ファイルと出力ファイルが同じです。",
+     "The output file is the same as the input file."},
 };
 
 TEST(LangsetTest, EveryMessageInBothLanguages)
@@ -67,11 +69,10 @@ TEST(LangsetTest, LanguageChosenByLowTenBitsOfTheId)
         bool Japanese;
     };
     const Case cases[] = {
-        {17, true},      {0x0411, true}, // Japanese, Japan
-        {0x0811, true},                  // a Japanese sublanguage still has primary 17
-        {9, false},      {0x0409, false}, {4, false}, {0x0804, false},
-        {0, false},      {0x0400 | 9, false},
-        {18, false},     {16, false},
+        {17, true},     {0x0411, true}, // Japanese, Japan
+        {0x0811, true},                 // a Japanese sublanguage still has primary 17
+        {9, false},     {0x0409, false},     {4, false},  {0x0804, false},
+        {0, false},     {0x0400 | 9, false}, {18, false}, {16, false},
     };
     for (const Case& c : cases) {
         const TLangSet texts(c.LanguageId);

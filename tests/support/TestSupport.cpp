@@ -59,8 +59,8 @@ static void PutU32(std::vector<uint8_t>& b, uint32_t v)
     PutU16(b, v >> 16);
 }
 
-void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved,
-                int sampleRate, int channels)
+void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved, int sampleRate,
+                int channels)
 {
     const uint32_t dataBytes = static_cast<uint32_t>(interleaved.size() * 2);
     std::vector<uint8_t> b;
@@ -85,7 +85,8 @@ void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
+                                std::istreambuf_iterator<char>());
 }
 
 static uint32_t GetU32(const std::vector<uint8_t>& b, size_t at)
@@ -97,7 +98,8 @@ static uint32_t GetU32(const std::vector<uint8_t>& b, size_t at)
 std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate)
 {
     const std::vector<uint8_t> b = ReadFileBytes(path);
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 ||
+        std::memcmp(b.data() + 8, "WAVE", 4) != 0)
         return {};
     size_t at = 12;
     while (at + 8 <= b.size()) {
@@ -134,9 +136,8 @@ void* CountedAllocate(std::size_t size)
     if (gCountAllocations.load(std::memory_order_relaxed))
         gAllocations.fetch_add(1, std::memory_order_relaxed);
     int64_t left = gAllocationsBeforeFailure.load(std::memory_order_relaxed);
-    while (left >= 0
-           && !gAllocationsBeforeFailure.compare_exchange_weak(left, left == 0 ? -2 : left - 1))
-    {
+    while (left >= 0 &&
+           !gAllocationsBeforeFailure.compare_exchange_weak(left, left == 0 ? -2 : left - 1)) {
     }
     if (left == 0)
         return nullptr;

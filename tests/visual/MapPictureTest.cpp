@@ -22,10 +22,8 @@ AreaGeometry Geometry(int halfRate, float panScale)
 TEST(MapPictureEdges, EveryEdgeSurvivesTheRoundTrip)
 {
     for (const AreaGeometry& geometry :
-         {Geometry(22050, 10.0f), Geometry(4000, 2.512f), Geometry(24000, 251.19f)})
-    {
-        for (int v = 0; v <= 560; ++v)
-        {
+         {Geometry(22050, 10.0f), Geometry(4000, 2.512f), Geometry(24000, 251.19f)}) {
+        for (int v = 0; v <= 560; ++v) {
             AreaEdges edges = StartupEdges();
             edges.Area1Left = std::min(v, 559);
             edges.Area1Right = std::max(v, 1);
@@ -33,8 +31,7 @@ TEST(MapPictureEdges, EveryEdgeSurvivesTheRoundTrip)
             ASSERT_EQ(back.Area1Left, edges.Area1Left) << v << " scale " << geometry.PanScale;
             ASSERT_EQ(back.Area1Right, edges.Area1Right) << v << " scale " << geometry.PanScale;
         }
-        for (int v = 0; v <= 340; ++v)
-        {
+        for (int v = 0; v <= 340; ++v) {
             AreaEdges edges = StartupEdges();
             edges.Area1Top = edges.Area2Top = std::min(v, 339);
             edges.Area1Bottom = edges.Area2Bottom = std::max(v, 1);
@@ -44,8 +41,7 @@ TEST(MapPictureEdges, EveryEdgeSurvivesTheRoundTrip)
             ASSERT_EQ(back.Area2Top, back.Area1Top);
             ASSERT_EQ(back.Area2Bottom, back.Area1Bottom);
         }
-        for (int v = 0; v <= 196; ++v)
-        {
+        for (int v = 0; v <= 196; ++v) {
             AreaEdges edges = StartupEdges();
             edges.Area2Left = std::min(v, 195);
             edges.Area2Right = std::max(v, 1);
@@ -99,13 +95,16 @@ TEST(MapPictureLayout, ScreensAndScalesWhereTheWindowHasThem)
     screens.Compose(0, 56, 98, 283, 140, 56, 420, 283);
     const QImage picture = MapAreaPicture(screens);
     ASSERT_EQ(picture.size(), QSize(793, 360));
-    struct Part { const QImage* Image; QPoint At; };
+    struct Part
+    {
+        const QImage* Image;
+        QPoint At;
+    };
     const Part parts[] = {{&screens.Screen1Image(), map_layout::kScreen1At},
                           {&screens.Screen2Image(), map_layout::kScreen2At},
                           {&screens.FreqScaleImage(), map_layout::kFreqScaleAt},
                           {&screens.PanScaleImage(), map_layout::kPanScaleAt}};
-    for (const Part& part : parts)
-    {
+    for (const Part& part : parts) {
         const QImage& image = *part.Image;
         for (int y = 0; y < image.height(); y += 3)
             for (int x = 0; x < image.width(); x += 3)

@@ -25,8 +25,7 @@ std::vector<int16_t> ChangingMix(double seconds)
     const size_t frames = static_cast<size_t>(seconds * kRate);
     std::vector<int16_t> pcm(2 * frames);
     uint32_t noise = 12345;
-    for (size_t i = 0; i < frames; ++i)
-    {
+    for (size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / kRate;
         const int step = static_cast<int>(t * 10);
         const double f = 200.0 * std::pow(1.12, step % 25);
@@ -58,15 +57,13 @@ QImage PlayedFromStart(const std::string& path, int quality, int64_t readerFrame
     filter.SetVisualFeed(true);
     const std::vector<int16_t> pcm = test::ReadWavSamples(path);
     std::vector<int32_t> left, right;
-    for (int64_t i = 0; i < readerFrame; ++i)
-    {
+    for (int64_t i = 0; i < readerFrame; ++i) {
         left.push_back(pcm[static_cast<size_t>(2 * i)]);
         right.push_back(pcm[static_cast<size_t>(2 * i + 1)]);
     }
     std::vector<int32_t> outL(left.size()), outR(left.size());
     // Odd pieces, as the playback pumps deliver them.
-    for (size_t at = 0; at < left.size();)
-    {
+    for (size_t at = 0; at < left.size();) {
         const size_t n = std::min<size_t>(1323 + at % 977, left.size() - at);
         filter.Process(left.data() + at, right.data() + at, outL.data() + at, outR.data() + at,
                        static_cast<int>(n));
@@ -76,8 +73,8 @@ QImage PlayedFromStart(const std::string& path, int quality, int64_t readerFrame
     screens.DrawInitial();
     screens.DrawBackground(22050.0f, 40.0f, 10.0f);
     const AreaEdges e = StartupEdges();
-    screens.Compose(e.Area2Left, e.Area2Top, e.Area2Right, e.Area2Bottom, e.Area1Left,
-                    e.Area1Top, e.Area1Right, e.Area1Bottom);
+    screens.Compose(e.Area2Left, e.Area2Top, e.Area2Right, e.Area2Bottom, e.Area1Left, e.Area1Top,
+                    e.Area1Right, e.Area1Bottom);
     return MapAreaPicture(screens);
 }
 
@@ -109,10 +106,13 @@ protected:
 // whole file up to that moment shows, also where every fourth frame is recorded (quality 4).
 TEST_F(MapRenderTest, ShortRunShowsWhatPlayingFromTheStartShows)
 {
-    struct Case { double At; int Quality; };
-    const Case cases[] = {{2.0, 2}, {1.3, 4}, {2.51, 4}, {0.05, 2}, {0.1, 4}};
-    for (const Case& c : cases)
+    struct Case
     {
+        double At;
+        int Quality;
+    };
+    const Case cases[] = {{2.0, 2}, {1.3, 4}, {2.51, 4}, {0.05, 2}, {0.1, 4}};
+    for (const Case& c : cases) {
         const MapPictureResult result = Render(c.At, c.Quality);
         ASSERT_EQ(result.Status, MapPictureStatus::Done);
         const FftParams fft = ChooseFftParams(c.Quality, kRate);
@@ -122,8 +122,7 @@ TEST_F(MapRenderTest, ShortRunShowsWhatPlayingFromTheStartShows)
                   heard + PlayLatencyFrames(kRate / 2, 200, fft.FftSize, fft.Overlap));
         const QImage expected = PlayedFromStart(mPath, c.Quality, result.ReaderFrame);
         EXPECT_TRUE(result.Picture == expected) << "at " << c.At << " quality " << c.Quality;
-        if (c.At > 1.0)
-        {
+        if (c.At > 1.0) {
             EXPECT_LT(result.FramesFiltered, result.ReaderFrame / 2) << "the run stays short";
         }
     }

@@ -98,14 +98,17 @@ TEST_F(ScreenMapTest, PanLinesAndSkippedLabelsForScaleHundred)
     font.setPointSize(8);
     const QImage& scale = mScreens->PanScaleImage();
     const QFontMetrics metrics(font, &scale);
-    struct Label { int X, Mirror, Half; bool Placed; };
+    struct Label
+    {
+        int X, Mirror, Half;
+        bool Placed;
+    };
     std::vector<Label> labels;
     int last = 0;
     float v = 1.0f;
     const int xs[] = {280, 428, 467, 491, 508, 521, 532, 542, 550, 557};
     const int mirrors[] = {280, 131, 92, 68, 51, 38, 27, 17, 9, 2};
-    for (int i = 0; i < 10; ++i, v += 10.5f)
-    {
+    for (int i = 0; i < 10; ++i, v += 10.5f) {
         QString text = QString::number(static_cast<double>(v), 'f', 1);
         if (text.endsWith(".0"))
             text.chop(2);
@@ -116,10 +119,8 @@ TEST_F(ScreenMapTest, PanLinesAndSkippedLabelsForScaleHundred)
         labels.push_back({xs[i], mirrors[i], half, placed});
     }
     int skipped = 0;
-    for (const Label& label : labels)
-    {
-        if (label.Placed)
-        {
+    for (const Label& label : labels) {
+        if (label.Placed) {
             EXPECT_TRUE(InkIn(scale, label.X - 1, label.X + 1)) << label.X;
             EXPECT_TRUE(InkIn(scale, label.Mirror - 1, label.Mirror + 1)) << label.Mirror;
             continue;
@@ -127,13 +128,11 @@ TEST_F(ScreenMapTest, PanLinesAndSkippedLabelsForScaleHundred)
         ++skipped;
         // Columns of the skipped label's box that no drawn label covers (1 pixel of slack
         // for glyphs overhanging their advance).
-        for (int x = label.X - label.Half + 1; x < label.X + label.Half; ++x)
-        {
+        for (int x = label.X - label.Half + 1; x < label.X + label.Half; ++x) {
             bool covered = false;
             for (const Label& other : labels)
                 covered = covered || (other.Placed && std::abs(x - other.X) <= other.Half + 1);
-            if (!covered)
-            {
+            if (!covered) {
                 EXPECT_FALSE(InkIn(scale, x, x)) << "skipped label at " << label.X;
             }
         }
@@ -144,16 +143,19 @@ TEST_F(ScreenMapTest, PanLinesAndSkippedLabelsForScaleHundred)
 
 TEST_F(ScreenMapTest, FrequencyLinesFollowHalfRate)
 {
-    struct Row { float HalfRate; std::set<int> Lines; int Labels; };
-    const Row rows[] = {{22050.0f, {42, 166, 290}, 3}, {4000.0f, {102, 272}, 2}};
-    for (const Row& row : rows)
+    struct Row
     {
+        float HalfRate;
+        std::set<int> Lines;
+        int Labels;
+    };
+    const Row rows[] = {{22050.0f, {42, 166, 290}, 3}, {4000.0f, {102, 272}, 2}};
+    for (const Row& row : rows) {
         mScreens->DrawBackground(row.HalfRate, 40.0f, 10.0f);
         // Screen2 column 60 lies between the depth lines; Screen1 column 300 between pan lines.
         EXPECT_EQ(RowsOf(mScreens->Screen2Back(), 60, screen_colours::kGrid), row.Lines);
         EXPECT_EQ(RowsOf(mScreens->Screen1Back(), 300, screen_colours::kGrid), row.Lines);
-        for (int y : row.Lines)
-        {
+        for (int y : row.Lines) {
             // Each label is centred on its line.
             const QImage& scale = mScreens->FreqScaleImage();
             bool ink = false;
@@ -176,8 +178,7 @@ TEST_F(ScreenMapTest, DepthQuartersAndLetters)
     EXPECT_EQ(ColumnsOf(mScreens->Screen2Back(), 100, screen_colours::kGrid),
               (std::set<int>{49, 98, 147}));
     // The big letters sit in the bottom corners of each screen.
-    for (const QImage* image : {&mScreens->Screen1Back(), &mScreens->Screen2Back()})
-    {
+    for (const QImage* image : {&mScreens->Screen1Back(), &mScreens->Screen2Back()}) {
         const int w = image->width();
         int left = 0, right = 0;
         for (int y = 250; y < 340; ++y)
@@ -194,8 +195,7 @@ TEST_F(ScreenMapTest, AreaTintFrameAndInversion)
     mVisual.Clear(); // black visuals leave the background as it is
     const QImage& back = mScreens->Screen1Back();
     const QColor tint = screen_colours::kTint;
-    for (bool inverted : {false, true})
-    {
+    for (bool inverted : {false, true}) {
         mScreens->SetInvertArea(inverted);
         mScreens->Compose(0, 56, 98, 283, 140, 56, 420, 283);
         const QImage& image = mScreens->Screen1Image();
@@ -212,9 +212,8 @@ TEST_F(ScreenMapTest, AreaTintFrameAndInversion)
             EXPECT_LT(At(image, x, 150).red(), 250) << x;
         // Screen2 with its own rectangle: depth 0..98.
         const QImage& image2 = mScreens->Screen2Image();
-        EXPECT_EQ(At(image2, 150, 150),
-                  inverted ? At(mScreens->Screen2Back(), 150, 150)
-                           : Or(At(mScreens->Screen2Back(), 150, 150), tint));
+        EXPECT_EQ(At(image2, 150, 150), inverted ? At(mScreens->Screen2Back(), 150, 150)
+                                                 : Or(At(mScreens->Screen2Back(), 150, 150), tint));
     }
 }
 
@@ -241,8 +240,7 @@ TEST_F(ScreenMapTest, VisualCellsEnlargedAndCombinedByOr)
     mVisual.SetColourScale(10);
     mVisual.Clear();
     // Twelve frames with one loud in-phase bin: the averaged slots light one pan cell.
-    for (int i = 0; i < 12; ++i)
-    {
+    for (int i = 0; i < 12; ++i) {
         mVisual.NextFrame();
         mVisual.AddBin(1000, 0.0f, 20000.0f, 20000.0f, 1.0f);
     }
@@ -272,8 +270,7 @@ TEST_F(ScreenMapTest, VisualCellsEnlargedAndCombinedByOr)
 TEST_F(ScreenMapTest, PaintCopiesOnlyTheInvalidRect)
 {
     mScreens->Compose(0, 56, 98, 283, 140, 56, 420, 283);
-    for (int screen : {1, 2})
-    {
+    for (int screen : {1, 2}) {
         const QImage& source = screen == 1 ? mScreens->Screen1Image() : mScreens->Screen2Image();
         QImage target(source.size(), QImage::Format_RGB888);
         target.fill(QColor(255, 0, 255));

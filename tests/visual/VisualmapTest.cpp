@@ -49,12 +49,14 @@ TEST(VisualMapPalette, TellingEntries)
 {
     TVisualMap map;
     StartupMap(map);
-    struct Row { int Index; uint8_t R, G, B; };
-    const Row rows[] = {{0, 0, 0, 0},      {1, 0, 0, 31},     {9, 10, 0, 106},
-                        {40, 76, 0, 170},  {99, 212, 0, 187}, {175, 238, 0, 0},
-                        {200, 244, 69, 0}, {255, 255, 234, 0}};
-    for (const Row& row : rows)
+    struct Row
     {
+        int Index;
+        uint8_t R, G, B;
+    };
+    const Row rows[] = {{0, 0, 0, 0},      {1, 0, 0, 31},    {9, 10, 0, 106},   {40, 76, 0, 170},
+                        {99, 212, 0, 187}, {175, 238, 0, 0}, {200, 244, 69, 0}, {255, 255, 234, 0}};
+    for (const Row& row : rows) {
         const auto entry = map.PaletteEntry(row.Index);
         EXPECT_EQ(entry[0], row.R) << "entry " << row.Index;
         EXPECT_EQ(entry[1], row.G) << "entry " << row.Index;
@@ -64,7 +66,11 @@ TEST(VisualMapPalette, TellingEntries)
 
 TEST(VisualMapPalette, HsvToRgbSectorsAndGrey)
 {
-    struct Row { int H, S, V; uint32_t Rgb; };
+    struct Row
+    {
+        int H, S, V;
+        uint32_t Rgb;
+    };
     const auto rgb = [](uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); };
     const Row rows[] = {
         {0, 255, 255, rgb(255, 0, 0)},     {30, 255, 255, rgb(255, 128, 0)},
@@ -82,10 +88,8 @@ TEST(VisualMapColourScale, DivisorTableAndClamp)
 {
     TVisualMap map;
     StartupMap(map);
-    const float divisors[] = {56000, 39500, 26000, 15500, 8000, 6000,
-                              5000,  4000,  3000,  2000,  1000};
-    for (int position = 0; position <= 10; ++position)
-    {
+    const float divisors[] = {56000, 39500, 26000, 15500, 8000, 6000, 5000, 4000, 3000, 2000, 1000};
+    for (int position = 0; position <= 10; ++position) {
         map.SetColourScale(position);
         EXPECT_EQ(map.ColourDivisor(), divisors[position]) << position;
     }
@@ -97,15 +101,18 @@ TEST(VisualMapColourScale, DivisorTableAndClamp)
 
 TEST(VisualMapRing, SlotFigures)
 {
-    struct Row { int Rate, BufferMs, Overlap, Fft; int Slots, Average, SkipReload; };
+    struct Row
+    {
+        int Rate, BufferMs, Overlap, Fft;
+        int Slots, Average, SkipReload;
+    };
     const Row rows[] = {
-        {44100, 200, 8, 8192, 12, 4, 0},  // start-up
-        {44100, 200, 64, 8192, 25, 8, 3}, // quality 4: every fourth frame
-        {44100, 200, 16, 8192, 25, 8, 0},  // the default quality
+        {44100, 200, 8, 8192, 12, 4, 0},    // start-up
+        {44100, 200, 64, 8192, 25, 8, 3},   // quality 4: every fourth frame
+        {44100, 200, 16, 8192, 25, 8, 0},   // the default quality
         {44100, 5000, 16, 8192, 100, 8, 0}, // capped ring
     };
-    for (const Row& row : rows)
-    {
+    for (const Row& row : rows) {
         TVisualMap map;
         StartupMap(map);
         ASSERT_EQ(map.AllocFrames(row.Rate, row.BufferMs, row.Overlap, row.Fft), 0);
@@ -123,8 +130,7 @@ TEST(VisualMapRing, EveryFourthFrameRecordedWithSkipFour)
     ASSERT_EQ(map.AllocFrames(44100, 200, 64, 8192), 0);
     map.Clear();
     std::vector<int> visited;
-    for (int frame = 1; frame <= 12; ++frame)
-    {
+    for (int frame = 1; frame <= 12; ++frame) {
         map.NextFrame();
         // Each frame offers a different level; a skipped frame's bin must not reach the slot.
         const float level = 100.0f * static_cast<float>(frame);
@@ -137,7 +143,11 @@ TEST(VisualMapRing, EveryFourthFrameRecordedWithSkipFour)
 }
 
 // Both feed paths must place bins alike; every placement case runs through each.
-enum class Path { Single, Batch };
+enum class Path
+{
+    Single,
+    Batch
+};
 
 class VisualMapPlacement : public ::testing::TestWithParam<Path>
 {
@@ -153,19 +163,21 @@ protected:
     }
 
     // Feeds one frame in which only the given bins are non-silent.
-    struct Bin { int Index; float Depth, Right, Left, Ratio; };
+    struct Bin
+    {
+        int Index;
+        float Depth, Right, Left, Ratio;
+    };
     void Feed(std::initializer_list<Bin> bins)
     {
-        if (GetParam() == Path::Single)
-        {
+        if (GetParam() == Path::Single) {
             for (const Bin& b : bins)
                 mMap.AddBin(b.Index, b.Depth, b.Right, b.Left, b.Ratio);
             return;
         }
         std::vector<float> depth(4096, 0.0f), right(4096, 0.0f), left(4096, 0.0f),
             ratio(4096, 0.0f), sumMag(4096, 0.0f);
-        for (const Bin& b : bins)
-        {
+        for (const Bin& b : bins) {
             const size_t j = static_cast<size_t>(b.Index);
             depth[j] = b.Depth;
             right[j] = b.Right;
@@ -257,14 +269,15 @@ INSTANTIATE_TEST_SUITE_P(BothPaths, VisualMapPlacement,
 // beyond the table take the single path, those above the top row are dropped).
 TEST(VisualMapFeed, BatchPathAgreesWithSingleAwayFromBoundaries)
 {
-    struct Case { int TableBins, Count; };
-    for (const Case c : {Case{4096, 4096}, Case{4096, 1000}, Case{2048, 4096}, Case{4096, 4100}})
+    struct Case
     {
+        int TableBins, Count;
+    };
+    for (const Case c : {Case{4096, 4096}, Case{4096, 1000}, Case{2048, 4096}, Case{4096, 4100}}) {
         TVisualMap single, batch;
         StartupMap(single, 17.0f);
         StartupMap(batch, 17.0f);
-        for (TVisualMap* m : {&single, &batch})
-        {
+        for (TVisualMap* m : {&single, &batch}) {
             ASSERT_EQ(m->AllocFrames(44100, 200, 8, 8192), 0);
             m->SetFreqRange(c.TableBins, 40.0f, 22050.0f);
             m->Clear();
@@ -273,11 +286,9 @@ TEST(VisualMapFeed, BatchPathAgreesWithSingleAwayFromBoundaries)
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         const double xPerDecade = single.PanXPerDecade();
         const auto n = static_cast<size_t>(c.Count);
-        for (int frame = 0; frame < 5; ++frame)
-        {
+        for (int frame = 0; frame < 5; ++frame) {
             std::vector<float> depth(n), right(n), left(n), ratio(n), sumMag(n);
-            for (size_t j = 0; j < n; ++j)
-            {
+            for (size_t j = 0; j < n; ++j) {
                 const double column =
                     -3 + std::floor(unit(random) * 96) + 0.01 + 0.98 * unit(random);
                 ratio[j] = static_cast<float>(std::pow(10.0, (column - 45) / xPerDecade));
@@ -299,8 +310,7 @@ TEST(VisualMapFeed, BatchPathAgreesWithSingleAwayFromBoundaries)
             batch.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(),
                           c.Count);
             const int slot = single.CurrentSlot();
-            for (int y = 0; y < 60; ++y)
-            {
+            for (int y = 0; y < 60; ++y) {
                 // Magnitudes agree to a few float roundings of values up to 2e5 (sumMag comes
                 // from double arithmetic, the single path rounds re and im to float first).
                 for (int x = 0; x < 90; ++x)
@@ -348,8 +358,7 @@ TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
 {
     constexpr int kRate = 44100, kFft = 8192, kOverlap = 16;
     TVisualMap batch, single;
-    for (TVisualMap* m : {&batch, &single})
-    {
+    for (TVisualMap* m : {&batch, &single}) {
         StartupMap(*m);
         ASSERT_EQ(m->AllocFrames(kRate, 200, kOverlap, kFft), 0);
         m->SetFreqRange(kFft / 2, 40.0f, kRate / 2.0f);
@@ -364,8 +373,7 @@ TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
     std::vector<int32_t> left(samples), right(samples), outL(samples), outR(samples);
     std::mt19937 random(77);
     std::normal_distribution<double> noise(0.0, 200.0);
-    for (size_t i = 0; i < samples; ++i)
-    {
+    for (size_t i = 0; i < samples; ++i) {
         const double t = static_cast<double>(i) / kRate;
         double l = noise(random), r = noise(random);
         const double tones[][3] = {{180, 1.0, 0.0}, {730, 0.3, 1.0}, {2900, 2.5, 2.2}};
@@ -377,8 +385,7 @@ TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
         left[i] = static_cast<int32_t>(l);
         right[i] = static_cast<int32_t>(r);
     }
-    filter.Process(left.data(), right.data(), outL.data(), outR.data(),
-                   static_cast<int>(samples));
+    filter.Process(left.data(), right.data(), outL.data(), outR.data(), static_cast<int>(samples));
     const int slot = batch.CurrentSlot();
     ASSERT_EQ(slot, single.CurrentSlot());
     int32_t loudest = 0;
@@ -391,14 +398,13 @@ TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
     // within float error of a whole number (about one bin in ten thousand) may land next door.
     const double tolerance = 1e-6 * loudest + 2;
     int differing = 0;
-    for (int y = 0; y < 60; ++y)
-    {
+    for (int y = 0; y < 60; ++y) {
         for (int x = 0; x < 90; ++x)
-            differing += std::abs(batch.PanCell(slot, y, x) - single.PanCell(slot, y, x)) >
-                         tolerance;
+            differing +=
+                std::abs(batch.PanCell(slot, y, x) - single.PanCell(slot, y, x)) > tolerance;
         for (int x = 0; x < 40; ++x)
-            differing += std::abs(batch.DepthCell(slot, y, x) - single.DepthCell(slot, y, x)) >
-                         tolerance;
+            differing +=
+                std::abs(batch.DepthCell(slot, y, x) - single.DepthCell(slot, y, x)) > tolerance;
     }
     EXPECT_LE(differing, 2);
     EXPECT_GT(NonZeroPanCells(batch, slot), 500); // the noise spreads over the map
@@ -407,8 +413,7 @@ TEST(VisualMapFeed, FilterFramesGiveTheSameCellsThroughEitherPath)
 // Records one loud in-phase bin into `frames` successive frames.
 void FeedFrames(TVisualMap& map, int frames, float magnitude)
 {
-    for (int i = 0; i < frames; ++i)
-    {
+    for (int i = 0; i < frames; ++i) {
         map.NextFrame();
         map.AddBin(1000, 0.0f, magnitude, magnitude, 1.0f);
     }
@@ -424,8 +429,8 @@ TEST(VisualMapBuild, AveragesOldestSlotsThroughPalette)
     // bin's pan cell, so do the four oldest.
     FeedFrames(map, 12, 100000.0f);
     map.BuildImages();
-    const int y = static_cast<int>((std::log10(1000.0) - std::log10(map.MinBin())) *
-                                   map.RowsPerDecade());
+    const int y =
+        static_cast<int>((std::log10(1000.0) - std::log10(map.MinBin())) * map.RowsPerDecade());
     const int r = map.PanHeight() - 1 - y;
     EXPECT_EQ(Pixel(map.PanImage(), 45, r), map.PaletteEntry(200)); // 200000 / 1000
     EXPECT_EQ(Pixel(map.DepthImage(), 0, r), map.PaletteEntry(200));
@@ -448,8 +453,8 @@ TEST(VisualMapBuild, HugeCellsSaturateInsteadOfOverflowing)
     // Cells near 2^31 (a loud sine through a long FFT); eight of them overflow 32 bits.
     FeedFrames(map, 4 * 25, 1.5e9f);
     map.BuildImages();
-    const int y = static_cast<int>((std::log10(1000.0) - std::log10(map.MinBin())) *
-                                   map.RowsPerDecade());
+    const int y =
+        static_cast<int>((std::log10(1000.0) - std::log10(map.MinBin())) * map.RowsPerDecade());
     EXPECT_EQ(Pixel(map.PanImage(), 45, map.PanHeight() - 1 - y), map.PaletteEntry(255));
 }
 
@@ -479,8 +484,7 @@ TEST(VisualMapBuild, SecondMapBuildsOnItsFirstCall)
     TVisualMap first, second;
     StartupMap(first);
     StartupMap(second);
-    for (TVisualMap* m : {&first, &second})
-    {
+    for (TVisualMap* m : {&first, &second}) {
         m->Clear();
         FeedFrames(*m, 12, 3000.0f);
     }
@@ -544,18 +548,15 @@ TEST(VisualMapThreads, FeedWhileBuilding)
     std::thread feeder([&] {
         std::vector<float> depth(4096, 0.3f), right(4096, 800.0f), left(4096, 900.0f),
             ratio(4096, 0.9f), sumMag(4096, SumMagnitude(900.0f, 800.0f, 0.3f));
-        while (!stop.load())
-        {
+        while (!stop.load()) {
             map.NextFrame();
-            map.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(),
-                        4096);
+            map.AddBins(depth.data(), right.data(), left.data(), ratio.data(), sumMag.data(), 4096);
             map.AddBin(100, 0.1f, 10.0f, 10.0f, 1.0f);
             frames.fetch_add(1);
         }
     });
     int builds = 0;
-    while (frames.load() < 200)
-    {
+    while (frames.load() < 200) {
         map.BuildImages();
         map.SetPanRange(builds % 2 ? 10.0f : 20.0f); // the slider may move while playing
         ++builds;

@@ -77,11 +77,11 @@ struct Vowel
     double A[3];
 };
 const Vowel kVowels[] = {
-    {{800, 1200, 2500}, {90, 110, 160}, {1.0, 0.6, 0.25}},  // a
-    {{420, 2000, 2650}, {70, 120, 170}, {1.0, 0.45, 0.3}},  // e
-    {{300, 2300, 3000}, {60, 130, 180}, {1.0, 0.35, 0.3}},  // i
-    {{520, 900, 2450}, {80, 100, 160}, {1.0, 0.7, 0.2}},    // o
-    {{350, 780, 2300}, {60, 90, 150}, {1.0, 0.5, 0.15}},    // u
+    {{800, 1200, 2500}, {90, 110, 160}, {1.0, 0.6, 0.25}}, // a
+    {{420, 2000, 2650}, {70, 120, 170}, {1.0, 0.45, 0.3}}, // e
+    {{300, 2300, 3000}, {60, 130, 180}, {1.0, 0.35, 0.3}}, // i
+    {{520, 900, 2450}, {80, 100, 160}, {1.0, 0.7, 0.2}},   // o
+    {{350, 780, 2300}, {60, 90, 150}, {1.0, 0.5, 0.15}},   // u
 };
 
 double FormantGain(const Vowel& v, double hz)
@@ -122,8 +122,8 @@ std::vector<double> MakeVoice(size_t frames, int rate)
         for (size_t n = 0; n < count && first + n < frames; ++n) {
             const double tn = static_cast<double>(n) / rate;
             // Vibrato grows in after the onset, as singers do.
-            const double vibrato = vibratoDepth * std::min(1.0, tn / 0.15) *
-                                   std::sin(kTwoPi * vibratoRate * tn);
+            const double vibrato =
+                vibratoDepth * std::min(1.0, tn / 0.15) * std::sin(kTwoPi * vibratoRate * tn);
             const double f = f0 * (1.0 + vibrato);
             phase += kTwoPi * f / rate;
             if (phase > kTwoPi)
@@ -172,8 +172,8 @@ std::vector<double> MakePluck(size_t frames, int rate)
             for (size_t n = 0; n < count && first + n < frames; ++n) {
                 const double tn = static_cast<double>(n) / rate;
                 const double onset = std::min(1.0, tn / 0.003);
-                out[first + n] += amp * onset * std::exp(-decay * tn) *
-                                  std::sin(kTwoPi * f * tn + phase0);
+                out[first + n] +=
+                    amp * onset * std::exp(-decay * tn) * std::sin(kTwoPi * f * tn + phase0);
             }
         }
         t += step % 4 == 3 ? 0.5 : 0.25;
@@ -204,7 +204,8 @@ std::vector<double> MakeOrgan(size_t frames, int rate)
                     continue;
                 for (size_t n = 0; n < count && first + n < frames; ++n) {
                     const double tn = static_cast<double>(n) / rate;
-                    const double tremolo = 1.0 + 0.15 * std::sin(kTwoPi * 5.8 * (tn + c * chordLength));
+                    const double tremolo =
+                        1.0 + 0.15 * std::sin(kTwoPi * 5.8 * (tn + c * chordLength));
                     out[first + n] += 0.33 * bar.Amp * tremolo *
                                       NoteEnvelope(tn, chordLength, 0.02, 0.05) *
                                       std::sin(kTwoPi * f * tn);
@@ -375,8 +376,11 @@ int main(int argc, char** argv)
     {
         const char* Name;
         const Stereo* Sound;
-    } files[] = {{"mix.wav", &mix}, {"voice.wav", &voice}, {"left.wav", &left},
-                 {"right.wav", &right}, {"wide.wav", &wide}};
+    } files[] = {{"mix.wav", &mix},
+                 {"voice.wav", &voice},
+                 {"left.wav", &left},
+                 {"right.wav", &right},
+                 {"wide.wav", &wide}};
     for (const auto& file : files) {
         const std::string path = (std::filesystem::path(outDir) / file.Name).string();
         if (!WriteWav(path, *file.Sound, rate, gain)) {
