@@ -1,0 +1,187 @@
+#include "app/Pictures.h"
+
+#include <QApplication>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace varnel {
+namespace {
+
+// Pixmaps need the application object; take the test program's own if one exists.
+void NeedApp()
+{
+    if (QCoreApplication::instance() != nullptr)
+        return;
+    static int argc = 1;
+    static char name[] = "varnel_tests_gui";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+}
+
+const Picture kAllPictures[] = {
+    Picture::OpenFile, Picture::SaveFile, Picture::Settings,  Picture::Help,    Picture::Rewind,
+    Picture::Play,     Picture::Pause,    Picture::RepeatOff, Picture::RepeatA, Picture::RepeatLoop,
+};
+
+int AlphaAt(const QImage& image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y));
+}
+
+// Pixels on an edge: neither background nor solid.
+int PartialPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += AlphaAt(image, x, y) > 16 && AlphaAt(image, x, y) < 240 ? 1 : 0;
+    return count;
+}
+
+double CoveredShare(const QImage& image)
+{
+    int covered = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            covered += AlphaAt(image, x, y) >= 128 ? 1 : 0;
+    return static_cast<double>(covered) / (image.width() * image.height());
+}
+
+TEST(Pictures, EveryPictureIsDrawnAtOneAndTwiceItsSize)
+{
+    for (Picture picture : kAllPictures) {
+        SCOPED_TRACE(static_cast<int>(picture));
+        const QSize size = PictureSize(picture);
+        const QImage one = DrawPicture(picture, 1.0);
+        const QImage two = DrawPicture(picture, 2.0);
+        EXPECT_EQ(one.size(), size);
+        EXPECT_EQ(two.size(), size * 2);
+        EXPECT_EQ(two.devicePixelRatio(), 2.0);
+        // A picture shows something and is not a filled box.
+        EXPECT_GT(CoveredShare(one), 0.05);
+        EXPECT_LT(CoveredShare(one), 0.9);
+
+        // The 2x picture is the same drawing: averaged over 2 x 2 blocks it gives the 1x one.
+        long difference = 0;
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                const int mean =
+                    (AlphaAt(two, 2 * x, 2 * y) + AlphaAt(two, 2 * x + 1, 2 * y) +
+                     AlphaAt(two, 2 * x, 2 * y + 1) + AlphaAt(two, 2 * x + 1, 2 * y + 1)) /
+                    4;
+                difference += std::abs(mean - AlphaAt(one, x, y));
+            }
+        }
+        // Antialiasing at two resolutions differs only along edges, a few levels on average.
+        EXPECT_LT(static_cast<double>(difference) / (size.width() * size.height()), 12.0);
+
+        // Drawn at its own resolution, not a pixel-doubled 1x copy: a doubled copy has four
+        // times the 1x edge pixels, a real 2x drawing about twice as many.
+        EXPECT_LE(PartialPixels(two), 3 * PartialPixels(one));
+    }
+}
+
+TEST(Pictures, IconsHoldBothResolutions)
+{
+    NeedApp();
+    for (Picture picture : kAllPictures) {
+        SCOPED_TRACE(static_cast<int>(picture));
+        const QSize size = PictureSize(picture);
+        const QIcon icon = PictureIcon(picture);
+        const QList<QSize> sizes = icon.availableSizes();
+        EXPECT_TRUE(sizes.contains(size));
+        EXPECT_TRUE(sizes.contains(size * 2));
+        const QPixmap sharp = icon.pixmap(size, 2.0);
+        EXPECT_EQ(sharp.size(), size * 2);
+        EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
+    }
+}
+
+// Lit (orange-red) pixels of a repeat picture, by the half they fall in.
+struct LitPixels
+{
+    int left = 0;
+    int right = 0;
+};
+
+LitPixels CountLit(const QImage& image)
+{
+    LitPixels lit;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            // Grey has red close to green; the lit colour has far more red.
+            if (qAlpha(c) >= 128 && qRed(c) > qGreen(c) + 60)
+                (x < image.width() / 2 ? lit.left : lit.right) += 1;
+        }
+    }
+    return lit;
+}
+
+TEST(Pictures, RepeatPicturesShowWhichPointsAreSet)
+{
+    EXPECT_EQ(RepeatPicture(0), Picture::RepeatOff);
+    EXPECT_EQ(RepeatPicture(1), Picture::RepeatA);
+    EXPECT_EQ(RepeatPicture(2), Picture::RepeatLoop);
+    EXPECT_EQ(RepeatPicture(7), Picture::RepeatOff);
+
+    struct Row
+    {
+        int state;
+        bool leftLit;  // "A" (and its marker)
+        bool rightLit; // "B"
+    };
+    const Row rows[] = {{0, false, false}, {1, true, false}, {2, true, true}};
+    std::vector<QImage> images;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.state);
+        const QImage image = DrawPicture(RepeatPicture(row.state), 1.0);
+        EXPECT_EQ(image.size(), QSize(56, 24));
+        const LitPixels lit = CountLit(image);
+        EXPECT_EQ(lit.left > 20, row.leftLit);
+        EXPECT_EQ(lit.right > 20, row.rightLit);
+        EXPECT_EQ(lit.right == 0, !row.rightLit);
+        images.push_back(image);
+    }
+    EXPECT_NE(images[0], images[1]);
+    EXPECT_NE(images[1], images[2]);
+    EXPECT_NE(images[0], images[2]);
+}
+
+TEST(Pictures, AppIconIsOneDrawingAtEverySize)
+{
+    const QImage large = DrawAppIcon(512);
+    for (int pixels : {16, 32, 48, 128}) {
+        SCOPED_TRACE(pixels);
+        const QImage small = DrawAppIcon(pixels);
+        ASSERT_EQ(small.size(), QSize(pixels, pixels));
+        // Rounded tile: the corner is background, the centre is covered.
+        EXPECT_EQ(AlphaAt(small, 0, 0), 0);
+        EXPECT_EQ(AlphaAt(small, pixels / 2, pixels / 2), 255);
+        const QImage reference =
+            large.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        long difference = 0;
+        for (int y = 0; y < pixels; ++y) {
+            for (int x = 0; x < pixels; ++x) {
+                const QRgb a = small.pixel(x, y);
+                const QRgb b = reference.pixel(x, y);
+                difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                              std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+        // Drawing small and shrinking a large drawing differ along edges only; at 16 pixels
+        // nearly every pixel is an edge, so the bound is loose.
+        EXPECT_LT(static_cast<double>(difference) / (3.0 * pixels * pixels), 20.0);
+    }
+    NeedApp();
+    const QList<QSize> sizes = AppIcon().availableSizes();
+    for (int pixels : {16, 24, 32, 48, 64, 128, 256, 512})
+        EXPECT_TRUE(sizes.contains(QSize(pixels, pixels))) << pixels;
+}
+
+} // namespace
+} // namespace varnel
