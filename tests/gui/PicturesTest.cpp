@@ -1,6 +1,7 @@
 #include "app/Pictures.h"
 
-#include <QApplication>
+#include "gui/WidgetApp.h"
+
 #include <QPixmap>
 
 #include <gtest/gtest.h>
@@ -10,17 +11,6 @@
 
 namespace varnel {
 namespace {
-
-// Pixmaps need the application object; take the test program's own if one exists.
-void NeedApp()
-{
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    static int argc = 1;
-    static char name[] = "varnel_tests_gui";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-}
 
 const Picture kAllPictures[] = {
     Picture::OpenFile, Picture::SaveFile, Picture::Settings,  Picture::Help,    Picture::Rewind,
@@ -87,7 +77,7 @@ TEST(Pictures, EveryPictureIsDrawnAtOneAndTwiceItsSize)
 
 TEST(Pictures, IconsHoldBothResolutions)
 {
-    NeedApp();
+    test::WidgetApp(); // pixmaps need the application
     for (Picture picture : kAllPictures) {
         SCOPED_TRACE(static_cast<int>(picture));
         const QSize size = PictureSize(picture);
@@ -177,7 +167,7 @@ TEST(Pictures, AppIconIsOneDrawingAtEverySize)
         // nearly every pixel is an edge, so the bound is loose.
         EXPECT_LT(static_cast<double>(difference) / (3.0 * pixels * pixels), 20.0);
     }
-    NeedApp();
+    test::WidgetApp(); // pixmaps need the application
     const QList<QSize> sizes = AppIcon().availableSizes();
     for (int pixels : {16, 24, 32, 48, 64, 128, 256, 512})
         EXPECT_TRUE(sizes.contains(QSize(pixels, pixels))) << pixels;
