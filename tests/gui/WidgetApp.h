@@ -17,8 +17,10 @@ inline QApplication& WidgetApp()
     static char* argv[] = {name, nullptr};
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own statics made while events were handled (the input
+    // devices) go before a static application would, and its destructor would touch them.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // A first member for fixtures that hold widgets by value, so the application exists before
