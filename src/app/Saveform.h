@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/Thfout.h"
+#include "audio/ExportJob.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace varnel {
+
+class TWaveData;
+
+// The save progress dialog: shown modally while the export thread of one save runs, with the
+// output's name, a progress bar and the abort button. Every showing starts exactly one export
+// thread. Closing it in any way (the abort button, the window's close button, Escape) stops
+// the thread after its current block and waits for it; the part written stays in the file.
+//
+// The dialog is idle, busy (a thread runs) or cancelled (stopping one); calls from a thread
+// of an earlier showing, or arriving after a cancel, are dropped.
+class TSaveFileForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // GUI thread. Builds the dialog with its controls and texts.
+    explicit TSaveFileForm(QWidget* parent = nullptr);
+    // GUI thread. Stops a thread that still runs.
+    ~TSaveFileForm() override;
+
+    // GUI thread. What the next showing exports: in and out are open (out with the input's
+    // format) and stay untouched until the dialog has closed; displayName is the file name
+    // without folders.
+    void SetExport(TWaveData& in, TWaveData& out, const ExportSettings& settings,
+                   std::string displayName);
+
+    // GUI thread. How the last showing's export ended: the message id (0, 7 or 8), whether it
+    // was aborted, and the sample bytes written.
+    int LastMessage() const noexcept { return mLastMessage; }
+    bool LastAborted() const noexcept { return mLastAborted; }
+    int64_t LastWritten() const noexcept { return mLastWritten; }
+    // GUI thread. True when the last showing wrote its whole stretch.
+    bool LastComplete() const noexcept { return mLastMessage == 0 && !mLastAborted; }
+
+    // GUI thread. Shows a warning with one OK button; the default is a message box. The
+    // window gives its own so every message of the program goes one way.
+    std::function<void(const QString& text)> ShowWarning;
+
+    // Handlers.
+    void FormActivate();  // starts the export thread, once per showing
+    void AbortBtnClick(); // ends the dialog with result 1
+    void FormClose();     // stops and frees the export thread, then pauses 100 ms
+    void ExportDone(int message);
+
+    QLabel* FileNameLbl;
+    QProgressBar* ProgressBar1;
+    QPushButton* AbortBtn;
+    std::unique_ptr<ThFileOut> ExportThread;
+
+    // GUI thread. Every way of closing the dialog goes through here (FormClose first).
+    void done(int result) override;
+    // GUI thread. The window's close button and Escape work as the abort button.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    enum class State
+    {
+        Idle,
+        Busy,
+        Cancelled,
+    };
+
+    // GUI thread. Waits for the thread, takes its results and frees it.
+    void FinishThread();
+    void ShowMessage(int message);
+    int ToBar(int64_t bytes) const noexcept;
+
+    State mState = State::Idle;
+    uint64_t mShowing = 0; // counts showings; a thread's calls carry the one they belong to
+    bool mStartedThisShowing = false;
+    TWaveData* mIn = nullptr;
+    TWaveData* mOut = nullptr;
+    ExportSettings mSettings;
+    std::string mDisplayName;
+    int64_t mBarScale = 1; // bytes per progress bar step; the bar counts in int
+    int mLastMessage = 0;
+    bool mLastAborted = false;
+    int64_t mLastWritten = 0;
+};
+
+// Created at start-up; the save command shows it.
+extern TSaveFileForm* SaveFileForm;
+
+} // namespace varnel

@@ -1,0 +1,307 @@
+#include "SaveTestSupport.h"
+#include "app/Abform.h"
+#include "app/Saveform.h"
+#include "audio/ExportJob.h"
+#include "audio/Twave.h"
+#include "support/TestSupport.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace varnel {
+namespace {
+
+using test::ActiveModal;
+using test::GuiApp;
+using test::ReadWavSamples;
+using test::TempDir;
+using test::Watchdog;
+using test::WhenReady;
+
+constexpr int kRate = 44100;
+constexpr int kBlockBytes = kRate / 2 * 4; // the export's half-second block
+
+// Sets LC_ALL for the life of the object (the forms read the locale when they are built).
+class LocaleScope
+{
+public:
+    explicit LocaleScope(const char* locale)
+    {
+        const char* old = std::getenv("LC_ALL");
+        mOld = old ? old : "";
+        setenv("LC_ALL", locale, 1);
+    }
+    ~LocaleScope() { setenv("LC_ALL", mOld.c_str(), 1); }
+
+private:
+    std::string mOld;
+};
+
+struct ControlCase
+{
+    const char* Name;
+    QRect Place;
+    const char* Japanese; // nullptr: not checked (the toolkit's own text)
+    const char* Alternate;
+};
+
+void CheckControls(QWidget& form, const std::vector<ControlCase>& cases, bool japanese)
+{
+    for (const ControlCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto* control = form.findChild<QWidget*>(QString::fromUtf8(c.Name));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->geometry(), c.Place);
+        const char* want = japanese ? c.Japanese : c.Alternate;
+        if (!want)
+            continue;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(control))
+            text = label->text();
+        else if (auto* button = qobject_cast<QPushButton*>(control))
+            text = button->text();
+        EXPECT_EQ(text.toStdString(), want);
+    }
+}
+
+TEST(SaveDialogs, LayoutAndTextsInBothLanguages)
+{
+    GuiApp();
+    const std::vector<ControlCase> ab = {
+        {"Label1", {95, 16, 162, 13}, "再次指定AB点之间的区域", "AB点已设置，"},
+        {"Label2", {95, 48, 178, 13}, "您确定保存指定的区域吗？", "您想要输出所选区域吗？"},
+        {"BitBtn1", {22, 80, 107, 25}, "保存AB点区域", "保存AB区域"},
+        {"BitBtn2", {150, 80, 107, 25}, "保存全部区域", "保存全部区域"},
+        {"BitBtn3", {278, 80, 89, 25}, nullptr, "取消"},
+    };
+    const std::vector<ControlCase> progress = {
+        {"FileNameLbl", {16, 16, 313, 13}, "FileName", "FileName"},
+        {"ProgressBar1", {25, 48, 297, 25}, nullptr, nullptr},
+        {"AbortBtn", {133, 96, 81, 25}, "中止", "终止"},
+    };
+    for (const bool japanese : {true, false}) {
+        SCOPED_TRACE(japanese ? "ja_JP" : "en_US");
+        LocaleScope locale(japanese ? "ja_JP.UTF-8" : "en_US.UTF-8");
+        TAbSaveForm abForm;
+        EXPECT_EQ(abForm.size(), QSize(396, 118));
+        EXPECT_EQ(abForm.windowTitle().toStdString(),
+                  japanese ? "保存AB点之间的区域" : "导出AB区域");
+        CheckControls(abForm, ab, japanese);
+        TSaveFileForm saveForm;
+        EXPECT_EQ(saveForm.size(), QSize(347, 136));
+        EXPECT_EQ(saveForm.windowTitle().toStdString(), japanese ? "ファイルに保存" : "正在导出");
+        CheckControls(saveForm, progress, japanese);
+    }
+}
+
+// Each way out of the A-B question gives its result; closing it without a button is Cancel.
+TEST(SaveDialogs, AbQuestionResults)
+{
+    GuiApp();
+    struct Case
+    {
+        const char* How;
+        std::function<void(TAbSaveForm&)> Answer;
+        int Result;
+    };
+    const std::vector<Case> cases = {
+        {"save A-B", [](TAbSaveForm& f) { QTest::mouseClick(f.BitBtn1, Qt::LeftButton); }, 1},
+        {"save all", [](TAbSaveForm& f) { QTest::mouseClick(f.BitBtn2, Qt::LeftButton); }, 8},
+        {"cancel", [](TAbSaveForm& f) { QTest::mouseClick(f.BitBtn3, Qt::LeftButton); }, 2},
+        {"close button", [](TAbSaveForm& f) { f.close(); }, 2},
+        {"Escape", [](TAbSaveForm& f) { QTest::keyClick(&f, Qt::Key_Escape); }, 2},
+    };
+    TAbSaveForm form;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.How);
+        Watchdog dog(std::chrono::seconds(20), c.How);
+        WhenReady answer([] { return ActiveModal<TAbSaveForm>() != nullptr; },
+                         [&] { c.Answer(form); });
+        EXPECT_EQ(form.exec(), c.Result);
+        EXPECT_TRUE(answer.Fired());
+    }
+}
+
+// One save run through the progress dialog, with the reader and writer the save command
+// would give it.
+struct DialogSave
+{
+    int Result = -1;
+    std::vector<int16_t> Samples;
+    std::vector<QString> Warnings;
+    QString Label;
+    int BarMax = -1;
+    int BarValue = -1;
+};
+
+class ProgressDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        mInput = mDir.File("in.wav");
+        test::WriteWav16(mInput, test::MixLike(kFrames, kRate), kRate);
+        mSettings.FftSize = 8192;
+        mSettings.Overlap = 16;
+        mSettings.Area.PanLow = 0.31623f;
+        mSettings.Area.PanHigh = 3.1623f;
+        mSettings.Area.FreqLowHz = 150.0f;
+        mSettings.Area.FreqHighHz = 5000.0f;
+        mSettings.Area.DepthHigh = 1.5707964f;
+    }
+
+    // act runs inside the dialog's event loop (nullptr: let the save finish).
+    DialogSave Run(const ExportSettings& settings, const std::string& out,
+                   const std::function<bool()>& when = nullptr,
+                   const std::function<void(TSaveFileForm&)>& act = nullptr)
+    {
+        DialogSave r;
+        TWaveData in;
+        TWaveData writer;
+        EXPECT_EQ(in.OpenRead(mInput), 0);
+        writer.Format = in.Format;
+        EXPECT_EQ(writer.OpenWrite(out), 0);
+        mForm.ShowWarning = [&](const QString& text) { r.Warnings.push_back(text); };
+        mForm.SetExport(in, writer, settings, "out.wav");
+        std::unique_ptr<WhenReady> poll;
+        if (act)
+            poll = std::make_unique<WhenReady>(when, [&] { act(mForm); });
+        {
+            Watchdog dog(std::chrono::seconds(120), "the progress dialog");
+            r.Result = mForm.exec();
+        }
+        r.Label = mForm.FileNameLbl->text();
+        r.BarMax = mForm.ProgressBar1->maximum();
+        r.BarValue = mForm.ProgressBar1->value();
+        in.Close();
+        writer.Close();
+        r.Samples = ReadWavSamples(out);
+        return r;
+    }
+
+    // The same export run directly on this thread: what the file must hold.
+    std::vector<int16_t> Expected(const ExportSettings& settings)
+    {
+        const std::string out = mDir.File("expected.wav");
+        TWaveData in;
+        TWaveData writer;
+        EXPECT_EQ(in.OpenRead(mInput), 0);
+        writer.Format = in.Format;
+        EXPECT_EQ(writer.OpenWrite(out), 0);
+        ExportJob job(in, writer, settings);
+        const std::atomic<bool> never{false};
+        EXPECT_EQ(job.Run(nullptr, never), 0);
+        in.Close();
+        writer.Close();
+        return ReadWavSamples(out);
+    }
+
+    static constexpr int kFrames = kRate * 40;
+    QApplication& mApp = GuiApp(); // before the dialog
+    TempDir mDir;
+    std::string mInput;
+    ExportSettings mSettings;
+    TSaveFileForm mForm;
+};
+
+TEST_F(ProgressDialogTest, CompleteSaveWritesTheExportAndShowsItsProgress)
+{
+    struct Case
+    {
+        const char* Name;
+        bool SaveAB;
+        int64_t A;
+        int64_t B;
+    };
+    const std::vector<Case> cases = {
+        {"whole file", false, 0, 0},
+        {"A-B", true, 30000, 250000},
+        {"A-B backwards", true, 250000, 30000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ExportSettings settings = mSettings;
+        settings.SaveAB = c.SaveAB;
+        settings.PointA = c.A;
+        settings.PointB = c.B;
+        const DialogSave r = Run(settings, mDir.File("out.wav"));
+        EXPECT_EQ(r.Result, 1);
+        EXPECT_TRUE(mForm.LastComplete());
+        EXPECT_TRUE(r.Warnings.empty());
+        EXPECT_EQ(r.Label.toStdString(), "out.wav");
+        const int64_t bytes = c.SaveAB ? 220000 * 4 : int64_t{kFrames} * 4;
+        EXPECT_EQ(r.BarMax, bytes);
+        EXPECT_EQ(r.BarValue, bytes);
+        EXPECT_EQ(r.Samples, Expected(settings));
+    }
+}
+
+TEST_F(ProgressDialogTest, EmptyStretchClosesAtOnceWithAnEmptyFile)
+{
+    ExportSettings settings = mSettings;
+    settings.SaveAB = true;
+    settings.PointA = settings.PointB = 5000;
+    const DialogSave r = Run(settings, mDir.File("empty.wav"));
+    EXPECT_EQ(r.Result, 1);
+    EXPECT_TRUE(mForm.LastComplete());
+    EXPECT_EQ(mForm.LastWritten(), 0);
+    EXPECT_TRUE(r.Samples.empty());
+    EXPECT_EQ(test::ReadFileBytes(mDir.File("empty.wav")).size(), 46u);
+}
+
+// The abort button, the window's close button and Escape all stop the export after a whole
+// block; what was written is the start of the complete save.
+TEST_F(ProgressDialogTest, AbortLeavesTheStartOfTheSave)
+{
+    const std::vector<int16_t> full = Expected(mSettings);
+    struct Case
+    {
+        const char* How;
+        std::function<void(TSaveFileForm&)> Abort;
+    };
+    const std::vector<Case> cases = {
+        {"abort button", [](TSaveFileForm& f) { QTest::mouseClick(f.AbortBtn, Qt::LeftButton); }},
+        {"close button", [](TSaveFileForm& f) { f.close(); }},
+        {"Escape", [](TSaveFileForm& f) { QTest::keyClick(&f, Qt::Key_Escape); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.How);
+        // Aborted as soon as the thread has set the dialog up, long before it can be done.
+        const DialogSave r = Run(
+            mSettings, mDir.File("aborted.wav"),
+            [this] { return mForm.FileNameLbl->text() == QStringLiteral("out.wav"); }, c.Abort);
+        mForm.FileNameLbl->setText(QStringLiteral("FileName"));
+        EXPECT_EQ(r.Result, 1);
+        EXPECT_TRUE(mForm.LastAborted());
+        EXPECT_TRUE(r.Warnings.empty());
+        EXPECT_EQ(mForm.LastWritten() % kBlockBytes, 0);
+        ASSERT_LT(r.Samples.size(), full.size());
+        EXPECT_EQ(static_cast<int64_t>(r.Samples.size()) * 2, mForm.LastWritten());
+        EXPECT_TRUE(std::equal(r.Samples.begin(), r.Samples.end(), full.begin()));
+    }
+}
+
+// The thread's last call (its end) is still queued when an abort has waited for it; the
+// dialog, idle again, drops it instead of closing a second time.
+TEST_F(ProgressDialogTest, CallsAfterAnAbortAreDropped)
+{
+    int closings = 0;
+    QObject::connect(&mForm, &QDialog::finished, [&] { ++closings; });
+    const DialogSave r = Run(
+        mSettings, mDir.File("aborted.wav"), [this] { return mForm.ProgressBar1->value() > 0; },
+        [](TSaveFileForm& f) { f.AbortBtn->click(); });
+    ASSERT_TRUE(mForm.LastAborted());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(closings, 1);
+    EXPECT_EQ(mForm.ProgressBar1->value(), r.BarValue);
+}
+
+} // namespace
+} // namespace varnel
