@@ -1,6 +1,7 @@
 #include "app/Abform.h"
 
 #include "app/DialogFrame.h"
+#include "settings/FormLabels.h"
 #include "settings/Langset.h"
 
 #include <QDialogButtonBox>
@@ -57,7 +58,7 @@ TAbSaveForm::TAbSaveForm(QWidget* parent) : QDialog(parent)
     BitBtn3 = MakeButton(this, "BitBtn3", StandardCancelText(), QRect(278, 80, 89, 25), kCancel);
     BitBtn3->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    ApplyFormLabels(*this, TLangSet::AbSaveFormLabels());
+    ApplyFormLabels(*this, TLangSet::AbSaveFormLabels(), TLangSet());
 }
 
 void TAbSaveForm::reject()

@@ -1,7 +1,5 @@
 #include "app/DialogFrame.h"
 
-#include "settings/Langset.h"
-
 #include <QAbstractButton>
 #include <QDialog>
 #include <QFont>
@@ -23,27 +21,6 @@ void SetUpFixedDialog(QDialog& dialog, int width, int height, const QString& cap
                       QStringLiteral("Noto Sans CJK JP"), QStringLiteral("WenQuanYi Micro Hei")});
     font.setPixelSize(12);
     dialog.setFont(font);
-}
-
-void ApplyFormLabels(QWidget& form, const std::vector<ControlLabel>& labels)
-{
-    if (TLangSet().IsJapanese())
-        return;
-    for (const ControlLabel& label : labels) {
-        const QString text = QString::fromUtf8(label.Alternate);
-        const QString name = QString::fromUtf8(label.Control);
-        QWidget* control = name.isEmpty() ? &form : form.findChild<QWidget*>(name);
-        if (!control)
-            continue;
-        if (QString::fromUtf8(label.Property) == QStringLiteral("hint"))
-            control->setToolTip(text);
-        else if (control == &form)
-            form.setWindowTitle(text);
-        else if (auto* button = qobject_cast<QAbstractButton*>(control))
-            button->setText(text);
-        else if (auto* caption = qobject_cast<QLabel*>(control))
-            caption->setText(text);
-    }
 }
 
 void CentreOnScreen(QWidget& widget)

@@ -2,6 +2,7 @@
 
 #include "app/DialogFrame.h"
 #include "audio/Twave.h"
+#include "settings/FormLabels.h"
 #include "settings/Langset.h"
 
 #include <QEvent>
@@ -49,7 +50,7 @@ TSaveFileForm::TSaveFileForm(QWidget* parent) : QDialog(parent)
     AbortBtn->setAutoDefault(false);
     connect(AbortBtn, &QPushButton::clicked, this, [this] { AbortBtnClick(); });
 
-    ApplyFormLabels(*this, TLangSet::SaveFileFormLabels());
+    ApplyFormLabels(*this, TLangSet::SaveFileFormLabels(), TLangSet());
 
     ShowWarning = [this](const QString& text) {
         QMessageBox::warning(this, QString(), text, QMessageBox::Ok);

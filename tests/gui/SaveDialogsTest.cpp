@@ -1,8 +1,11 @@
 #include "SaveTestSupport.h"
+#include "WidgetApp.h"
 #include "app/Abform.h"
 #include "app/Saveform.h"
 #include "audio/ExportJob.h"
 #include "audio/Twave.h"
+#include "settings/FormLabels.h"
+#include "settings/Langset.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>
@@ -19,11 +22,11 @@ namespace varnel {
 namespace {
 
 using test::ActiveModal;
-using test::GuiApp;
 using test::ReadWavSamples;
 using test::TempDir;
 using test::Watchdog;
 using test::WhenReady;
+using test::WidgetApp;
 
 constexpr int kRate = 44100;
 constexpr int kBlockBytes = kRate / 2 * 4; // the export's half-second block
@@ -73,7 +76,7 @@ void CheckControls(QWidget& form, const std::vector<ControlCase>& cases, bool ja
 
 TEST(SaveDialogs, LayoutAndTextsInBothLanguages)
 {
-    GuiApp();
+    WidgetApp();
     const std::vector<ControlCase> ab = {
         {"Label1", {95, 16, 162, 13}, "再次指定AB点之间的区域", "AB点已设置，"},
         {"Label2", {95, 48, 178, 13}, "您确定保存指定的区域吗？", "您想要输出所选区域吗？"},
@@ -94,17 +97,19 @@ TEST(SaveDialogs, LayoutAndTextsInBothLanguages)
         EXPECT_EQ(abForm.windowTitle().toStdString(),
                   japanese ? "保存AB点之间的区域" : "导出AB区域");
         CheckControls(abForm, ab, japanese);
+        EXPECT_TRUE(ApplyFormLabels(abForm, TLangSet::AbSaveFormLabels(), TLangSet()).empty());
         TSaveFileForm saveForm;
         EXPECT_EQ(saveForm.size(), QSize(347, 136));
         EXPECT_EQ(saveForm.windowTitle().toStdString(), japanese ? "ファイルに保存" : "正在导出");
         CheckControls(saveForm, progress, japanese);
+        EXPECT_TRUE(ApplyFormLabels(saveForm, TLangSet::SaveFileFormLabels(), TLangSet()).empty());
     }
 }
 
 // Each way out of the A-B question gives its result; closing it without a button is Cancel.
 TEST(SaveDialogs, AbQuestionResults)
 {
-    GuiApp();
+    WidgetApp();
     struct Case
     {
         const char* How;
@@ -204,7 +209,7 @@ protected:
     }
 
     static constexpr int kFrames = kRate * 40;
-    QApplication& mApp = GuiApp(); // before the dialog
+    QApplication& mApp = WidgetApp(); // before the dialog
     TempDir mDir;
     std::string mInput;
     ExportSettings mSettings;

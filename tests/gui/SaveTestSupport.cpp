@@ -6,17 +6,6 @@
 
 namespace varnel::test {
 
-QApplication& GuiApp()
-{
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static int argc = 1;
-    static char name[] = "varnel_tests_gui";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
-
 Watchdog::Watchdog(std::chrono::seconds limit, std::string what)
 {
     mThread = std::thread([this, limit, what = std::move(what)] {

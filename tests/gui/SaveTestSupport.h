@@ -15,9 +15,6 @@
 
 namespace varnel::test {
 
-// The test program's one application object, made on first use.
-QApplication& GuiApp();
-
 // Ends the test program with a message when it is not disarmed (destroyed) in time, so a
 // hang fails the run instead of blocking it.
 class Watchdog
