@@ -1,0 +1,30 @@
+#include "app/Application.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+namespace varnel {
+
+VarnelApplication::VarnelApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("varnel"));
+    setApplicationDisplayName(QStringLiteral("Varnel"));
+    setApplicationVersion(QStringLiteral("1.0"));
+}
+
+bool VarnelApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        QMessageBox::critical(activeWindow(), applicationDisplayName(),
+                              QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QMessageBox::critical(activeWindow(), applicationDisplayName(),
+                              QStringLiteral("Unknown exception."));
+    }
+    return false;
+}
+
+} // namespace varnel

@@ -1,0 +1,255 @@
+#pragma once
+
+#include "audio/Tdsound.h"
+#include "audio/Thsndplay.h"
+#include "audio/Twave.h"
+#include "dsp/AreaMapping.h"
+#include "platform/Clock.h"
+#include "platform/SoundRingDevice.h"
+#include "settings/Langset.h"
+#include "visual/Screenmap.h"
+#include "visual/Visualmap.h"
+
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QCheckBox;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace varnel {
+
+class ElidedLabel;
+class PaintBox;
+
+// The main window: it owns the playback reader, the two export files, the sound output, the
+// playback thread, the visual map and the map screens, and every handler of the window.
+//
+// GUI thread only, but for the fields the export thread reads while the modal save dialog
+// shows (the area parameters, FftSize, Overlap, SaveAB, PointA, PointB, ExportIn, ExportOut).
+//
+// Every command that re-creates the stream, the reader or the visual ring, or that saves,
+// first runs StopPlayback, so the playback thread is parked whenever they change.
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // GUI thread. arguments: the program's command-line arguments after its name (the first
+    // one is loaded when the window is first shown). device: the sound device to play on;
+    // null opens SDL's default output (the silent device where there is none). clock drives
+    // the playback thread, the timer's tick time and the silent device.
+    explicit TForm1(QStringList arguments = QStringList(),
+                    std::unique_ptr<SoundRingDevice> device = nullptr, Clock& clock = SteadyClock(),
+                    QWidget* parent = nullptr);
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // ---- Loading (GUI thread) ----------------------------------------------------------------
+    // Checks the file and, when it passes, makes it the loaded file. Stops playback first.
+    void LoadWaveFile(const QString& path);
+    // True when the file fails the check (after telling the user); false when it passes
+    // (after writing the format into label).
+    bool CheckWaveFile(const QString& path, QLabel* label);
+    // A warning box with one OK button.
+    void ShowWarning(const QString& text);
+    // Sets FftSize and Overlap for a quality level and a sample rate.
+    void ChooseFftParams(int quality, int sampleRate);
+    // Pauses playback as the play button does, when it runs; otherwise does nothing.
+    void StopPlayback();
+
+    // ---- Handlers of the window (GUI thread) -------------------------------------------------
+    void FormShow();
+    void FormClose();
+    void FileOpenBtnClick();
+    void FileSaveBtnClick();
+    void HelpBtnClick();
+    void SetBtnClick();
+    void VisOffCheckClick();
+    void ColorScaleBarChange();
+    // The files dropped on the window, in the order the system gives them.
+    void HandleDropFiles(const QStringList& paths);
+
+    // ---- Extraction area (GUI thread) --------------------------------------------------------
+    void Screen1MouseDown(int X, int Y);
+    void Screen1MouseMove(int X, int Y);
+    void Screen1MouseUp(int X, int Y);
+    void Screen1DblClick();
+    void Screen2MouseDown(int X, int Y);
+    void Screen2MouseMove(int X, int Y);
+    void Screen2MouseUp(int X, int Y);
+    void Screen2DblClick();
+    void PanMaxBtnClick();
+    void FrqMaxBtnClick();
+    void PhaseMaxBtnClick();
+    void CenterBtnClick();
+    void PanCheckClick();
+    void FreqCheckClick();
+    void InvCheckClick();
+    void PanScaleBarChange();
+    // Recomputes the filter parameters from the edges, shows the frequency range in FrqHiLbl
+    // and FrqLwLbl and posts the three ranges to the playback thread.
+    void UpdateFilterParams();
+    // Composes the maps after a mouse edit; skipped while playing when the timer is late.
+    void RefreshMaps();
+
+    // ---- Transport (GUI thread) --------------------------------------------------------------
+    void PlayButtonClick();
+    void RewButtonClick();
+    void RepeatBtnClick();
+    void PlayBarChange();
+    void VolumeBarChange();
+    void Timer1Timer();
+    // The repeat button's picture for a repeat state 0..2.
+    void SetRepeatGlyph(int state);
+
+    // ---- Drawing (GUI thread) ----------------------------------------------------------------
+    // Composes both screens with the two rectangles and repaints them.
+    void ComposeScreens();
+    // Redraws the grids and both scales for HalfRate and PanScale and repaints the scales.
+    // Call ComposeScreens after it.
+    void RedrawBackground();
+    // The eight edges as one value.
+    AreaEdges Edges() const;
+    // Sets the eight edges.
+    void SetEdges(const AreaEdges& edges);
+
+    // ---- Owned objects -----------------------------------------------------------------------
+    TLangSet LangSet;
+    std::unique_ptr<TScreenMap> ScreenMap;
+    TWaveData ExportIn;
+    TWaveData ExportOut;
+    TWaveData PlayIn;
+    TDsound Dsound;
+    TVisualMap VisualMap;
+    std::unique_ptr<ThSoundPlay> SoundThread;
+
+    // ---- File and stream state ---------------------------------------------------------------
+    QString InputFileName;
+    QString OutputFileName;
+    int HalfRate = 22050;
+    int FftSize = 0;
+    int Overlap = 0;
+    int BufferMs = 200;
+    int Quality = 2;
+    int PlayLatency = 0;
+    bool VisualOn = true;
+
+    // ---- Extraction area ---------------------------------------------------------------------
+    int Area1Left = 0, Area1Top = 0, Area1Right = 0, Area1Bottom = 0;
+    int Area2Left = 0, Area2Top = 0, Area2Right = 0, Area2Bottom = 0;
+    std::array<int, 8> SavedArea{}; // Screen1 left, top, right, bottom, then Screen2's
+    int MaxMode = 0;
+    int GrabKind1 = 0;
+    int GrabKind2 = 0;
+    bool Dragging = false;
+    int DragX = 0;
+    int DragY = 0;
+    bool PanFixed = false;
+    bool FreqFixed = false;
+    bool Inverted = false;
+    float PanScale = 50.0f;
+    float FreqLowHz = 0.0f;
+    float FreqHighHz = 0.0f;
+    float PanLow = 0.0f;
+    float PanHigh = 0.0f;
+    float DepthLow = 0.0f;
+    float DepthHigh = 0.0f;
+
+    // ---- Save ----------------------------------------------------------------------------------
+    bool SaveAB = false;
+
+    // ---- Transport -----------------------------------------------------------------------------
+    bool Playing = false;
+    bool Seeked = false;
+    int RepeatState = 0;
+    int PointA = 0;
+    int PointB = 0;
+    int LastTimerPos = 0;
+    uint32_t LastTickTime = 0;
+    int Volume = 0;
+    int OverloadTicks = 0; // timer ticks that skipped redrawing while the thread fell behind
+
+    // ---- Controls, under their object names ------------------------------------------------
+    QLabel* Label3 = nullptr;
+    QFrame* Panel2 = nullptr;
+    ElidedLabel* InputFileNameLabel = nullptr;
+    QPushButton* FileOpenBtn = nullptr;
+    QPushButton* FileSaveBtn = nullptr;
+    QPushButton* SetBtn = nullptr;
+    QPushButton* HelpBtn = nullptr;
+    QLabel* WformLbl = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* PgmNameLbl = nullptr;
+    QLabel* RightsLbl = nullptr;
+    QLabel* Label2 = nullptr;
+    QFrame* Panel4 = nullptr;
+    QLabel* FrqHiLbl = nullptr;
+    QFrame* Panel1 = nullptr;
+    QWidget* Screen1 = nullptr;
+    PaintBox* FrqNoImg = nullptr;
+    QFrame* Panel3 = nullptr;
+    QWidget* Screen2 = nullptr;
+    PaintBox* PanNoImg = nullptr;
+    QFrame* Panel5 = nullptr;
+    QLabel* FrqLwLbl = nullptr;
+    QPushButton* PanMaxBtn = nullptr;
+    QPushButton* CenterBtn = nullptr;
+    QPushButton* FrqMaxBtn = nullptr;
+    QPushButton* PhaseMaxBtn = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QSlider* PlayBar = nullptr;
+    QFrame* Panel6 = nullptr;
+    QLabel* TstmpLbl = nullptr;
+    QPushButton* RewButton = nullptr;
+    QPushButton* PlayButton = nullptr;
+    QPushButton* RepeatBtn = nullptr;
+    QLabel* Label4 = nullptr;
+    QSlider* VolumeBar = nullptr;
+    QLabel* Label5 = nullptr;
+    QSlider* PanScaleBar = nullptr;
+    QLabel* Label6 = nullptr;
+    QSlider* ColorScaleBar = nullptr;
+    QCheckBox* PanCheck = nullptr;
+    QCheckBox* FreqCheck = nullptr;
+    QCheckBox* InvCheck = nullptr;
+    QCheckBox* VisOffCheck = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    std::array<QIcon, 3> ABImages; // the repeat button's pictures for states 0, 1 and 2
+
+    // The folder where the help document is looked for: the program's own folder.
+    QString HelpFolder;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectControls();
+    void CreateShortcuts();
+
+    Clock& mClock;
+    QStringList mArguments;
+    bool mShown = false;
+    bool mClosed = false;
+};
+
+// The main window, created first at start-up; the worker threads reach it through here.
+extern TForm1* Form1;
+
+} // namespace varnel
