@@ -7,6 +7,7 @@
 #include "app/PaintBox.h"
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
+#include "settings/FormLabels.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -193,6 +194,8 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
 
     // 10. The texts of the user's language.
     setFont(WindowFont(LangSet.IsJapanese()));
+    ApplyFormLabels(*this, TLangSet::Form1Labels(), LangSet);
+    FitAutoSizeLabels();
 
     // 11. Files may be dropped on the window.
     setAcceptDrops(true);
@@ -310,14 +313,17 @@ void TForm1::CreateControls()
     Label4 = new QLabel(QStringLiteral("再生音量"), this);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->move(440, 479);
+    Label4->adjustSize();
     VolumeBar = MakeTrackBar(this, "VolumeBar", 520, 475, 150, 33, 20, 20, 2);
     Label5 = new QLabel(QStringLiteral("定位スケール"), this);
     Label5->setObjectName(QStringLiteral("Label5"));
     Label5->move(440, 514);
+    Label5->adjustSize();
     PanScaleBar = MakeTrackBar(this, "PanScaleBar", 520, 511, 150, 33, 10, 3, 1);
     Label6 = new QLabel(QStringLiteral("カラースケール"), this);
     Label6->setObjectName(QStringLiteral("Label6"));
     Label6->move(440, 550);
+    Label6->adjustSize();
     ColorScaleBar = MakeTrackBar(this, "ColorScaleBar", 520, 547, 150, 33, 10, 5, 1);
 
     PanCheck = Make<QCheckBox>(this, "PanCheck", 703, 477, 97, 17);
@@ -344,6 +350,17 @@ void TForm1::CreateControls()
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kTimerMs);
     Timer1->setTimerType(Qt::PreciseTimer);
+}
+
+void TForm1::FitAutoSizeLabels()
+{
+    for (QLabel* label : {Label4, Label5, Label6})
+        label->adjustSize();
+    // These two end at a given column whatever their texts.
+    for (auto [label, right] : {std::pair{PgmNameLbl, 564}, std::pair{RightsLbl, 563}}) {
+        label->adjustSize();
+        label->move(right - label->width(), label->y());
+    }
 }
 
 void TForm1::ConnectControls()

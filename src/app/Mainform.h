@@ -242,6 +242,8 @@ private:
     void CreateControls();
     void ConnectControls();
     void CreateShortcuts();
+    // Labels whose size follows their text (after the texts of the language are set).
+    void FitAutoSizeLabels();
 
     Clock& mClock;
     QStringList mArguments;
