@@ -2,9 +2,11 @@
 
 #include "app/ElidedLabel.h"
 #include "app/FileFilter.h"
+#include "app/MapScreen.h"
 #include "app/MessageBox.h"
 #include "app/OpenDocument.h"
 #include "app/PaintBox.h"
+#include "app/Pictures.h"
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
 #include "settings/FormLabels.h"
@@ -68,6 +70,12 @@ std::string LocalPath(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
+void SetPicture(QPushButton* button, Picture picture)
+{
+    button->setIcon(PictureIcon(picture));
+    button->setIconSize(PictureSize(picture));
+}
+
 template <typename W>
 W* Make(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
@@ -119,27 +127,6 @@ QSlider* MakeTrackBar(QWidget* parent, const char* name, int left, int top, int 
     bar->setPageStep(2);
     bar->setSingleStep(1);
     return bar;
-}
-
-QIcon RepeatPicture(const QString& text, const QColor& colour)
-{
-    QIcon icon;
-    for (const int scale : {1, 2}) {
-        QPixmap pixmap(56 * scale, 24 * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QFont font = painter.font();
-        font.setPixelSize(14);
-        font.setBold(true);
-        painter.setFont(font);
-        painter.setPen(colour);
-        painter.drawText(QRect(0, 0, 56, 24), Qt::AlignCenter, text);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
 }
 
 } // namespace
@@ -229,14 +216,16 @@ void TForm1::CreateControls()
     InputFileNameLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     FileOpenBtn = Make<QPushButton>(this, "FileOpenBtn", 508, 8, 109, 25);
     FileOpenBtn->setText(QStringLiteral("ファイルを開く"));
+    SetPicture(FileOpenBtn, Picture::OpenFile);
     FileSaveBtn = Make<QPushButton>(this, "FileSaveBtn", 625, 8, 112, 25);
     FileSaveBtn->setText(QStringLiteral("ファイルに保存..."));
+    SetPicture(FileSaveBtn, Picture::SaveFile);
     SetBtn = Make<QPushButton>(this, "SetBtn", 752, 8, 25, 25);
     SetBtn->setToolTip(QStringLiteral("設定"));
-    SetBtn->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    SetPicture(SetBtn, Picture::Settings);
     HelpBtn = Make<QPushButton>(this, "HelpBtn", 784, 8, 25, 25);
     HelpBtn->setToolTip(QStringLiteral("ヘルプ"));
-    HelpBtn->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+    SetPicture(HelpBtn, Picture::Help);
 
     WformLbl = MakeLabel(this, "WformLbl", 22, 47, 155, 14, QString());
     Label1 = MakeLabel(this, "Label1", 237, 49, 121, 16, QStringLiteral("定位"), Qt::AlignHCenter);
@@ -248,22 +237,20 @@ void TForm1::CreateControls()
         MakeLabel(Panel4, "FrqHiLbl", 0, 0, 50, 16, QStringLiteral("00000Hz"), Qt::AlignRight);
 
     Panel1 = MakePanel(this, "Panel1", 16, 71, 562, 342, true);
-    PaintBox* screen1 = Make<PaintBox>(Panel1, "Screen1", 1, 1, 560, 340);
-    Screen1 = screen1;
+    Screen1 = Make<MapScreen>(Panel1, "Screen1", 1, 1, 560, 340);
     FrqNoImg = Make<PaintBox>(this, "FrqNoImg", 578, 72, 33, 340);
     Panel3 = MakePanel(this, "Panel3", 611, 71, 198, 342, true);
-    PaintBox* screen2 = Make<PaintBox>(Panel3, "Screen2", 1, 1, 196, 340);
-    Screen2 = screen2;
+    Screen2 = Make<MapScreen>(Panel3, "Screen2", 1, 1, 196, 340);
     PanNoImg = Make<PaintBox>(this, "PanNoImg", 17, 413, 560, 18);
     Panel5 = MakePanel(this, "Panel5", 578, 418, 50, 16, false);
     FrqLwLbl =
         MakeLabel(Panel5, "FrqLwLbl", 0, 0, 50, 16, QStringLiteral("00000Hz"), Qt::AlignRight);
 
-    screen1->OnPaint = [this](QPainter& p, const QRect& r) {
+    Screen1->OnPaint = [this](QPainter& p, const QRect& r) {
         if (ScreenMap)
             ScreenMap->PaintScreen1(p, r);
     };
-    screen2->OnPaint = [this](QPainter& p, const QRect& r) {
+    Screen2->OnPaint = [this](QPainter& p, const QRect& r) {
         if (ScreenMap)
             ScreenMap->PaintScreen2(p, r);
     };
@@ -275,14 +262,14 @@ void TForm1::CreateControls()
         if (ScreenMap)
             p.drawImage(r, ScreenMap->PanScaleImage(), r);
     };
-    screen1->OnMouseDown = [this](int x, int y) { Screen1MouseDown(x, y); };
-    screen1->OnMouseMove = [this](int x, int y) { Screen1MouseMove(x, y); };
-    screen1->OnMouseUp = [this](int x, int y) { Screen1MouseUp(x, y); };
-    screen1->OnDoubleClick = [this] { Screen1DblClick(); };
-    screen2->OnMouseDown = [this](int x, int y) { Screen2MouseDown(x, y); };
-    screen2->OnMouseMove = [this](int x, int y) { Screen2MouseMove(x, y); };
-    screen2->OnMouseUp = [this](int x, int y) { Screen2MouseUp(x, y); };
-    screen2->OnDoubleClick = [this] { Screen2DblClick(); };
+    Screen1->OnMouseDown = [this](int x, int y) { Screen1MouseDown(x, y); };
+    Screen1->OnMouseMove = [this](int x, int y) { Screen1MouseMove(x, y); };
+    Screen1->OnMouseUp = [this](int x, int y) { Screen1MouseUp(x, y); };
+    Screen1->OnDoubleClick = [this] { Screen1DblClick(); };
+    Screen2->OnMouseDown = [this](int x, int y) { Screen2MouseDown(x, y); };
+    Screen2->OnMouseMove = [this](int x, int y) { Screen2MouseMove(x, y); };
+    Screen2->OnMouseUp = [this](int x, int y) { Screen2MouseUp(x, y); };
+    Screen2->OnDoubleClick = [this] { Screen2DblClick(); };
 
     PanMaxBtn = Make<QPushButton>(this, "PanMaxBtn", 93, 438, 89, 25);
     PanMaxBtn->setText(QStringLiteral("定位最大化"));
@@ -300,14 +287,13 @@ void TForm1::CreateControls()
     Panel6 = MakePanel(this, "Panel6", 26, 532, 50, 16, false);
     TstmpLbl = MakeLabel(Panel6, "TstmpLbl", 0, 0, 50, 16, QStringLiteral("00:00"), Qt::AlignRight);
     RewButton = Make<QPushButton>(this, "RewButton", 90, 523, 75, 33);
-    RewButton->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
+    SetPicture(RewButton, Picture::Rewind);
     PlayButton = Make<QPushButton>(this, "PlayButton", 200, 523, 89, 33);
-    PlayButton->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    SetPicture(PlayButton, Picture::Play);
     RepeatBtn = Make<QPushButton>(this, "RepeatBtn", 324, 523, 75, 33);
-    ABImages = {RepeatPicture(QStringLiteral("A-B"), QColor(110, 110, 110)),
-                RepeatPicture(QStringLiteral("A-"), QColor(200, 40, 40)),
-                RepeatPicture(QStringLiteral("A-B"), QColor(200, 40, 40))};
-    RepeatBtn->setIconSize(QSize(56, 24));
+    for (int state = 0; state < 3; ++state)
+        ABImages[static_cast<size_t>(state)] = PictureIcon(RepeatPicture(state));
+    RepeatBtn->setIconSize(PictureSize(Picture::RepeatOff));
     RepeatBtn->setIcon(ABImages[0]);
 
     Label4 = new QLabel(QStringLiteral("再生音量"), this);
@@ -651,7 +637,7 @@ void TForm1::PlayButtonClick()
         Timer1->stop();
         Playing = false;
         Seeked = false;
-        PlayButton->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+        SetPicture(PlayButton, Picture::Play);
         return;
     }
     if (Seeked) {
@@ -663,7 +649,7 @@ void TForm1::PlayButtonClick()
     Timer1->start();
     Playing = true;
     Seeked = false;
-    PlayButton->setIcon(style()->standardIcon(QStyle::SP_MediaPause));
+    SetPicture(PlayButton, Picture::Pause);
 }
 
 void TForm1::RewButtonClick()

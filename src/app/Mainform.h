@@ -30,6 +30,7 @@ class QTimer;
 namespace varnel {
 
 class ElidedLabel;
+class MapScreen;
 class PaintBox;
 
 // The main window: it owns the playback reader, the two export files, the sound output, the
@@ -196,10 +197,10 @@ public:
     QFrame* Panel4 = nullptr;
     QLabel* FrqHiLbl = nullptr;
     QFrame* Panel1 = nullptr;
-    QWidget* Screen1 = nullptr;
+    MapScreen* Screen1 = nullptr;
     PaintBox* FrqNoImg = nullptr;
     QFrame* Panel3 = nullptr;
-    QWidget* Screen2 = nullptr;
+    MapScreen* Screen2 = nullptr;
     PaintBox* PanNoImg = nullptr;
     QFrame* Panel5 = nullptr;
     QLabel* FrqLwLbl = nullptr;

@@ -2,6 +2,8 @@
 
 #include "app/Mainform.h"
 
+#include "app/MapScreen.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QSlider>
