@@ -1,0 +1,247 @@
+#include "settings/Setform.h"
+
+#include "platform/SettingsFolder.h"
+#include "settings/FormLabels.h"
+#include "settings/IniFile.h"
+#include "settings/Langset.h"
+#include "settings/Options.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace varnel {
+
+namespace {
+
+// At most this many characters can be typed into the buffer length box: "1000".
+constexpr int kBuffSizeBoxMaxLength = 4;
+// The pages are this wide, so the long notes wrap onto a few lines in either language.
+constexpr int kPageWidth = 360;
+
+void ShowErrorBox(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), text);
+}
+
+QLabel* MakeNote(QWidget* page, const char* name, const char* text)
+{
+    auto* label = new QLabel(QString::fromUtf8(text), page);
+    label->setObjectName(QString::fromUtf8(name));
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+TSetOptForm::TSetOptForm(QWidget* parent, const QString& iniPath)
+    : QDialog(parent), mReportError(ShowErrorBox)
+{
+    BuildControls();
+    const TLangSet texts;
+    ApplyFormLabels(*this, TLangSet::SetOptFormLabels(), texts);
+    SetDefaults();
+    MakeIniPath(iniPath);
+    LoadOptions();
+    ApplyLimits();
+}
+
+TSetOptForm::~TSetOptForm() = default;
+
+void TSetOptForm::BuildControls()
+{
+    setObjectName(QStringLiteral("SetOptForm"));
+    setWindowTitle(QStringLiteral("設定"));
+    // A fixed-size dialog with a close box and no help button.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    TabSheet1->setMinimumWidth(kPageWidth);
+    Label1 = MakeNote(TabSheet1, "Label1",
+                      "リアルタイム再生の音が途切れる場合にバッファサイズを大きくしてください。");
+    Label2 = MakeNote(TabSheet1, "Label2", "サウンドバッファサイズ");
+    Label2->setWordWrap(false);
+    BuffSizeBox = new QComboBox(TabSheet1);
+    BuffSizeBox->setObjectName(QStringLiteral("BuffSizeBox"));
+    BuffSizeBox->setEditable(true);
+    // Any number may be typed; typing never adds to the list.
+    BuffSizeBox->setInsertPolicy(QComboBox::NoInsert);
+    BuffSizeBox->addItems({QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("400"),
+                           QStringLiteral("600"), QStringLiteral("800"), QStringLiteral("1000")});
+    BuffSizeBox->setCurrentIndex(1);
+    BuffSizeBox->lineEdit()->setMaxLength(kBuffSizeBoxMaxLength);
+    BuffSizeBox->setMinimumContentsLength(kBuffSizeBoxMaxLength + 1);
+    Label3 = MakeNote(TabSheet1, "Label3", "ms");
+    Label3->setWordWrap(false);
+    Label4 = MakeNote(TabSheet1, "Label4", "※大きくするほど操作に対する音の反応が遅れます。");
+
+    auto* sizeRow = new QHBoxLayout;
+    sizeRow->addWidget(Label2);
+    sizeRow->addWidget(BuffSizeBox);
+    sizeRow->addWidget(Label3);
+    sizeRow->addStretch(1);
+    auto* page1 = new QVBoxLayout(TabSheet1);
+    page1->addWidget(Label1);
+    page1->addSpacing(8);
+    page1->addLayout(sizeRow);
+    page1->addSpacing(8);
+    page1->addWidget(Label4);
+    page1->addStretch(1);
+
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    TabSheet2->setMinimumWidth(kPageWidth);
+    Label5 = MakeNote(TabSheet2, "Label5", "音質とシステム負荷のバランスを調整できます。");
+    QtyPfmBar = new QSlider(Qt::Horizontal, TabSheet2);
+    QtyPfmBar->setObjectName(QStringLiteral("QtyPfmBar"));
+    QtyPfmBar->setRange(kMinQtyLevel, kMaxQtyLevel);
+    QtyPfmBar->setSingleStep(1);
+    QtyPfmBar->setPageStep(1);
+    QtyPfmBar->setTickPosition(QSlider::TicksBelow);
+    QtyPfmBar->setTickInterval(1);
+    QtyPfmBar->setValue(kDefaultQtyLevel);
+    Label7 = MakeNote(TabSheet2, "Label7", "負荷を軽く");
+    Label7->setWordWrap(false);
+    Label6 = MakeNote(TabSheet2, "Label6", "音質を優先");
+    Label6->setWordWrap(false);
+    Label6->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    auto* endsRow = new QHBoxLayout;
+    endsRow->addWidget(Label7);
+    endsRow->addStretch(1);
+    endsRow->addWidget(Label6);
+    auto* page2 = new QVBoxLayout(TabSheet2);
+    page2->addWidget(Label5);
+    page2->addSpacing(8);
+    page2->addWidget(QtyPfmBar);
+    page2->addLayout(endsRow);
+    page2->addStretch(1);
+
+    PageControl1->addTab(TabSheet1, QStringLiteral("サウンドバッファ"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("音質とパフォーマンス"));
+    PageControl1->setCurrentIndex(0);
+
+    // OK and Cancel carry the toolkit's standard texts.
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    OKBtn = buttons->button(QDialogButtonBox::Ok);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    CancelBtn = buttons->button(QDialogButtonBox::Cancel);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    ResetBtn = buttons->addButton(QStringLiteral("リセット"), QDialogButtonBox::ResetRole);
+    ResetBtn->setObjectName(QStringLiteral("ResetBtn"));
+    ResetBtn->setAutoDefault(false);
+    OKBtn->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(ResetBtn, &QPushButton::clicked, this, [this] { ResetBtnClick(); });
+
+    auto* form = new QVBoxLayout(this);
+    form->addWidget(PageControl1);
+    form->addWidget(buttons);
+    form->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TSetOptForm::SetErrorReporter(ErrorReporter reporter)
+{
+    mReportError = reporter ? std::move(reporter) : ErrorReporter(ShowErrorBox);
+}
+
+QString TSetOptForm::WriteFailureText(const QString& iniPath)
+{
+    return QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(iniPath));
+}
+
+void TSetOptForm::SetDefaults()
+{
+    InBuffSize = kDefaultBuffSize;
+    InQtyLevel = kDefaultQtyLevel;
+}
+
+void TSetOptForm::MakeIniPath(const QString& iniPath)
+{
+    if (!iniPath.isEmpty()) {
+        IniFileName = iniPath;
+        CreateSettingsFolder(QFileInfo(iniPath).absolutePath().toStdString());
+        return;
+    }
+    // A folder that cannot be made is not reported: the defaults serve, and a write reports.
+    const std::string folder = SettingsFolder();
+    CreateSettingsFolder(folder);
+    IniFileName = QString::fromStdString(SettingsFilePath(folder, ProgramFilePath()));
+}
+
+void TSetOptForm::LoadOptions()
+{
+    ReadOptions(IniFileName.toStdString(), InBuffSize, InQtyLevel);
+}
+
+void TSetOptForm::ApplyLimits()
+{
+    BuffSize = LimitBuffSize(InBuffSize);
+    QtyLevel = InQtyLevel;
+}
+
+bool TSetOptForm::SaveOptions()
+{
+    return WriteOptions(IniFileName.toStdString(), BuffSize, QtyLevel);
+}
+
+void TSetOptForm::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TSetOptForm::FormShow()
+{
+    BuffSizeBox->setEditText(QString::number(BuffSize));
+    // A stored level outside the bar's range shows at the nearest end.
+    QtyPfmBar->setValue(QtyLevel);
+}
+
+void TSetOptForm::ResetBtnClick()
+{
+    SetDefaults();
+    BuffSizeBox->setEditText(QString::number(kDefaultBuffSize));
+    QtyPfmBar->setValue(kDefaultQtyLevel);
+    update();
+}
+
+bool TSetOptForm::FormClose()
+{
+    // Text that is not a whole number keeps the length in effect.
+    int typed = 0;
+    InBuffSize =
+        ParseIniInteger(BuffSizeBox->currentText().toStdString(), typed) ? typed : BuffSize;
+    InQtyLevel = QtyPfmBar->value();
+    ApplyLimits();
+    if (SaveOptions())
+        return true;
+    mReportError(this, WriteFailureText(IniFileName));
+    return false;
+}
+
+void TSetOptForm::done(int result)
+{
+    if (result == QDialog::Accepted && !FormClose())
+        return;
+    QDialog::done(result);
+}
+
+} // namespace varnel

@@ -1,0 +1,384 @@
+#include "settings/Setform.h"
+
+#include "dsp/AreaMapping.h"
+#include "gui/WidgetApp.h"
+#include "settings/Langset.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const std::string& path)
+{
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The options dialog over a settings file in a fresh folder, with write failures captured
+// instead of shown.
+struct OptionsFixture
+{
+    test::AppFirst App;
+    test::TempDir Dir;
+    std::string Path = Dir.File("varnel.ini");
+    std::unique_ptr<TSetOptForm> Form;
+    std::vector<QString> Errors;
+
+    // Makes the dialog, reading the file; `text` is written first unless it is null.
+    TSetOptForm& Make(const char* text = nullptr)
+    {
+        if (text)
+            WriteText(Path, text);
+        Form = std::make_unique<TSetOptForm>(nullptr, QString::fromStdString(Path));
+        Form->SetErrorReporter([this](QWidget*, const QString& e) { Errors.push_back(e); });
+        return *Form;
+    }
+
+    void Open()
+    {
+        Form->open();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    }
+
+    void Type(const QString& text)
+    {
+        QLineEdit* edit = Form->BuffSizeBox->lineEdit();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+
+    void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+};
+
+TEST(SetformTest, FirstRunWithoutAFileUsesTheDefaultsAndOkStoresThem)
+{
+    OptionsFixture f;
+    TSetOptForm& form = f.Make();
+    EXPECT_EQ(form.GetBuffSize(), 200);
+    EXPECT_EQ(form.GetQtyLevel(), 2);
+    EXPECT_FALSE(fs::exists(f.Path)); // nothing is written while the dialog is made
+
+    f.Open();
+    EXPECT_EQ(form.BuffSizeBox->currentText(), QString("200"));
+    EXPECT_EQ(form.QtyPfmBar->value(), 2);
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet1);
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()); // a fixed-size dialog
+    f.Click(form.OKBtn);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nBuffSize=200\nQtyLevel=2\n");
+    EXPECT_TRUE(f.Errors.empty());
+}
+
+TEST(SetformTest, TypedLengthsAreLimitedAndWhatIsNotANumberKeepsTheLengthInEffect)
+{
+    struct Case
+    {
+        const char* Typed;
+        const char* Shown; // what the box holds after typing
+        int Expected;
+    };
+    const Case cases[] =
+        {
+            {"50", "50", 100},       {"5000", "5000", 1000}, {"9999", "9999", 1000},
+            {"250", "250", 250},     {"abc", "abc", 600},    {"", "", 600},
+            {"12345", "1234", 1000}, // a fifth character cannot be typed
+            {"$C8", "$C8", 200},
+        };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Typed);
+        OptionsFixture f;
+        TSetOptForm& form = f.Make("[V10_Option]\nBuffSize=600\nQtyLevel=3\n");
+        f.Open();
+        f.Type(QString::fromUtf8(c.Typed));
+        EXPECT_EQ(form.BuffSizeBox->currentText(), QString::fromUtf8(c.Shown));
+        f.Click(form.OKBtn);
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(form.GetBuffSize(), c.Expected);
+        EXPECT_EQ(form.GetQtyLevel(), 3);
+        EXPECT_EQ(ReadText(f.Path),
+                  "[V10_Option]\nBuffSize=" + std::to_string(c.Expected) + "\nQtyLevel=3\n");
+    }
+}
+
+TEST(SetformTest, QualityComesFromTheBarByKeyboard)
+{
+    OptionsFixture f;
+    TSetOptForm& form = f.Make();
+    f.Open();
+    form.PageControl1->setCurrentWidget(form.TabSheet2);
+    form.QtyPfmBar->setFocus();
+    QTest::keyClick(form.QtyPfmBar, Qt::Key_End);
+    EXPECT_EQ(form.QtyPfmBar->value(), 4);
+    QTest::keyClick(form.QtyPfmBar, Qt::Key_Left);
+    f.Click(form.OKBtn);
+    EXPECT_EQ(form.GetQtyLevel(), 3);
+    EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nBuffSize=200\nQtyLevel=3\n");
+}
+
+TEST(SetformTest, ResetThenCancelChangesNothingAndTheNextOpeningShowsTheValuesInEffect)
+{
+    OptionsFixture f;
+    const char* text = "[V10_Option]\nBuffSize=600\nQtyLevel=4\n";
+    TSetOptForm& form = f.Make(text);
+    f.Open();
+    EXPECT_EQ(form.BuffSizeBox->currentText(), QString("600"));
+    EXPECT_EQ(form.QtyPfmBar->value(), 4);
+    f.Click(form.ResetBtn);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.BuffSizeBox->currentText(), QString("200"));
+    EXPECT_EQ(form.QtyPfmBar->value(), 2);
+    f.Click(form.CancelBtn);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(form.GetBuffSize(), 600);
+    EXPECT_EQ(form.GetQtyLevel(), 4);
+    EXPECT_EQ(ReadText(f.Path), text);
+
+    f.Open();
+    EXPECT_EQ(form.BuffSizeBox->currentText(), QString("600"));
+    EXPECT_EQ(form.QtyPfmBar->value(), 4);
+    // Escape is a cancel too.
+    f.Type("300");
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.GetBuffSize(), 600);
+    EXPECT_EQ(ReadText(f.Path), text);
+}
+
+TEST(SetformTest, StoredValuesAreReadAsDecimalOrHex)
+{
+    struct Case
+    {
+        const char* Text;
+        int BuffSize;
+        int QtyLevel;
+        int BarShows;
+    };
+    const Case cases[] = {
+        {"[V10_Option]\nBuffSize=$C8\n", 200, 2, 2},
+        {"[V10_Option]\nBuffSize=0x190\nQtyLevel=$1\n", 400, 1, 1},
+        {"[V10_Option]\nBuffSize=50\nQtyLevel=0\n", 100, 0, 0}, // limited when read
+        {"[V10_Option]\nBuffSize=4000\nQtyLevel=-1\n", 1000, -1, 0},
+        {"[V10_Option]\nQtyLevel=7\n", 200, 7, 4}, // kept as read, shown at the bar's end
+        {"[V10_Option]\nBuffSize=soon\nQtyLevel=high\n", 200, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        OptionsFixture f;
+        TSetOptForm& form = f.Make(c.Text);
+        EXPECT_EQ(form.GetBuffSize(), c.BuffSize);
+        EXPECT_EQ(form.GetQtyLevel(), c.QtyLevel);
+        f.Open();
+        EXPECT_EQ(form.BuffSizeBox->currentText(), QString::number(c.BuffSize));
+        EXPECT_EQ(form.QtyPfmBar->value(), c.BarShows);
+    }
+}
+
+TEST(SetformTest, QualityLevelSevenActsAsTheDefaultOverlapUntilOkStoresTheBar)
+{
+    OptionsFixture f;
+    TSetOptForm& form = f.Make("[V10_Option]\nQtyLevel=7\n");
+    EXPECT_EQ(form.GetQtyLevel(), 7);
+    EXPECT_EQ(ChooseFftParams(form.GetQtyLevel(), 44100).Overlap, 16);
+    f.Open();
+    f.Click(form.OKBtn);
+    EXPECT_EQ(form.GetQtyLevel(), 4);
+    EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nQtyLevel=4\nBuffSize=200\n");
+}
+
+TEST(SetformTest, OkKeepsEveryOtherLineOfTheFile)
+{
+    OptionsFixture f;
+    TSetOptForm& form = f.Make("; Varnel settings, edited by hand\r\n"
+                               "[Window]\r\n"
+                               "Left=120\r\n"
+                               "\r\n"
+                               "[v10_option]\r\n"
+                               "# the buffer\r\n"
+                               "buffsize = 0x190\r\n"
+                               "Theme=dark\r\n"
+                               "\r\n"
+                               "[Recent]\r\n"
+                               "File1=/music/a.wav");
+    EXPECT_EQ(form.GetBuffSize(), 400);
+    f.Open();
+    f.Type("250");
+    f.Click(form.OKBtn);
+    EXPECT_EQ(ReadText(f.Path), "; Varnel settings, edited by hand\r\n"
+                                "[Window]\r\n"
+                                "Left=120\r\n"
+                                "\r\n"
+                                "[v10_option]\r\n"
+                                "# the buffer\r\n"
+                                "buffsize = 250\r\n"
+                                "Theme=dark\r\n"
+                                "QtyLevel=2\r\n"
+                                "\r\n"
+                                "[Recent]\r\n"
+                                "File1=/music/a.wav");
+    EXPECT_EQ(fs::directory_iterator(f.Dir.Path())->path().filename(), "varnel.ini");
+}
+
+TEST(SetformTest, AFailedWriteNamesTheFileAndKeepsTheDialogOpen)
+{
+    OptionsFixture f;
+    // The tests run as root, for whom a read-only folder is writable: a regular file where
+    // the settings folder should be makes the write fail for anyone.
+    WriteText(f.Dir.File("Varnel"), "a file, not a folder");
+    f.Path = f.Dir.File("Varnel/varnel.ini");
+    TSetOptForm& form = f.Make();
+    EXPECT_EQ(form.GetBuffSize(), 200);
+    f.Open();
+    f.Type("300");
+    f.Click(form.OKBtn);
+    ASSERT_EQ(f.Errors.size(), 1u);
+    EXPECT_EQ(f.Errors[0], QString::fromStdString(f.Path) + QString(" に書き込めません"));
+    EXPECT_TRUE(form.isVisible());
+    // The values were taken before the write, so the window gets them however the dialog
+    // closes next.
+    EXPECT_EQ(form.GetBuffSize(), 300);
+    f.Click(form.CancelBtn);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.GetBuffSize(), 300);
+    EXPECT_EQ(ReadText(f.Dir.File("Varnel")), "a file, not a folder");
+}
+
+TEST(SetformTest, TheDefaultErrorBoxIsAModalErrorWithThePath)
+{
+    OptionsFixture f;
+    WriteText(f.Dir.File("Varnel"), "a file, not a folder");
+    f.Path = f.Dir.File("Varnel/varnel.ini");
+    f.Make();
+    f.Form->SetErrorReporter(nullptr);
+    f.Open();
+    QString shown;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            icon = box->icon();
+            box->accept();
+        }
+    });
+    f.Click(f.Form->OKBtn);
+    EXPECT_EQ(shown, TSetOptForm::WriteFailureText(QString::fromStdString(f.Path)));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_TRUE(f.Form->isVisible());
+}
+
+// Sets the locale variables for the life of the object; the test programs run under "C".
+class ScopedLocale
+{
+public:
+    explicit ScopedLocale(const char* name)
+    {
+        setenv("LC_ALL", name, 1);
+        setenv("LANG", name, 1);
+    }
+    ~ScopedLocale()
+    {
+        setenv("LC_ALL", "C", 1);
+        setenv("LANG", "C", 1);
+    }
+};
+
+TEST(SetformTest, SettingsFileIsInTheConfigFolderNamedAfterTheProgram)
+{
+    test::AppFirst app;
+    test::TempDir dir;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    TSetOptForm form;
+    if (saved)
+        setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(form.GetIniFileName(),
+              QString::fromStdString(dir.File("Varnel/varnel_tests_gui.ini")));
+    EXPECT_TRUE(fs::is_directory(dir.File("Varnel"))); // made while the dialog is made
+    EXPECT_FALSE(fs::exists(dir.File("Varnel/varnel_tests_gui.ini")));
+}
+
+// The caption a person sees on the control a label row names.
+QString VisibleCaption(TSetOptForm& form, const ControlLabel& row)
+{
+    if (*row.Control == '\0')
+        return form.windowTitle();
+    QWidget* w = form.findChild<QWidget*>(QString::fromUtf8(row.Control));
+    if (!w)
+        return QString("(missing)");
+    const int tab = form.PageControl1->indexOf(w);
+    if (tab >= 0)
+        return form.PageControl1->tabText(tab);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* button = qobject_cast<QPushButton*>(w))
+        return button->text();
+    return QString("(no caption)");
+}
+
+TEST(SetformTest, TextsFollowTheLocaleLanguage)
+{
+    test::AppFirst app;
+    const QString standardCancel = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return box.button(QDialogButtonBox::Cancel)->text();
+    }();
+    for (const char* locale : {"ja_JP.UTF-8", "en_US.UTF-8", "zh_CN.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        const bool japanese = std::string(locale) == "ja_JP.UTF-8";
+        test::TempDir dir;
+        std::unique_ptr<TSetOptForm> form;
+        {
+            ScopedLocale scoped(locale);
+            form = std::make_unique<TSetOptForm>(nullptr,
+                                                 QString::fromStdString(dir.File("varnel.ini")));
+        }
+        for (const ControlLabel& row : TLangSet::SetOptFormLabels()) {
+            SCOPED_TRACE(row.Control);
+            const QString designTime =
+                *row.Japanese ? QString::fromUtf8(row.Japanese) : standardCancel;
+            EXPECT_EQ(VisibleCaption(*form, row),
+                      japanese ? designTime : QString::fromUtf8(row.Alternate));
+        }
+        // Spot checks typed apart from the table, and the two controls it leaves alone.
+        EXPECT_EQ(form->windowTitle(), QString(japanese ? "設定" : "设置"));
+        EXPECT_EQ(form->CancelBtn->text(), japanese ? standardCancel : QString("取消"));
+        EXPECT_EQ(form->Label3->text(), QString("ms"));
+        EXPECT_EQ(form->OKBtn->text(),
+                  QDialogButtonBox(QDialogButtonBox::Ok).button(QDialogButtonBox::Ok)->text());
+    }
+}
+
+} // namespace
+} // namespace varnel
