@@ -302,23 +302,22 @@ QImage DrawAppIcon(int pixels)
     p.drawRoundedRect(QRectF(32, 32, 448, 448), 96, 96);
 
     // Sounds spread over pan (across) and frequency (up), dim outside the band and bright in
-    // it.
+    // it. Every sound crosses the band, so its bright part is a plain rectangle.
     const QLineF sounds[] = {
-        {104, 140, 300, 140},
-        {168, 220, 408, 220},
-        {88, 300, 352, 300},
-        {208, 380, 404, 380},
+        {112, 140, 356, 140},
+        {160, 220, 420, 220},
+        {92, 300, 368, 300},
+        {150, 380, 410, 380},
     };
+    const double soundWidth = 44;
     const QRectF band(192, 92, 128, 336);
-    p.setPen(QPen(QColor(0x4f, 0x93, 0xb3), 44, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(QColor(0x4f, 0x93, 0xb3), soundWidth, Qt::SolidLine, Qt::RoundCap));
     for (const QLineF& s : sounds)
         p.drawLine(s);
-    p.save();
-    p.setClipRect(band);
-    p.setPen(QPen(QColor(0xff, 0xd3, 0x4d), 44, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xff, 0xd3, 0x4d));
     for (const QLineF& s : sounds)
-        p.drawLine(s);
-    p.restore();
+        p.drawRect(QRectF(band.left(), s.y1() - soundWidth / 2, band.width(), soundWidth));
 
     // The selected band's frame, red as on the screens.
     p.setPen(QPen(QColor(0xff, 0x4a, 0x4a), 24, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

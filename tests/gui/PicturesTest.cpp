@@ -3,10 +3,16 @@
 #include "gui/WidgetApp.h"
 
 #include <QPixmap>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace varnel {
@@ -171,6 +177,41 @@ TEST(Pictures, AppIconIsOneDrawingAtEverySize)
     const QList<QSize> sizes = AppIcon().availableSizes();
     for (int pixels : {16, 24, 32, 48, 64, 128, 256, 512})
         EXPECT_TRUE(sizes.contains(QSize(pixels, pixels))) << pixels;
+}
+
+TEST(Pictures, InstalledSvgIconMatchesTheDrawing)
+{
+    // The scalable icon is written by hand; an independent renderer must see the same picture
+    // as the program draws.
+    const QString renderer = QStandardPaths::findExecutable(QStringLiteral("rsvg-convert"));
+    if (renderer.isEmpty())
+        GTEST_SKIP() << "rsvg-convert is not installed (scripts/setup installs librsvg2-bin)";
+    const std::string svg =
+        std::string(VARNEL_TEST_DATA) + "/../../packaging/org.varnel.Varnel.svg";
+    test::TempDir dir;
+    const QString png = QString::fromStdString(dir.Path() + "/icon.png");
+    const int pixels = 64;
+    ASSERT_EQ(QProcess::execute(renderer, {QStringLiteral("-w"), QString::number(pixels),
+                                           QStringLiteral("-h"), QString::number(pixels),
+                                           QStringLiteral("-o"), png, QString::fromStdString(svg)}),
+              0);
+    const QImage rendered = QImage(png).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(rendered.size(), QSize(pixels, pixels));
+    const QImage drawn = DrawAppIcon(pixels);
+    int differing = 0;
+    for (int y = 0; y < pixels; ++y) {
+        for (int x = 0; x < pixels; ++x) {
+            const QRgb a = rendered.pixel(x, y);
+            const QRgb b = drawn.pixel(x, y);
+            const int most =
+                std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                          std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+            differing += most > 40 ? 1 : 0;
+        }
+    }
+    // Two rasterisers antialias edges a little differently, but no pixel's colour differs by
+    // much; a moved shape changes tens of pixels outright.
+    EXPECT_LE(differing, 4) << differing;
 }
 
 } // namespace
