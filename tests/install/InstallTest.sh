@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Checks the installation of a built tree.
-#   InstallTest.sh tree BUILD_DIR   cmake --install into a temporary prefix: every file in its
-#                                   place, the desktop entry and the metainfo accepted by the
-#                                   freedesktop validators, the installed programs run.
-#   InstallTest.sh deb BUILD_DIR    cpack builds the Debian package: its dependencies and its
-#                                   files.
-# Exit 77 (skipped, with the reason) where a tool the check needs is missing or the tree is
-# not fully built.
+#   InstallTest.sh tree BUILD_DIR VARNEL VARNEL_CLI
+#       cmake --install into a temporary prefix: every file in its place, the desktop entry and
+#       the metainfo accepted by the freedesktop validators, the installed programs run.
+#   InstallTest.sh deb BUILD_DIR VARNEL VARNEL_CLI
+#       cpack builds the Debian package: its dependencies and its files.
+# VARNEL and VARNEL_CLI are the built programs, "none" where the build has no desktop program.
+# Exit 77 (skipped, with the reason) where a tool the check needs is missing or the programs
+# are not built.
 set -euo pipefail
 
 mode=${1:?mode}
 build=${2:?build folder}
+gui_program=${3:?desktop program}
+cli_program=${4:?command-line program}
 app_id=org.varnel.Varnel
 icon_sizes=(16 24 32 48 64 128 256 512)
 
@@ -26,7 +29,8 @@ need_tool() {
     command -v "$1" > /dev/null || skip "$1 is not installed (scripts/setup installs it)"
 }
 
-[[ -x $build/src/cli/varnel-cli && -x $build/src/app/varnel ]] ||
+[[ $gui_program != none ]] || skip "this build has no desktop program (VARNEL_BUILD_GUI is off)"
+[[ -x $gui_program && -x $cli_program ]] ||
     skip "the programs are not built in $build (build everything first)"
 
 # Every file the installation holds, relative to the prefix.
