@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/Pictures.h"
+
 #include <QMessageBox>
 
 #include <exception>
@@ -11,6 +13,9 @@ VarnelApplication::VarnelApplication(int& argc, char** argv) : QApplication(argc
     setApplicationName(QStringLiteral("varnel"));
     setApplicationDisplayName(QStringLiteral("Varnel"));
     setApplicationVersion(QStringLiteral("1.0"));
+    // The desktop ties the windows to the installed menu entry and its icon by this name.
+    setDesktopFileName(QStringLiteral("org.varnel.Varnel"));
+    setWindowIcon(AppIcon());
 }
 
 bool VarnelApplication::notify(QObject* receiver, QEvent* event)

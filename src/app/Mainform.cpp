@@ -2,6 +2,7 @@
 
 #include "app/ElidedLabel.h"
 #include "app/FileFilter.h"
+#include "app/InstallLayout.h"
 #include "app/MapScreen.h"
 #include "app/MessageBox.h"
 #include "app/OpenDocument.h"
@@ -137,7 +138,7 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
 {
     // 1. The window from its layout; the file names are empty and the edges zero.
     CreateControls();
-    HelpFolder = QCoreApplication::applicationDirPath();
+    HelpFolder = HelpDocumentFolder(QCoreApplication::applicationDirPath());
 
     // 2.-3. The sound device; without one the program runs silently.
     if (device)

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks the installation of a built tree.
-#   InstallTest.sh tree BUILD_DIR VARNEL VARNEL_CLI
+#   InstallTest.sh tree BUILD_DIR VARNEL VARNEL_CLI HELP_PDF
 #       cmake --install into a temporary prefix: every file in its place, the desktop entry and
 #       the metainfo accepted by the freedesktop validators, the installed programs run.
-#   InstallTest.sh deb BUILD_DIR VARNEL VARNEL_CLI
+#   InstallTest.sh deb BUILD_DIR VARNEL VARNEL_CLI HELP_PDF
 #       cpack builds the Debian package: its dependencies and its files.
-# VARNEL and VARNEL_CLI are the built programs, "none" where the build has no desktop program.
+# VARNEL, VARNEL_CLI and HELP_PDF are what the build made, "none" for what it does not make.
 # Exit 77 (skipped, with the reason) where a tool the check needs is missing or the programs
 # are not built.
 set -euo pipefail
@@ -14,6 +14,7 @@ mode=${1:?mode}
 build=${2:?build folder}
 gui_program=${3:?desktop program}
 cli_program=${4:?command-line program}
+help_pdf=${5:?help document}
 app_id=org.varnel.Varnel
 icon_sizes=(16 24 32 48 64 128 256 512)
 
@@ -32,6 +33,8 @@ need_tool() {
 [[ $gui_program != none ]] || skip "this build has no desktop program (VARNEL_BUILD_GUI is off)"
 [[ -x $gui_program && -x $cli_program ]] ||
     skip "the programs are not built in $build (build everything first)"
+[[ $help_pdf == none || -f $help_pdf ]] ||
+    skip "the help document is not built in $build (build everything first)"
 
 # Every file the installation holds, relative to the prefix.
 expected=(
@@ -46,6 +49,11 @@ expected=(
 for s in "${icon_sizes[@]}"; do
     expected+=("share/icons/hicolor/${s}x${s}/apps/$app_id.png")
 done
+# Where the installed program looks for its help: PREFIX/share/varnel beside PREFIX/bin.
+help_installed=share/varnel/VarnelHelp.pdf
+if [[ $help_pdf != none ]]; then
+    expected+=("$help_installed")
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-install-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -88,6 +96,9 @@ check_tree() {
         size=$(png_size "$prefix/share/icons/hicolor/${s}x${s}/apps/$app_id.png")
         [[ $size == "${s}x${s}" ]] || fail "the ${s}x${s} icon is $size"
     done
+    if [[ $help_pdf != none ]]; then
+        [[ $(head -c 5 "$prefix/$help_installed") == "%PDF-" ]] || fail "the help is not a PDF"
+    fi
     grep -q 'viewBox="0 0 512 512"' "$prefix/share/icons/hicolor/scalable/apps/$app_id.svg" ||
         fail "the SVG icon has not the 512-unit grid"
 
