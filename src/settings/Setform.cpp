@@ -22,6 +22,8 @@
 
 namespace varnel {
 
+TSetOptForm* SetOptForm = nullptr;
+
 namespace {
 
 // At most this many characters can be typed into the buffer length box: "1000".

@@ -90,4 +90,8 @@ private:
     ErrorReporter mReportError;
 };
 
+// The options dialog that start-up makes after the main window and the two save dialogs, and
+// deletes after the event loop ends. GUI thread only.
+extern TSetOptForm* SetOptForm;
+
 } // namespace varnel
