@@ -160,8 +160,8 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
     ScreenMap->DrawInitial();
 
     // 6. The start-up area.
-    SetEdges(StartupEdges(Screen1->width(), Screen1->height(), Screen2->width()));
-    MaxMode = 0;
+    Area = AreaEditor(
+        AreaScreens{Screen1->width(), Screen1->height(), Screen2->width(), Screen2->height()});
     PanScale = 50.0f;
     HalfRate = 22050;
 
@@ -175,8 +175,8 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
     UpdateFilterParams();
 
     // 9. The interaction state.
-    GrabKind1 = GrabKind2 = 0;
-    Dragging = Playing = FreqFixed = PanFixed = Inverted = Seeked = SaveAB = false;
+    // (The area editor starts with nothing grabbed, no drag and neither edge fixed.)
+    Playing = Inverted = Seeked = SaveAB = false;
     RepeatState = PointA = PointB = 0;
     VisualOn = true;
 
@@ -584,36 +584,21 @@ void TForm1::ColorScaleBarChange()
 
 AreaEdges TForm1::Edges() const
 {
-    AreaEdges e;
-    e.Area1Left = Area1Left;
-    e.Area1Top = Area1Top;
-    e.Area1Right = Area1Right;
-    e.Area1Bottom = Area1Bottom;
-    e.Area2Left = Area2Left;
-    e.Area2Top = Area2Top;
-    e.Area2Right = Area2Right;
-    e.Area2Bottom = Area2Bottom;
-    return e;
+    return Area.Edges();
 }
 
 void TForm1::SetEdges(const AreaEdges& e)
 {
-    Area1Left = e.Area1Left;
-    Area1Top = e.Area1Top;
-    Area1Right = e.Area1Right;
-    Area1Bottom = e.Area1Bottom;
-    Area2Left = e.Area2Left;
-    Area2Top = e.Area2Top;
-    Area2Right = e.Area2Right;
-    Area2Bottom = e.Area2Bottom;
+    Area.SetEdges(e);
 }
 
 void TForm1::ComposeScreens()
 {
     if (!ScreenMap)
         return;
-    ScreenMap->Compose(Area2Left, Area2Top, Area2Right, Area2Bottom, Area1Left, Area1Top,
-                       Area1Right, Area1Bottom);
+    const AreaEdges& e = Area.Edges();
+    ScreenMap->Compose(e.Area2Left, e.Area2Top, e.Area2Right, e.Area2Bottom, e.Area1Left,
+                       e.Area1Top, e.Area1Right, e.Area1Bottom);
     Screen1->update();
     Screen2->update();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AreaEditor.h"
 #include "audio/Tdsound.h"
 #include "audio/Thsndplay.h"
 #include "audio/Twave.h"
@@ -147,17 +148,9 @@ public:
     bool VisualOn = true;
 
     // ---- Extraction area ---------------------------------------------------------------------
-    int Area1Left = 0, Area1Top = 0, Area1Right = 0, Area1Bottom = 0;
-    int Area2Left = 0, Area2Top = 0, Area2Right = 0, Area2Bottom = 0;
-    std::array<int, 8> SavedArea{}; // Screen1 left, top, right, bottom, then Screen2's
-    int MaxMode = 0;
-    int GrabKind1 = 0;
-    int GrabKind2 = 0;
-    bool Dragging = false;
-    int DragX = 0;
-    int DragY = 0;
-    bool PanFixed = false;
-    bool FreqFixed = false;
+    // The eight edges, their saved copy, MaxMode, the grabs and cursors of both screens, the
+    // drag and the fix flags: what the mouse and the area buttons edit.
+    AreaEditor Area;
     bool Inverted = false;
     float PanScale = 50.0f;
     float FreqLowHz = 0.0f;
