@@ -1,5 +1,8 @@
 #pragma once
 
+#include "dsp/CfftEngine.h"
+#include "dsp/CpuFeatures.h"
+
 #include <vector>
 
 namespace varnel {
@@ -30,13 +33,23 @@ public:
     int Size() const noexcept { return mSize; }
     bool IsForward() const noexcept { return mForward; }
 
-    // Any thread. Whether this processor runs the AVX2 code path. Both paths give bit-identical
-    // results; tests and benchmarks switch the vector path off to compare.
-    static bool VectorCodeAvailable() noexcept;
-    // Set-up thread. Allows (default) or forbids the vector path for this object.
-    void SetVectorCode(bool allowed) noexcept { mVectorAllowed = allowed; }
-    bool UsesVectorCode() const noexcept;
-    // Set-up thread. With exact rounding off, the vector path forms twiddle products in float
+    // Any thread. Whether this processor runs a vector code path. Every path gives
+    // bit-identical results; tests and benchmarks switch the vector paths off to compare.
+    static bool VectorCodeAvailable() noexcept { return WidestCodePath() != CodePath::Plain; }
+    // Set-up thread. The widest code path this object may take (default: the widest the
+    // processor runs); SetVectorCode(false) is SetCodePath(CodePath::Plain).
+    void SetCodePath(CodePath limit) noexcept { mPathLimit = limit; }
+    void SetVectorCode(bool allowed) noexcept
+    {
+        mPathLimit = allowed ? CodePath::Avx512 : CodePath::Plain;
+    }
+    // Any thread. The path Transform takes: vector paths need 32 points and up.
+    CodePath ActiveCodePath() const noexcept
+    {
+        return mSize >= 32 ? ChooseCodePath(mPathLimit) : CodePath::Plain;
+    }
+    bool UsesVectorCode() const noexcept { return ActiveCodePath() != CodePath::Plain; }
+    // Set-up thread. With exact rounding off, the vector paths form twiddle products in float
     // with fused multiply-adds: faster, equal to the exact result within float rounding, but
     // no longer bit-identical to the plain path. On by default.
     void SetExactRounding(bool exact) noexcept { mExactRounding = exact; }
@@ -44,23 +57,13 @@ public:
 private:
     void TransformPlain(float* data) const noexcept;
 
-    std::vector<int> mBitRevTable; // float offsets of the pairs the bit reversal swaps
-    std::vector<float> mTwiddleTable;
-    // Per butterfly block s of any pass: the three twiddles w1, w2, w3 as complex floats,
-    // derived once from the table exactly as the passes derive them.
-    std::vector<float> mBlockW1, mBlockW2, mBlockW3;
-    std::vector<double> mBlockWd; // the same for the middle passes' blocks, as doubles
-    // The same for the vector first pass, in the order in which it takes the blocks.
-    std::vector<float> mFirstW1, mFirstW2, mFirstW3;
-    std::vector<int> mFirstBlock;      // block taken by lane position q of the vector first pass
-    std::vector<double> mFirstWdStore; // the first pass's twiddles as doubles, per lane
-    const double* mFirstWd = nullptr;  // mFirstWdStore from its first 32-byte boundary
-    // Work area of the vector path: the first pass reads the data in bit-reversed order and
+    fft::Tables mTables;
+    // Work area of the vector paths: the first pass reads the data in bit-reversed order and
     // writes here, the last pass writes back.
     mutable std::vector<float> mWork;
     int mSize = 0;
     bool mForward = true;
-    bool mVectorAllowed = true;
+    CodePath mPathLimit = CodePath::Avx512;
     bool mExactRounding = true;
 };
 

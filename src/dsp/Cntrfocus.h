@@ -74,32 +74,22 @@ public:
     // Owner's thread, for tests: whether bin j (0..N/2-1) was kept in the last frame.
     bool BinKept(int j) const noexcept;
 
-    // Any thread. Whether this processor can run the AVX2 code path.
-    static bool VectorCodeAvailable() noexcept;
-    // Set-up thread, for tests and benchmarks: allows (default) or forbids the vector path.
-    // Both paths make the same keep/clear decisions but for rare bins exactly at a bound.
-    void SetVectorCode(bool allowed) noexcept;
-    bool UsesVectorCode() const noexcept;
-
-    // The per-frame parameters of the bin decision, derived from the area. Public so the
-    // code paths can share it; not part of the interface.
-    struct Decision
+    // Any thread. Whether this processor runs a vector code path.
+    static bool VectorCodeAvailable() noexcept { return WidestCodePath() != CodePath::Plain; }
+    // Set-up thread, for tests and benchmarks: the widest code path the filter and its
+    // transforms may take (default: the widest the processor runs). All paths make the same
+    // keep/clear decisions; the vector paths' output may differ from the plain path's by
+    // float rounding. SetVectorCode(false) is SetCodePath(CodePath::Plain).
+    void SetCodePath(CodePath limit) noexcept;
+    void SetVectorCode(bool allowed) noexcept
     {
-        int LowBin, HighBin, CorrectionLimit;
-        float PanLow, PanHigh;
-        // Depth bounds as half-plane tests on P = L * conj(R): depth <= high holds when
-        // sin(high) * Re(P) - cos(high) * |Im(P)| >= 0, depth >= low when the same form with
-        // low is <= 0. The flags cover bounds that every or no bin meets.
-        float SinHigh, CosHigh, SinLow, CosLow;
-        bool HighAll, HighNone, HighZero, LowAll, LowNone;
-        bool Inverted;
-    };
+        SetCodePath(allowed ? CodePath::Avx512 : CodePath::Plain);
+    }
+    CodePath ActiveCodePath() const noexcept;
+    bool UsesVectorCode() const noexcept { return ActiveCodePath() != CodePath::Plain; }
 
 private:
     void FrameStep() noexcept;
-    Decision MakeDecision() const noexcept;
-    void AnalysePlain(const Decision& d, bool feed) noexcept;
-    void ExactBin(const Decision& d, int j, bool feed) noexcept;
 
     int mFrameSize = 0;
     int mHop = 0;
@@ -130,7 +120,7 @@ private:
     int mReadPos = 0;                        // 0..hop-1
     int mWritePos = 0;                       // N-hop..N-1
     bool mAllocated = false;
-    bool mVectorAllowed = true;
+    CodePath mPathLimit = CodePath::Avx512;
     VisualFeed* mSink = nullptr;
 };
 

@@ -1,0 +1,362 @@
+#include "dsp/CfftEngine.h"
+#include "dsp/VectorMath.h"
+
+// The AVX2 engine: the plain path's passes four complex values at a time. The first pass reads
+// the data in bit-reversed order (no separate permutation), the last pass writes back and
+// scales. With exact rounding every twiddle product is formed in double and rounded once, so
+// the result equals the plain path's bit for bit.
+
+namespace varnel::fft {
+
+#ifdef VARNEL_X86
+namespace {
+
+using simd::Conj;
+using simd::Join;
+using simd::SwapPairs;
+using simd::TimesI;
+
+// w * y for 4 complex values, formed in double and rounded once to float: the products of
+// two floats are exact in double, so this equals the plain path's arithmetic bit for bit.
+// wr/wi hold the twiddle parts duplicated per complex value, for the low and high halves.
+VARNEL_AVX2 inline __m256 MulRound(__m256 y, __m256d wrLo, __m256d wiLo, __m256d wrHi, __m256d wiHi)
+{
+    const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(y));
+    const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(y, 1));
+    const __m256d pl = _mm256_fmaddsub_pd(wrLo, lo, _mm256_mul_pd(wiLo, _mm256_permute_pd(lo, 5)));
+    const __m256d ph = _mm256_fmaddsub_pd(wrHi, hi, _mm256_mul_pd(wiHi, _mm256_permute_pd(hi, 5)));
+    return Join(_mm256_cvtpd_ps(pl), _mm256_cvtpd_ps(ph));
+}
+
+// The same twiddle for all four values.
+VARNEL_AVX2 inline __m256 MulRound(__m256 y, const float* w)
+{
+    const __m256d wr = _mm256_set1_pd(static_cast<double>(w[0]));
+    const __m256d wi = _mm256_set1_pd(static_cast<double>(w[1]));
+    return MulRound(y, wr, wi, wr, wi);
+}
+
+// A different twiddle per value: w holds 4 interleaved complex floats.
+VARNEL_AVX2 inline __m256 MulRoundEach(__m256 y, __m256 w)
+{
+    const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(w));
+    const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(w, 1));
+    return MulRound(y, _mm256_movedup_pd(lo), _mm256_permute_pd(lo, 0xF), _mm256_movedup_pd(hi),
+                    _mm256_permute_pd(hi, 0xF));
+}
+
+// c * (yr - yi, yr + yi) in double, rounded once.
+VARNEL_AVX2 inline __m256 RotateEighth(__m256 y, __m256d c)
+{
+    const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(y));
+    const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(y, 1));
+    const __m256d rl = _mm256_mul_pd(c, _mm256_addsub_pd(lo, _mm256_permute_pd(lo, 5)));
+    const __m256d rh = _mm256_mul_pd(c, _mm256_addsub_pd(hi, _mm256_permute_pd(hi, 5)));
+    return Join(_mm256_cvtpd_ps(rl), _mm256_cvtpd_ps(rh));
+}
+
+// c * (yi - yr, yi + yr) in double, rounded once.
+VARNEL_AVX2 inline __m256 RotateThreeEighths(__m256 y, __m256d c)
+{
+    const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(y));
+    const __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(y, 1));
+    const __m256d rl = _mm256_mul_pd(c, _mm256_addsub_pd(_mm256_permute_pd(lo, 5), lo));
+    const __m256d rh = _mm256_mul_pd(c, _mm256_addsub_pd(_mm256_permute_pd(hi, 5), hi));
+    return Join(_mm256_cvtpd_ps(rl), _mm256_cvtpd_ps(rh));
+}
+
+// The float forms of the products above, for transforms that need not match the plain path
+// bit for bit: one fused multiply-add per part instead of a round trip through double.
+VARNEL_AVX2 inline __m256 MulFast(__m256 y, const float* w)
+{
+    return _mm256_fmaddsub_ps(_mm256_set1_ps(w[0]), y,
+                              _mm256_mul_ps(_mm256_set1_ps(w[1]), SwapPairs(y)));
+}
+
+VARNEL_AVX2 inline __m256 MulFastEach(__m256 y, __m256 w)
+{
+    return _mm256_fmaddsub_ps(_mm256_moveldup_ps(w), y,
+                              _mm256_mul_ps(_mm256_movehdup_ps(w), SwapPairs(y)));
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 Twiddle(__m256 y, const float* w)
+{
+    if constexpr (Exact)
+        return MulRound(y, w);
+    else
+        return MulFast(y, w);
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 TwiddleEach(__m256 y, __m256 w)
+{
+    if constexpr (Exact)
+        return MulRoundEach(y, w);
+    else
+        return MulFastEach(y, w);
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 Eighth(__m256 y, __m256d c)
+{
+    if constexpr (Exact)
+        return RotateEighth(y, c);
+    else
+        return _mm256_mul_ps(_mm256_set1_ps(static_cast<float>(_mm256_cvtsd_f64(c))),
+                             _mm256_addsub_ps(y, SwapPairs(y)));
+}
+
+template <bool Exact>
+VARNEL_AVX2 inline __m256 ThreeEighths(__m256 y, __m256d c)
+{
+    if constexpr (Exact)
+        return RotateThreeEighths(y, c);
+    else
+        return _mm256_mul_ps(_mm256_set1_ps(static_cast<float>(_mm256_cvtsd_f64(c))),
+                             _mm256_addsub_ps(SwapPairs(y), y));
+}
+
+struct Sums
+{
+    __m256 x0, x1, x2, x3;
+};
+
+VARNEL_AVX2 inline Sums SumsOf(__m256 a0, __m256 a1, __m256 a2, __m256 a3)
+{
+    return Sums{_mm256_add_ps(a0, a1), _mm256_sub_ps(a0, a1), _mm256_add_ps(a2, a3),
+                _mm256_sub_ps(a2, a3)};
+}
+
+// Block 0: no twiddles.
+VARNEL_AVX2 inline void PlainOutputs(const Sums& q, __m256& o0, __m256& o1, __m256& o2, __m256& o3)
+{
+    const __m256 ix3 = TimesI(q.x3);
+    o0 = _mm256_add_ps(q.x0, q.x2);
+    o2 = _mm256_sub_ps(q.x0, q.x2);
+    o1 = _mm256_add_ps(q.x1, ix3);
+    o3 = _mm256_sub_ps(q.x1, ix3);
+}
+
+// Block 1: the eighth-turn twiddles, with the operand order of the plain path kept so even
+// signed zeros agree.
+template <bool Exact>
+VARNEL_AVX2 inline void EighthOutputs(const Sums& q, __m256d c, __m256& o0, __m256& o1, __m256& o2,
+                                      __m256& o3)
+{
+    o0 = _mm256_add_ps(q.x0, q.x2);
+    // (x2i - x0i, x0r - x2r)
+    const __m256 t = _mm256_sub_ps(q.x2, q.x0);
+    const __m256 u = _mm256_sub_ps(q.x0, q.x2);
+    o2 = SwapPairs(_mm256_blend_ps(u, t, 0xAA));
+    // y = (x1r - x3i, x1i + x3r)
+    o1 = Eighth<Exact>(_mm256_add_ps(q.x1, TimesI(q.x3)), c);
+    // y = (x1r + x3i, x3r - x1i)
+    const __m256 sx3 = SwapPairs(q.x3);
+    const __m256 p = _mm256_blend_ps(q.x1, sx3, 0xAA);
+    const __m256 r = _mm256_blend_ps(sx3, _mm256_sub_ps(_mm256_setzero_ps(), q.x1), 0xAA);
+    o3 = ThreeEighths<Exact>(_mm256_add_ps(p, r), c);
+}
+
+// w * y with the twiddle given as doubles (w[0] real, w[1] imaginary).
+VARNEL_AVX2 inline __m256 MulRoundD(__m256 y, const double* w)
+{
+    const __m256d wr = _mm256_broadcast_sd(w), wi = _mm256_broadcast_sd(w + 1);
+    return MulRound(y, wr, wi, wr, wi);
+}
+
+template <bool Exact>
+VARNEL_AVX2 void MiddlePassAvx(int n, int l, float* a, const float* w1, const float* w2,
+                               const float* w3, const double* wd, double c)
+{
+    const int m = l << 2;
+    const __m256d cv = _mm256_set1_pd(c);
+    const int blocks = n / m;
+    for (int s = 0; s < blocks; ++s) {
+        const int base = s * m;
+        const auto u = static_cast<std::size_t>(2 * s);
+        const double* ws = wd + 6 * static_cast<std::size_t>(s);
+        for (int j = base; j < base + l; j += 8) {
+            float* p0 = a + j;
+            float* p1 = p0 + l;
+            float* p2 = p1 + l;
+            float* p3 = p2 + l;
+            const Sums q = SumsOf(_mm256_loadu_ps(p0), _mm256_loadu_ps(p1), _mm256_loadu_ps(p2),
+                                  _mm256_loadu_ps(p3));
+            __m256 o0, o1, o2, o3;
+            if (s == 0) {
+                PlainOutputs(q, o0, o1, o2, o3);
+            } else if (s == 1) {
+                EighthOutputs<Exact>(q, cv, o0, o1, o2, o3);
+            } else {
+                const __m256 ix3 = TimesI(q.x3);
+                o0 = _mm256_add_ps(q.x0, q.x2);
+                if constexpr (Exact) {
+                    o1 = MulRoundD(_mm256_add_ps(q.x1, ix3), ws);
+                    o2 = MulRoundD(_mm256_sub_ps(q.x0, q.x2), ws + 2);
+                    o3 = MulRoundD(_mm256_sub_ps(q.x1, ix3), ws + 4);
+                } else {
+                    o2 = Twiddle<Exact>(_mm256_sub_ps(q.x0, q.x2), w2 + u);
+                    o1 = Twiddle<Exact>(_mm256_add_ps(q.x1, ix3), w1 + u);
+                    o3 = Twiddle<Exact>(_mm256_sub_ps(q.x1, ix3), w3 + u);
+                }
+            }
+            _mm256_storeu_ps(p0, o0);
+            _mm256_storeu_ps(p1, o1);
+            _mm256_storeu_ps(p2, o2);
+            _mm256_storeu_ps(p3, o3);
+        }
+    }
+}
+
+// Rows r0..r3 of 4 complex values each become columns.
+VARNEL_AVX2 inline void Transpose(__m256& r0, __m256& r1, __m256& r2, __m256& r3)
+{
+    const __m256d a = _mm256_castps_pd(r0), b = _mm256_castps_pd(r1);
+    const __m256d c = _mm256_castps_pd(r2), d = _mm256_castps_pd(r3);
+    const __m256d t0 = _mm256_unpacklo_pd(a, b), t1 = _mm256_unpackhi_pd(a, b);
+    const __m256d t2 = _mm256_unpacklo_pd(c, d), t3 = _mm256_unpackhi_pd(c, d);
+    r0 = _mm256_castpd_ps(_mm256_permute2f128_pd(t0, t2, 0x20));
+    r1 = _mm256_castpd_ps(_mm256_permute2f128_pd(t1, t3, 0x20));
+    r2 = _mm256_castpd_ps(_mm256_permute2f128_pd(t0, t2, 0x31));
+    r3 = _mm256_castpd_ps(_mm256_permute2f128_pd(t1, t3, 0x31));
+}
+
+// The first pass (span 2), reading the data in bit-reversed order from src and writing the
+// blocks to dst. Group q (lanes i = 0..3) holds the blocks s_i whose indexes reversed over the
+// block bits are q + i; the inputs a0..a3 of these blocks are then the four runs of
+// consecutive values at q, q + N/2, q + N/4 and q + 3N/4. conjugate folds in the forward
+// direction's conjugation. The groups holding blocks 0 and 1 are left to the plain path.
+template <bool Exact>
+VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const float* w1,
+                              const float* w2, const float* w3, const double* wdFirst,
+                              const int* blockOf, bool conjugate)
+{
+    const int quarter = size / 4;
+    const int skip = size / 8; // the group of block 1; block 0 is in group 0
+    for (int q = 4; q < quarter; q += 4) {
+        if (q == skip)
+            continue;
+        const float* p = src + 2 * q;
+        __m256 r0 = _mm256_loadu_ps(p), r1 = _mm256_loadu_ps(p + 2 * (2 * quarter));
+        __m256 r2 = _mm256_loadu_ps(p + 2 * quarter), r3 = _mm256_loadu_ps(p + 2 * (3 * quarter));
+        if (conjugate) {
+            r0 = Conj(r0);
+            r1 = Conj(r1);
+            r2 = Conj(r2);
+            r3 = Conj(r3);
+        }
+        const Sums x = SumsOf(r0, r1, r2, r3);
+        const auto u = static_cast<std::size_t>(2 * q);
+        const __m256 ix3 = TimesI(x.x3);
+        __m256 o0 = _mm256_add_ps(x.x0, x.x2);
+        __m256 o1, o2, o3;
+        if constexpr (Exact) {
+            // Per group 3 twiddle sets of 16 doubles: real parts doubled per value for the low
+            // two values, imaginary parts likewise, then the same for the high two.
+            const double* wd = wdFirst + 48 * static_cast<std::size_t>(q / 4);
+            o1 = MulRound(_mm256_add_ps(x.x1, ix3), _mm256_load_pd(wd), _mm256_load_pd(wd + 4),
+                          _mm256_load_pd(wd + 8), _mm256_load_pd(wd + 12));
+            o2 =
+                MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16),
+                         _mm256_load_pd(wd + 20), _mm256_load_pd(wd + 24), _mm256_load_pd(wd + 28));
+            o3 =
+                MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32), _mm256_load_pd(wd + 36),
+                         _mm256_load_pd(wd + 40), _mm256_load_pd(wd + 44));
+        } else {
+            o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
+            o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
+            o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
+        }
+        Transpose(o0, o1, o2, o3); // o_i = the four outputs of lane i's block
+        _mm256_storeu_ps(dst + 8 * blockOf[q], o0);
+        _mm256_storeu_ps(dst + 8 * blockOf[q + 1], o1);
+        _mm256_storeu_ps(dst + 8 * blockOf[q + 2], o2);
+        _mm256_storeu_ps(dst + 8 * blockOf[q + 3], o3);
+    }
+}
+
+// The last pass, from the work area src into the caller's dst, scaled by scale (exact: a
+// power of two).
+VARNEL_AVX2 void LastPassAvx(int n, int l, const float* src, float* dst, bool conjugate,
+                             float scale)
+{
+    const __m256 sv = _mm256_set1_ps(scale);
+    if ((l << 2) == n) {
+        for (int j = 0; j < l; j += 8) {
+            const float* s0 = src + j;
+            __m256 a0 = _mm256_loadu_ps(s0), a1 = _mm256_loadu_ps(s0 + l);
+            const __m256 a2 = _mm256_loadu_ps(s0 + 2 * l), a3 = _mm256_loadu_ps(s0 + 3 * l);
+            float* p0 = dst + j;
+            float* p1 = p0 + l;
+            float* p2 = p1 + l;
+            float* p3 = p2 + l;
+            __m256 o0, o1, o2, o3;
+            if (conjugate) {
+                // x0 = (a0r + a1r, -a0i - a1i), x1 = (a0r - a1r, -a0i + a1i)
+                a0 = Conj(a0);
+                a1 = Conj(a1);
+                const Sums q = SumsOf(a0, a1, a2, a3);
+                const __m256 x2c = Conj(q.x2);
+                const __m256 v = Conj(TimesI(q.x3)); // (-x3i, -x3r)
+                o0 = _mm256_add_ps(q.x0, x2c);
+                o2 = _mm256_sub_ps(q.x0, x2c);
+                o1 = _mm256_add_ps(q.x1, v);
+                o3 = _mm256_sub_ps(q.x1, v);
+            } else {
+                PlainOutputs(SumsOf(a0, a1, a2, a3), o0, o1, o2, o3);
+            }
+            _mm256_storeu_ps(p0, _mm256_mul_ps(o0, sv));
+            _mm256_storeu_ps(p1, _mm256_mul_ps(o1, sv));
+            _mm256_storeu_ps(p2, _mm256_mul_ps(o2, sv));
+            _mm256_storeu_ps(p3, _mm256_mul_ps(o3, sv));
+        }
+    } else {
+        for (int j = 0; j < l; j += 8) {
+            float* p0 = dst + j;
+            float* p1 = p0 + l;
+            __m256 a0 = _mm256_loadu_ps(src + j), a1 = _mm256_loadu_ps(src + j + l);
+            if (conjugate) {
+                a0 = Conj(a0);
+                a1 = Conj(a1);
+            }
+            _mm256_storeu_ps(p0, _mm256_mul_ps(_mm256_add_ps(a0, a1), sv));
+            _mm256_storeu_ps(p1, _mm256_mul_ps(_mm256_sub_ps(a0, a1), sv));
+        }
+    }
+}
+
+} // namespace
+
+void TransformAvx2(const Tables& t, float* data, float* work, bool forward, bool exact) noexcept
+{
+    const int size = t.Size;
+    const int n = 2 * size;
+    const float* w = t.Twiddle.data();
+    if (exact)
+        FirstPassAvx<true>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
+                           t.FirstWd(), t.FirstBlock.data(), forward);
+    else
+        FirstPassAvx<false>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
+                            t.FirstWd(), t.FirstBlock.data(), forward);
+    FirstPassEdgeGroups(t, data, work, forward);
+    int l = 8;
+    while ((l << 2) < n) {
+        if (exact)
+            MiddlePassAvx<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
+                                t.BlockWd.data(), w[2]);
+        else
+            MiddlePassAvx<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
+                                 t.BlockWd.data(), w[2]);
+        l <<= 2;
+    }
+    LastPassAvx(n, l, work, data, forward, forward ? 1.0f : static_cast<float>(1.0 / size));
+}
+
+#else
+
+void TransformAvx2(const Tables&, float*, float*, bool, bool) noexcept {}
+
+#endif
+
+} // namespace varnel::fft

@@ -1,0 +1,68 @@
+#include "dsp/FrameWindow.h"
+
+#include "dsp/VectorMath.h"
+
+namespace varnel {
+
+namespace {
+
+#ifdef VARNEL_X86
+VARNEL_AVX2 void WindowAvx2(const float* ringL, const float* ringR, const float* window,
+                            float* outL, float* outR, int n)
+{
+    for (int i = 0; i < n; i += 8) {
+        const __m256 w = _mm256_loadu_ps(window + i);
+        _mm256_storeu_ps(outL + i, _mm256_mul_ps(_mm256_loadu_ps(ringL + i), w));
+        _mm256_storeu_ps(outR + i, _mm256_mul_ps(_mm256_loadu_ps(ringR + i), w));
+    }
+}
+
+// acc += weight * x over count values (a multiple of 8).
+VARNEL_AVX2 void OverlapAddAvx2(float* accL, float* accR, const float* weight, const float* xl,
+                                const float* xr, int count)
+{
+    for (int t = 0; t < count; t += 8) {
+        const __m256 w = _mm256_loadu_ps(weight + t);
+        _mm256_storeu_ps(accL + t,
+                         _mm256_fmadd_ps(w, _mm256_loadu_ps(xl + t), _mm256_loadu_ps(accL + t)));
+        _mm256_storeu_ps(accR + t,
+                         _mm256_fmadd_ps(w, _mm256_loadu_ps(xr + t), _mm256_loadu_ps(accR + t)));
+    }
+}
+#endif
+
+} // namespace
+
+void WindowFrame(CodePath path, const float* ringL, const float* ringR, const float* window,
+                 float* outL, float* outR, int n) noexcept
+{
+#ifdef VARNEL_X86
+    if (path != CodePath::Plain && n % 8 == 0) {
+        WindowAvx2(ringL, ringR, window, outL, outR, n);
+        return;
+    }
+#endif
+    (void)path;
+    for (int i = 0; i < n; ++i) {
+        outL[i] = ringL[i] * window[i];
+        outR[i] = ringR[i] * window[i];
+    }
+}
+
+void OverlapAdd(CodePath path, float* accL, float* accR, const float* weight, const float* xl,
+                const float* xr, int count) noexcept
+{
+#ifdef VARNEL_X86
+    if (path != CodePath::Plain && count % 8 == 0) {
+        OverlapAddAvx2(accL, accR, weight, xl, xr, count);
+        return;
+    }
+#endif
+    (void)path;
+    for (int t = 0; t < count; ++t) {
+        accL[t] += weight[t] * xl[t];
+        accR[t] += weight[t] * xr[t];
+    }
+}
+
+} // namespace varnel

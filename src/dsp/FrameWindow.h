@@ -1,0 +1,20 @@
+#pragma once
+
+// Internal to the separation filter: the windowing of a frame and the overlap-add of its
+// inverse transform, on the filter's code path.
+
+#include "dsp/CpuFeatures.h"
+
+namespace varnel {
+
+// Owner's thread; allocates nothing. out = ring * window over n values, both channels.
+void WindowFrame(CodePath path, const float* ringL, const float* ringR, const float* window,
+                 float* outL, float* outR, int n) noexcept;
+
+// Owner's thread; allocates nothing. acc += weight * x over count values, both channels. The
+// vector paths fuse the multiply-add (count a multiple of 8), so their sums may differ from the
+// plain path's in the last bit.
+void OverlapAdd(CodePath path, float* accL, float* accR, const float* weight, const float* xl,
+                const float* xr, int count) noexcept;
+
+} // namespace varnel

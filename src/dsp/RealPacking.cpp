@@ -1,0 +1,168 @@
+#include "dsp/RealPacking.h"
+
+#include "dsp/BinDecision.h"
+#include "dsp/VectorMath.h"
+
+namespace varnel {
+
+namespace {
+
+// Bins 0..N/2-1 of a real frame from the half-size transform z of its even/odd samples, for
+// the pairs k, M-k with k in [from, to]: X[k] = E + W^k D and X[M-k] = conj(E - W^k D), with
+// E = (Z[k] + conj Z[M-k]) / 2, D = -i (Z[k] - conj Z[M-k]) / 2 and W = e^(-2 pi i/N).
+// Pair 0 is bin 0 alone: X[0] = Re Z[0] + Im Z[0].
+void SplitPairs(const float* z, float* bins, const float* w, int half, int from, int to) noexcept
+{
+    if (from == 0) {
+        bins[0] = z[0] + z[1];
+        bins[1] = 0.0f;
+        from = 1;
+    }
+    for (int k = from; k <= to; ++k) {
+        const auto a = static_cast<std::size_t>(2 * k);
+        const auto b = static_cast<std::size_t>(2 * (half - k));
+        const float zr = z[a], zi = z[a + 1], mr = z[b], mi = -z[b + 1];
+        const float er = 0.5f * (zr + mr), ei = 0.5f * (zi + mi);
+        const float dr = 0.5f * (zi - mi), di = -0.5f * (zr - mr);
+        const float tr = w[a] * dr - w[a + 1] * di;
+        const float ti = w[a] * di + w[a + 1] * dr;
+        bins[a] = er + tr;
+        bins[a + 1] = ei + ti;
+        if (b != a) {
+            bins[b] = er - tr;
+            bins[b + 1] = -(ei - ti);
+        }
+    }
+}
+
+// The inverse of SplitPairs for the kept bins G (G[0] real, G[N/2] = 0): the half-size
+// spectrum whose inverse transform holds 4 times the real frame, even samples in the real
+// parts. Z[k] = S + i V^k T and Z[M-k] = conj(S - i V^k T), with S = G[k] + conj G[M-k],
+// T = G[k] - conj G[M-k] and V = e^(+2 pi i/N).
+//
+// The kept spectrum of a channel is bins 0..N/2-1 only; the real part of its inverse is the
+// inverse of its Hermitian part, which halves every bin but bin 0. Building from G = twice
+// that part gives G[0] = 2 Re X[0] and G[k] = X[k]: bin 0 counts double, the reason a
+// constant input comes out at 5/3 of its level.
+void BuildPairs(const float* bins, const float* keep, const float* w, float* z, int half, int from,
+                int to) noexcept
+{
+    if (from == 0) {
+        const float g0 = IsKept(keep[0]) ? 2.0f * bins[0] : 0.0f;
+        z[0] = g0;
+        z[1] = g0;
+        from = 1;
+    }
+    for (int k = from; k <= to; ++k) {
+        const auto a = static_cast<std::size_t>(2 * k);
+        const auto b = static_cast<std::size_t>(2 * (half - k));
+        const bool ka = IsKept(keep[static_cast<std::size_t>(k)]);
+        const bool kb = IsKept(keep[static_cast<std::size_t>(half - k)]);
+        const float gr = ka ? bins[a] : 0.0f, gi = ka ? bins[a + 1] : 0.0f;
+        const float mr = kb ? bins[b] : 0.0f, mi = kb ? -bins[b + 1] : 0.0f;
+        const float sr = gr + mr, si = gi + mi;
+        const float tr = gr - mr, ti = gi - mi;
+        const float vr = w[a], vi = -w[a + 1]; // V^k = conj(W^k)
+        const float pr = vr * tr - vi * ti, pi = vr * ti + vi * tr;
+        const float ur = -pi, ui = pr; // i V^k T
+        z[a] = sr + ur;
+        z[a + 1] = si + ui;
+        if (b != a) {
+            z[b] = sr - ur;
+            z[b + 1] = -(si - ui);
+        }
+    }
+}
+
+#ifdef VARNEL_X86
+using simd::ComplexMask4;
+using simd::Conj;
+using simd::Reverse;
+using simd::SwapPairs;
+using simd::TimesI;
+
+// w * y for 4 complex floats. No fused multiply-adds here or in the analysis: every float
+// operation matches the plain path's, so both paths decide from the same values.
+VARNEL_AVX2 inline __m256 Mul(__m256 w, __m256 y)
+{
+    return _mm256_addsub_ps(_mm256_mul_ps(_mm256_moveldup_ps(w), y),
+                            _mm256_mul_ps(_mm256_movehdup_ps(w), SwapPairs(y)));
+}
+
+// Pairs are taken 4 at a time while the low group k..k+3 stays below the high group.
+inline int VectorPairsEnd(int half) noexcept
+{
+    int k = 1;
+    while (2 * k + 6 < half)
+        k += 4;
+    return k;
+}
+
+VARNEL_AVX2 void SplitAvx2(const float* z, float* bins, const float* w, int half)
+{
+    const int end = VectorPairsEnd(half);
+    const __m256 halfV = _mm256_set1_ps(0.5f);
+    for (int k = 1; k < end; k += 4) {
+        const auto a = static_cast<std::size_t>(2 * k);
+        const auto b = static_cast<std::size_t>(2 * (half - k - 3));
+        const __m256 zk = _mm256_loadu_ps(z + a);
+        const __m256 zm = Conj(Reverse(_mm256_loadu_ps(z + b)));
+        const __m256 e = _mm256_mul_ps(halfV, _mm256_add_ps(zk, zm));
+        const __m256 d = _mm256_mul_ps(halfV, Conj(SwapPairs(_mm256_sub_ps(zk, zm))));
+        const __m256 t = Mul(_mm256_loadu_ps(w + a), d);
+        _mm256_storeu_ps(bins + a, _mm256_add_ps(e, t));
+        _mm256_storeu_ps(bins + b, Reverse(Conj(_mm256_sub_ps(e, t))));
+    }
+    SplitPairs(z, bins, w, half, 0, 0);
+    SplitPairs(z, bins, w, half, end, half / 2);
+}
+
+VARNEL_AVX2 void BuildAvx2(const float* bins, const float* keep, const float* w, float* z, int half)
+{
+    const int end = VectorPairsEnd(half);
+    for (int k = 1; k < end; k += 4) {
+        const auto a = static_cast<std::size_t>(2 * k);
+        const auto b = static_cast<std::size_t>(2 * (half - k - 3));
+        const __m256 g = _mm256_and_ps(_mm256_loadu_ps(bins + a), ComplexMask4(keep + k));
+        const __m256 gm = Conj(
+            Reverse(_mm256_and_ps(_mm256_loadu_ps(bins + b), ComplexMask4(keep + (half - k - 3)))));
+        const __m256 s = _mm256_add_ps(g, gm);
+        const __m256 t = _mm256_sub_ps(g, gm);
+        const __m256 u = TimesI(Mul(Conj(_mm256_loadu_ps(w + a)), t));
+        _mm256_storeu_ps(z + a, _mm256_add_ps(s, u));
+        _mm256_storeu_ps(z + b, Reverse(Conj(_mm256_sub_ps(s, u))));
+    }
+    BuildPairs(bins, keep, w, z, half, 0, 0);
+    BuildPairs(bins, keep, w, z, half, end, half / 2);
+}
+
+#endif
+
+} // namespace
+
+void SplitSpectrum(CodePath path, const float* z, float* bins, const float* w, int half) noexcept
+{
+#ifdef VARNEL_X86
+    if (path != CodePath::Plain) {
+        SplitAvx2(z, bins, w, half);
+        return;
+    }
+#endif
+    (void)path;
+    SplitPairs(z, bins, w, half, 0, half / 2);
+}
+
+void BuildSpectrum(CodePath path, const float* bins, const float* keep, const float* w, float* z,
+                   int half) noexcept
+{
+#ifdef VARNEL_X86
+    if (path != CodePath::Plain) {
+        BuildAvx2(bins, keep, w, z, half);
+        return;
+    }
+#endif
+    (void)path;
+    BuildPairs(bins, keep, w, z, half, 0, half / 2);
+}
+
+} // namespace varnel
