@@ -22,6 +22,9 @@ struct ExportSettings
     bool SaveAB = false;
     int64_t PointA = 0; // first frame of the stretch
     int64_t PointB = 0; // one past the last frame; a stretch given backwards is taken in order
+    // Threads that filter at once; 0 or less for ExportJob::UsableCores(). Any count writes
+    // the same file, bit for bit.
+    int Threads = 1;
 };
 
 // Filters the whole input, or the A-B stretch, into an output file that is already created
@@ -36,8 +39,15 @@ struct ExportSettings
 // The output is written in half-second blocks. A stretch reaching past the end of the file's
 // whole frames is cut there; an input that ends early (the file shrank) is a read failure.
 //
-// Runs on the calling (export) thread; it neither opens nor closes the files. After Prepare,
-// Run allocates nothing. One Run per job: the filter keeps the stream's state.
+// With more than one thread the stretch is cut into pieces whose lengths are whole blocks. By
+// the property above each piece, filtered with its own context, equals its frames of the
+// one-thread save, so worker threads filter pieces while the calling thread writes them in
+// order, block by block. Workers run at most two pieces per thread ahead of the writer, so
+// memory stays bounded whatever the file's length.
+//
+// Runs on the calling (export) thread, which alone reads progress and writes the output; it
+// neither opens nor closes the files. Workers read the input under a lock. With one thread,
+// after Prepare, Run allocates nothing. One Run per job.
 class ExportJob
 {
 public:
@@ -56,7 +66,7 @@ public:
     int Prepare();
 
     // Export thread. Blocks until done, failed or aborted (abort is checked after each
-    // block's bytes are written). Returns the message id to show: 0 (done, empty stretch, or
+    // block's bytes are written, and by every worker after each block it filters). Returns the message id to show: 0 (done, empty stretch, or
     // aborted), 7 (the stream processor cannot be set up) or 8 (reading or writing failed, the
     // input ended early, or the input is not open with 4-byte frames). Whatever was written
     // stays in the output; its owner's Close makes it a valid file.
@@ -68,21 +78,26 @@ public:
     int64_t TotalBytes() const noexcept;
     bool Aborted() const noexcept { return mAborted; }
 
+    // Any thread. The cores this process may run on (at least 1): the default thread count.
+    static int UsableCores() noexcept;
+
 private:
+    class Pipeline;
+
     // The stretch in frames, ordered and cut to the input's whole frames.
     void Stretch(int64_t& first, int64_t& end) const noexcept;
-    // Fills the stream processor's input with the next count frames of the stream: zeros
-    // before the file's start and after its end, file frames in between. False when the input
-    // fails or ends early.
-    bool Feed(int count) noexcept;
+    // A stream processor set up for the input's rate with the settings: 0, or 7.
+    int MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const;
+    int RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
+                     const std::atomic<bool>& abort);
+    int RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
+                   const std::atomic<bool>& abort);
 
     TWaveData& mIn;
     TWaveData& mOut;
     ExportSettings mSettings;
     std::unique_ptr<TVocalFunc> mVocal;
     int mPrepared = -1; // Prepare's result; -1 before it ran
-    int64_t mFileFrames = 0;
-    int64_t mStreamPos = 0; // input frame that the next fed frame is
     int64_t mWritten = 0;
     bool mAborted = false;
 };

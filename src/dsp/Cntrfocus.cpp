@@ -195,6 +195,16 @@ bool CenterFocus::BinKept(int j) const noexcept
     return IsKept(mKeep[static_cast<std::size_t>(j)]);
 }
 
+void CenterFocus::ResetStream() noexcept
+{
+    for (std::vector<float>* v : {&mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
+        std::fill(v->begin(), v->end(), 0.0f);
+    mInHead = 0;
+    mOutBase = 0;
+    mReadPos = 0;
+    mWritePos = mFrameSize - mHop;
+}
+
 void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                           int count) noexcept
 {

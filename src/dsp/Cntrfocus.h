@@ -44,6 +44,10 @@ public:
     // Set-up thread. Where the analysis goes while the visual feed is on; null for nowhere.
     void SetVisualSink(VisualFeed* sink) noexcept { mSink = sink; }
 
+    // Owner's thread; allocates nothing. Starts a new stream with the same set-up and area: the
+    // state right after Setup, as if no sample had been processed.
+    void ResetStream() noexcept;
+
     // Owner's thread, real-time safe. Consumes count samples of each channel (16-bit values
     // held in int32) and writes count unclipped output samples of each channel.
     void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,

@@ -65,7 +65,7 @@ struct ExportResult
 };
 
 ExportResult Export(const std::string& in, const std::string& out, const ExportSettings& settings,
-                    bool abortAtOnce = false)
+                    bool abortAtOnce = false, int abortAtProgress = 0)
 {
     ExportResult r;
     TWaveData reader;
@@ -75,7 +75,13 @@ ExportResult Export(const std::string& in, const std::string& out, const ExportS
     EXPECT_EQ(writer.OpenWrite(out), 0);
     ExportJob job(reader, writer, settings);
     std::atomic<bool> abort{abortAtOnce};
-    r.message = job.Run([&](int64_t written, int64_t) { r.progress.push_back(written); }, abort);
+    r.message = job.Run(
+        [&](int64_t written, int64_t) {
+            r.progress.push_back(written);
+            if (static_cast<int>(r.progress.size()) == abortAtProgress)
+                abort = true;
+        },
+        abort);
     r.written = job.Written();
     r.closeResult = writer.Close();
     reader.Close();
@@ -306,6 +312,144 @@ TEST(ExportJob, WriteFailureGivesMessageEightAndAValidFile)
     }
 }
 #endif
+
+// Pieces of this many frames at the given rate and frame size: 100 frame lengths, rounded up
+// to half-second blocks (what the job uses with a few threads).
+int64_t PieceFrames(int rate, int frameSize)
+{
+    const int64_t block = rate / 2;
+    return (100 * int64_t{frameSize} + block - 1) / block * block;
+}
+
+// Any thread count writes the file that one thread writes, byte for byte: whole files and A-B
+// stretches, stretches shorter than a piece, starting in the first hop or ending in the last.
+TEST(ExportJob, ThreadedExportEqualsOneThreadByteForByte)
+{
+    TempDir dir;
+    const struct
+    {
+        int rate, frameSize, overlap;
+    } setups[] = {{8000, 512, 4}, {8000, 512, 64}, {96000, 1024, 4}, {96000, 1024, 64}};
+    for (const auto& setup : setups) {
+        const int64_t piece = PieceFrames(setup.rate, setup.frameSize);
+        const int64_t frames = 4 * piece + piece / 3; // four whole pieces and a short one
+        const int hop = setup.frameSize / setup.overlap;
+        const std::string in = dir.File("in.wav");
+        WriteWav16(in, MusicLike(static_cast<int>(frames), setup.rate), setup.rate);
+        const struct
+        {
+            bool ab;
+            int64_t a, b;
+        } stretches[] = {
+            {false, 0, 0},
+            {true, 1, piece + 7},                       // starts in the first hop
+            {true, hop / 2, 3 * piece + 1},             // starts in the first hop, three pieces
+            {true, 12345, 12345 + piece / 2},           // shorter than one piece
+            {true, frames - 2 * piece - 99, frames},    // ends in the last hop
+            {true, frames - hop + 1, frames - hop / 2}, // inside the last frames
+            {true, 3 * piece - 5, piece - 3},           // given backwards, across pieces
+        };
+        for (const auto& st : stretches) {
+            ExportSettings s = Settings(setup.frameSize, setup.overlap, SomeArea());
+            s.SaveAB = st.ab;
+            s.PointA = st.a;
+            s.PointB = st.b;
+            s.Threads = 1;
+            const std::string reference = dir.File("one.wav");
+            const ExportResult one = Export(in, reference, s);
+            ASSERT_EQ(one.message, 0);
+            const std::vector<uint8_t> oneBytes = ReadFileBytes(reference);
+            for (int threads : {2, 3, 7, 16}) {
+                SCOPED_TRACE(std::to_string(setup.rate) + " Hz overlap " +
+                             std::to_string(setup.overlap) + " stretch " + std::to_string(st.a) +
+                             ".." + std::to_string(st.b) + " threads " + std::to_string(threads));
+                s.Threads = threads;
+                const ExportResult many = Export(in, dir.File("many.wav"), s);
+                EXPECT_EQ(many.message, 0);
+                EXPECT_EQ(many.progress, one.progress);
+                EXPECT_TRUE(ReadFileBytes(dir.File("many.wav")) == oneBytes);
+            }
+        }
+    }
+}
+
+// With threads, an abort and a failure to read or write still leave a valid file that is a
+// prefix of the full result, and stop where one thread stops.
+TEST(ExportJob, ThreadedAbortAndFailuresLeaveAValidPrefix)
+{
+    TempDir dir;
+    constexpr int kRate = 8000;
+    const int64_t piece = PieceFrames(kRate, 512);
+    const auto frames = static_cast<int>(5 * piece);
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MusicLike(frames, kRate), kRate);
+    ExportSettings s = Settings(512, 8, SomeArea());
+    const ExportResult full = Export(in, dir.File("full.wav"), s);
+    ASSERT_EQ(full.message, 0);
+
+    auto isPrefix = [&](const ExportResult& r) {
+        return r.samples.size() == static_cast<size_t>(r.written / 2) &&
+               std::equal(r.samples.begin(), r.samples.end(), full.samples.begin());
+    };
+    for (int threads : {1, 3, 7}) {
+        SCOPED_TRACE(threads);
+        s.Threads = threads;
+        const ExportResult atOnce = Export(in, dir.File("a.wav"), s, true);
+        EXPECT_EQ(atOnce.message, 0);
+        EXPECT_EQ(atOnce.written, kRate / 2 * 4) << "stops after the first block";
+        EXPECT_EQ(atOnce.closeResult, 0);
+        EXPECT_TRUE(isPrefix(atOnce));
+
+        const ExportResult later = Export(in, dir.File("b.wav"), s, false, 1);
+        EXPECT_EQ(later.message, 0);
+        EXPECT_EQ(later.written, 12 * kRate / 2 * 4) << "stops after the 12th block";
+        EXPECT_TRUE(isPrefix(later));
+    }
+
+    // The input shrinks to two and a half pieces while it is open.
+    ExportResult shrunk[2];
+    for (int threads : {1, 3}) {
+        TWaveData reader;
+        TWaveData writer;
+        const std::string copy = dir.File("shrinks.wav");
+        std::filesystem::copy_file(in, copy, std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(reader.OpenRead(copy), 0);
+        std::filesystem::resize_file(copy, 44 + 4 * (5 * piece / 2));
+        writer.Format = reader.Format;
+        ASSERT_EQ(writer.OpenWrite(dir.File("s.wav")), 0);
+        s.Threads = threads;
+        ExportJob job(reader, writer, s);
+        std::atomic<bool> abort{false};
+        ExportResult& r = shrunk[threads == 1 ? 0 : 1];
+        r.message = job.Run(nullptr, abort);
+        r.written = job.Written();
+        r.closeResult = writer.Close();
+        reader.Close();
+        r.samples = ReadWavSamples(dir.File("s.wav"));
+        EXPECT_EQ(r.message, 8);
+        EXPECT_EQ(r.closeResult, 0);
+        EXPECT_TRUE(isPrefix(r));
+    }
+    EXPECT_EQ(shrunk[1].written, shrunk[0].written);
+    EXPECT_GT(shrunk[1].written, 2 * piece * 4);
+
+#if !defined(_WIN32)
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 46 + 3 * piece * 4 + 1001; // the disk fills in the fourth piece
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    s.Threads = 4;
+    const ExportResult full4 = Export(in, dir.File("w.wav"), s);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(full4.message, 8);
+    EXPECT_EQ(full4.closeResult, -1);
+    EXPECT_GE(full4.samples.size(), static_cast<size_t>(3 * piece * 2));
+    EXPECT_TRUE(std::equal(full4.samples.begin(), full4.samples.end(), full.samples.begin()));
+#endif
+}
 
 // The block loop reads, filters and writes without touching the heap.
 TEST(ExportJob, BlockLoopAllocatesNothing)
