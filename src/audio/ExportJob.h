@@ -22,9 +22,9 @@ struct ExportSettings
     bool SaveAB = false;
     int64_t PointA = 0; // first frame of the stretch
     int64_t PointB = 0; // one past the last frame; a stretch given backwards is taken in order
-    // Threads that filter at once; 0 or less for ExportJob::UsableCores(). Any count writes
-    // the same file, bit for bit.
-    int Threads = 1;
+    // Threads that filter at once; 0 (the default) or less for ExportJob::UsableCores(). Any
+    // count writes the same file, bit for bit.
+    int Threads = 0;
 };
 
 // Filters the whole input, or the A-B stretch, into an output file that is already created

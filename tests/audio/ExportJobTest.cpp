@@ -466,6 +466,7 @@ TEST(ExportJob, BlockLoopAllocatesNothing)
     s.SaveAB = true;
     s.PointA = 10000;
     s.PointB = 90000;
+    s.Threads = 1; // starting threads allocates
     ExportJob job(reader, writer, s);
     ASSERT_EQ(job.Prepare(), 0);
     int calls = 0;
