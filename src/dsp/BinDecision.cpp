@@ -172,7 +172,7 @@ void AnalyseBins(CodePath path, const BinDecision& d, const BinFrame& frame,
 {
     int rare = 0;
     switch (path) {
-    case CodePath::Avx512:
+    case CodePath::Avx512: rare = bins::AnalyseAvx512(d, frame, feed); break;
     case CodePath::Avx2: rare = bins::AnalyseAvx2(d, frame, feed); break;
     case CodePath::Plain: bins::AnalysePlain(d, frame, feed); return;
     }

@@ -99,6 +99,7 @@ namespace bins {
 void AnalyseExact(const BinDecision& d, const BinFrame& frame, const BinFeed& feed, int j) noexcept;
 void AnalysePlain(const BinDecision& d, const BinFrame& frame, const BinFeed& feed) noexcept;
 int AnalyseAvx2(const BinDecision& d, const BinFrame& frame, const BinFeed& feed) noexcept;
+int AnalyseAvx512(const BinDecision& d, const BinFrame& frame, const BinFeed& feed) noexcept;
 } // namespace bins
 
 } // namespace varnel

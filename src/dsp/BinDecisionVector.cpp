@@ -35,6 +35,30 @@ VARNEL_AVX2 inline __m256 Atan2Upper(__m256 y, __m256 x)
                             _mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_LT_OQ));
 }
 
+// Atan2Upper on 16 lanes, the same operations lane by lane.
+VARNEL_AVX512 inline __m512 Atan2Upper512(__m512 y, __m512 x)
+{
+    const __m512 ax = _mm512_abs_ps(x);
+    const __m512 big = _mm512_max_ps(y, ax), small = _mm512_min_ps(y, ax);
+    const __mmask16 upper =
+        _mm512_cmp_ps_mask(small, _mm512_mul_ps(big, _mm512_set1_ps(0.41421356f)), _CMP_GT_OQ);
+    const __m512 num = _mm512_mask_blend_ps(upper, small, _mm512_sub_ps(small, big));
+    const __m512 den = _mm512_mask_blend_ps(upper, big, _mm512_add_ps(small, big));
+    __m512 t = _mm512_div_ps(num, den);
+    t = _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(big, _mm512_setzero_ps(), _CMP_GT_OQ), t);
+    const __m512 z = _mm512_mul_ps(t, t);
+    __m512 p = _mm512_set1_ps(8.05374449538e-2f);
+    p = _mm512_fmadd_ps(p, z, _mm512_set1_ps(-1.38776856032e-1f));
+    p = _mm512_fmadd_ps(p, z, _mm512_set1_ps(1.99777106478e-1f));
+    p = _mm512_fmadd_ps(p, z, _mm512_set1_ps(-3.33329491539e-1f));
+    p = _mm512_fmadd_ps(_mm512_mul_ps(p, z), t, t);
+    p = _mm512_add_ps(p, _mm512_maskz_mov_ps(upper, _mm512_set1_ps(0.78539816f)));
+    p = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(y, ax, _CMP_GT_OQ), p,
+                             _mm512_sub_ps(_mm512_set1_ps(1.57079633f), p));
+    return _mm512_mask_blend_ps(_mm512_cmp_ps_mask(x, _mm512_setzero_ps(), _CMP_LT_OQ), p,
+                                _mm512_sub_ps(_mm512_set1_ps(3.14159265f), p));
+}
+
 } // namespace
 
 // The bin analysis of AnalysePlain, 8 bins at a time. Returns how many bins need the exact
@@ -141,9 +165,107 @@ VARNEL_AVX2 int AnalyseAvx2(const BinDecision& d, const BinFrame& frame,
     return rare;
 }
 
+// AnalyseAvx2's operations on 16 bins at a time, lane by lane the same.
+VARNEL_AVX512 int AnalyseAvx512(const BinDecision& d, const BinFrame& frame,
+                                const BinFeed& feed) noexcept
+{
+    const __m512 zero = _mm512_setzero_ps(), one = _mm512_set1_ps(1.0f);
+    const __m512 tiny = _mm512_set1_ps(kTinyPower), cap = _mm512_set1_ps(kRatioCap);
+    const __m512 panLow = _mm512_set1_ps(d.PanLow), panHigh = _mm512_set1_ps(d.PanHigh);
+    const __m512 sinHigh = _mm512_set1_ps(d.SinHigh), cosHigh = _mm512_set1_ps(d.CosHigh);
+    const __m512 sinLow = _mm512_set1_ps(d.SinLow), cosLow = _mm512_set1_ps(d.CosLow);
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i lowBin = _mm512_set1_epi32(d.LowBin - 1);
+    const __m512i highBin = _mm512_set1_epi32(d.HighBin + 1);
+    const bool feedOn = feed.Depth != nullptr;
+    int rare = 0;
+    for (int j = 0; j < frame.Half; j += 16) {
+        const auto u = static_cast<std::size_t>(j);
+        __m512 lr, li, rr, ri;
+        simd::Deinterleave(frame.BinsL + 2 * u, lr, li);
+        simd::Deinterleave(frame.BinsR + 2 * u, rr, ri);
+        const __m512 powL = _mm512_add_ps(_mm512_mul_ps(lr, lr), _mm512_mul_ps(li, li));
+        const __m512 powR = _mm512_add_ps(_mm512_mul_ps(rr, rr), _mm512_mul_ps(ri, ri));
+        const __mmask16 zeroL =
+            _mm512_cmp_ps_mask(lr, zero, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(li, zero, _CMP_EQ_OQ);
+        const __mmask16 zeroR =
+            _mm512_cmp_ps_mask(rr, zero, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(ri, zero, _CMP_EQ_OQ);
+        const __mmask16 rareMask =
+            static_cast<__mmask16>((~zeroL & _mm512_cmp_ps_mask(powL, tiny, _CMP_LT_OQ)) |
+                                   (~zeroR & _mm512_cmp_ps_mask(powR, tiny, _CMP_LT_OQ)));
+        if (rareMask != 0)
+            rare += __builtin_popcount(static_cast<unsigned>(rareMask));
+        const __m512 magL = _mm512_sqrt_ps(powL), magR = _mm512_sqrt_ps(powR);
+        if (feedOn) {
+            const __m512 sr = _mm512_add_ps(lr, rr), si = _mm512_add_ps(li, ri);
+            _mm512_storeu_ps(feed.SumMag + u, _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(sr, sr),
+                                                                           _mm512_mul_ps(si, si))));
+        }
+        __m512 ratio = _mm512_min_ps(_mm512_div_ps(magR, magL), cap);
+        ratio = _mm512_mask_blend_ps(zeroL, ratio,
+                                     _mm512_maskz_mov_ps(static_cast<__mmask16>(~zeroR), cap));
+        lr = _mm512_mask_blend_ps(zeroL, lr, one);
+        li = _mm512_maskz_mov_ps(static_cast<__mmask16>(~zeroL), li);
+        rr = _mm512_mask_blend_ps(zeroR, rr, one);
+        ri = _mm512_maskz_mov_ps(static_cast<__mmask16>(~zeroR), ri);
+        const __m512 pre = _mm512_add_ps(_mm512_mul_ps(lr, rr), _mm512_mul_ps(li, ri));
+        const __m512 pim = _mm512_sub_ps(_mm512_mul_ps(li, rr), _mm512_mul_ps(lr, ri));
+        const __m512 absPim = _mm512_abs_ps(pim);
+        if (j < d.CorrectionLimit) {
+            const __m512 magP = _mm512_mul_ps(_mm512_mask_blend_ps(zeroL, magL, one),
+                                              _mm512_mask_blend_ps(zeroR, magR, one));
+            const __m512 s = _mm512_div_ps(pim, magP);
+            __m512 c = _mm512_add_ps(
+                _mm512_abs_ps(_mm512_mul_ps(s, _mm512_loadu_ps(frame.Correction + u))), one);
+            c = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(pim, zero, _CMP_GT_OQ), c,
+                                     _mm512_div_ps(one, c));
+            ratio = _mm512_mul_ps(c, ratio);
+        }
+        __mmask16 inside = 0xFFFF;
+        if (!d.HighAll) {
+            if (d.HighNone)
+                inside = 0;
+            else if (d.HighZero)
+                inside = _mm512_cmp_ps_mask(pim, zero, _CMP_EQ_OQ) &
+                         _mm512_cmp_ps_mask(pre, zero, _CMP_GT_OQ);
+            else
+                inside = _mm512_cmp_ps_mask(
+                    _mm512_sub_ps(_mm512_mul_ps(sinHigh, pre), _mm512_mul_ps(cosHigh, absPim)),
+                    zero, _CMP_GE_OQ);
+        }
+        if (!d.LowAll) {
+            if (d.LowNone)
+                inside = 0;
+            else
+                inside &= _mm512_cmp_ps_mask(
+                    _mm512_sub_ps(_mm512_mul_ps(sinLow, pre), _mm512_mul_ps(cosLow, absPim)), zero,
+                    _CMP_LE_OQ);
+        }
+        inside &= _mm512_cmp_ps_mask(panLow, ratio, _CMP_LE_OQ);
+        inside &= _mm512_cmp_ps_mask(ratio, panHigh, _CMP_LE_OQ);
+        const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(j), lanes);
+        inside &= _mm512_cmpgt_epi32_mask(index, lowBin);
+        inside &= _mm512_cmpgt_epi32_mask(highBin, index);
+        const __mmask16 kept = d.Inverted ? static_cast<__mmask16>(~inside) : inside;
+        _mm512_storeu_ps(frame.Keep + u, _mm512_castsi512_ps(_mm512_maskz_set1_epi32(kept, -1)));
+        if (feedOn) {
+            _mm512_storeu_ps(feed.Depth + u, Atan2Upper512(absPim, pre));
+            _mm512_storeu_ps(feed.MagR + u, magR);
+            _mm512_storeu_ps(feed.MagL + u, magL);
+            _mm512_storeu_ps(feed.Ratio + u, ratio);
+        }
+    }
+    return rare;
+}
+
 #else
 
 int AnalyseAvx2(const BinDecision&, const BinFrame&, const BinFeed&) noexcept
+{
+    return 0;
+}
+
+int AnalyseAvx512(const BinDecision&, const BinFrame&, const BinFeed&) noexcept
 {
     return 0;
 }

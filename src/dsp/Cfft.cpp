@@ -253,6 +253,8 @@ void CFFT::Transform(float* data) const noexcept
 {
     switch (ActiveCodePath()) {
     case CodePath::Avx512:
+        fft::TransformAvx512(mTables, data, mWork.data(), mForward, mExactRounding);
+        return;
     case CodePath::Avx2:
         fft::TransformAvx2(mTables, data, mWork.data(), mForward, mExactRounding);
         return;

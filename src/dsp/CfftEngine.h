@@ -78,7 +78,9 @@ void FirstPassEdgeGroups(const Tables& t, const float* data, float* work, bool f
 
 // The vector engines. data holds 2N floats; work is a scratch area of 2N floats. exact keeps
 // every stored value equal to the plain path's; otherwise twiddle products are formed in float
-// with fused multiply-adds. They need N >= 32.
+// with fused multiply-adds. Both engines give the same bits for the same exact flag. They need
+// N >= 32.
 void TransformAvx2(const Tables& t, float* data, float* work, bool forward, bool exact) noexcept;
+void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bool exact) noexcept;
 
 } // namespace varnel::fft

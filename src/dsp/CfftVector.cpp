@@ -228,6 +228,52 @@ VARNEL_AVX2 inline void Transpose(__m256& r0, __m256& r1, __m256& r2, __m256& r3
 // consecutive values at q, q + N/2, q + N/4 and q + 3N/4. conjugate folds in the forward
 // direction's conjugation. The groups holding blocks 0 and 1 are left to the plain path.
 template <bool Exact>
+VARNEL_AVX2 inline void FirstGroupAvx(int q, int quarter, const float* src, float* dst,
+                                      const float* w1, const float* w2, const float* w3,
+                                      const double* wdFirst, const int* blockOf, bool conjugate)
+{
+    const float* p = src + 2 * q;
+    __m256 r0 = _mm256_loadu_ps(p), r1 = _mm256_loadu_ps(p + 2 * (2 * quarter));
+    __m256 r2 = _mm256_loadu_ps(p + 2 * quarter), r3 = _mm256_loadu_ps(p + 2 * (3 * quarter));
+    if (conjugate) {
+        r0 = Conj(r0);
+        r1 = Conj(r1);
+        r2 = Conj(r2);
+        r3 = Conj(r3);
+    }
+    const Sums x = SumsOf(r0, r1, r2, r3);
+    const auto u = static_cast<std::size_t>(2 * q);
+    const __m256 ix3 = TimesI(x.x3);
+    __m256 o0 = _mm256_add_ps(x.x0, x.x2);
+    __m256 o1, o2, o3;
+    if constexpr (Exact) {
+        // Per group 3 twiddle sets of 16 doubles: real parts doubled per value for the low two
+        // values, imaginary parts likewise, then the same for the high two.
+        const double* wd = wdFirst + 48 * static_cast<std::size_t>(q / 4);
+        o1 = MulRound(_mm256_add_ps(x.x1, ix3), _mm256_load_pd(wd), _mm256_load_pd(wd + 4),
+                      _mm256_load_pd(wd + 8), _mm256_load_pd(wd + 12));
+        o2 = MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16), _mm256_load_pd(wd + 20),
+                      _mm256_load_pd(wd + 24), _mm256_load_pd(wd + 28));
+        o3 = MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32), _mm256_load_pd(wd + 36),
+                      _mm256_load_pd(wd + 40), _mm256_load_pd(wd + 44));
+    } else {
+        o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
+        o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
+        o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
+    }
+    Transpose(o0, o1, o2, o3); // o_i = the four outputs of lane i's block
+    _mm256_storeu_ps(dst + 8 * blockOf[q], o0);
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 1], o1);
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 2], o2);
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 3], o3);
+}
+
+// The first pass (span 2), reading the data in bit-reversed order from src and writing the
+// blocks to dst. Group q (lanes i = 0..3) holds the blocks s_i whose indexes reversed over the
+// block bits are q + i; the inputs a0..a3 of these blocks are then the four runs of
+// consecutive values at q, q + N/2, q + N/4 and q + 3N/4. conjugate folds in the forward
+// direction's conjugation. The groups holding blocks 0 and 1 are left to the plain path.
+template <bool Exact>
 VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const float* w1,
                               const float* w2, const float* w3, const double* wdFirst,
                               const int* blockOf, bool conjugate)
@@ -235,44 +281,8 @@ VARNEL_AVX2 void FirstPassAvx(int size, const float* src, float* dst, const floa
     const int quarter = size / 4;
     const int skip = size / 8; // the group of block 1; block 0 is in group 0
     for (int q = 4; q < quarter; q += 4) {
-        if (q == skip)
-            continue;
-        const float* p = src + 2 * q;
-        __m256 r0 = _mm256_loadu_ps(p), r1 = _mm256_loadu_ps(p + 2 * (2 * quarter));
-        __m256 r2 = _mm256_loadu_ps(p + 2 * quarter), r3 = _mm256_loadu_ps(p + 2 * (3 * quarter));
-        if (conjugate) {
-            r0 = Conj(r0);
-            r1 = Conj(r1);
-            r2 = Conj(r2);
-            r3 = Conj(r3);
-        }
-        const Sums x = SumsOf(r0, r1, r2, r3);
-        const auto u = static_cast<std::size_t>(2 * q);
-        const __m256 ix3 = TimesI(x.x3);
-        __m256 o0 = _mm256_add_ps(x.x0, x.x2);
-        __m256 o1, o2, o3;
-        if constexpr (Exact) {
-            // Per group 3 twiddle sets of 16 doubles: real parts doubled per value for the low
-            // two values, imaginary parts likewise, then the same for the high two.
-            const double* wd = wdFirst + 48 * static_cast<std::size_t>(q / 4);
-            o1 = MulRound(_mm256_add_ps(x.x1, ix3), _mm256_load_pd(wd), _mm256_load_pd(wd + 4),
-                          _mm256_load_pd(wd + 8), _mm256_load_pd(wd + 12));
-            o2 =
-                MulRound(_mm256_sub_ps(x.x0, x.x2), _mm256_load_pd(wd + 16),
-                         _mm256_load_pd(wd + 20), _mm256_load_pd(wd + 24), _mm256_load_pd(wd + 28));
-            o3 =
-                MulRound(_mm256_sub_ps(x.x1, ix3), _mm256_load_pd(wd + 32), _mm256_load_pd(wd + 36),
-                         _mm256_load_pd(wd + 40), _mm256_load_pd(wd + 44));
-        } else {
-            o2 = TwiddleEach<Exact>(_mm256_sub_ps(x.x0, x.x2), _mm256_loadu_ps(w2 + u));
-            o1 = TwiddleEach<Exact>(_mm256_add_ps(x.x1, ix3), _mm256_loadu_ps(w1 + u));
-            o3 = TwiddleEach<Exact>(_mm256_sub_ps(x.x1, ix3), _mm256_loadu_ps(w3 + u));
-        }
-        Transpose(o0, o1, o2, o3); // o_i = the four outputs of lane i's block
-        _mm256_storeu_ps(dst + 8 * blockOf[q], o0);
-        _mm256_storeu_ps(dst + 8 * blockOf[q + 1], o1);
-        _mm256_storeu_ps(dst + 8 * blockOf[q + 2], o2);
-        _mm256_storeu_ps(dst + 8 * blockOf[q + 3], o3);
+        if (q != skip)
+            FirstGroupAvx<Exact>(q, quarter, src, dst, w1, w2, w3, wdFirst, blockOf, conjugate);
     }
 }
 
@@ -326,6 +336,297 @@ VARNEL_AVX2 void LastPassAvx(int n, int l, const float* src, float* dst, bool co
     }
 }
 
+// The AVX-512 forms of the passes: eight complex values per register, every value formed by
+// the same operations as in the AVX2 forms, so both engines give the same bits.
+
+VARNEL_AVX512 inline __m512 Join512(__m256 lo, __m256 hi)
+{
+    return _mm512_insertf32x8(_mm512_castps256_ps512(lo), hi, 1);
+}
+
+VARNEL_AVX512 inline __m512d AddSubPd(__m512d a, __m512d b)
+{
+    return _mm512_mask_add_pd(_mm512_sub_pd(a, b), 0xAA, a, b);
+}
+
+VARNEL_AVX512 inline __m512d SwapPd(__m512d x)
+{
+    return _mm512_permute_pd(x, 0x55);
+}
+
+// w * y in double, rounded once; wr/wi per complex value for the low and high 4 values.
+VARNEL_AVX512 inline __m512 MulRound(__m512 y, __m512d wrLo, __m512d wiLo, __m512d wrHi,
+                                     __m512d wiHi)
+{
+    const __m512d lo = _mm512_cvtps_pd(_mm512_castps512_ps256(y));
+    const __m512d hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(y, 1));
+    const __m512d pl = _mm512_fmaddsub_pd(wrLo, lo, _mm512_mul_pd(wiLo, SwapPd(lo)));
+    const __m512d ph = _mm512_fmaddsub_pd(wrHi, hi, _mm512_mul_pd(wiHi, SwapPd(hi)));
+    return Join512(_mm512_cvtpd_ps(pl), _mm512_cvtpd_ps(ph));
+}
+
+VARNEL_AVX512 inline __m512 MulRoundD(__m512 y, const double* w)
+{
+    const __m512d wr = _mm512_set1_pd(w[0]), wi = _mm512_set1_pd(w[1]);
+    return MulRound(y, wr, wi, wr, wi);
+}
+
+VARNEL_AVX512 inline __m512 MulFast(__m512 y, const float* w)
+{
+    return _mm512_fmaddsub_ps(_mm512_set1_ps(w[0]), y,
+                              _mm512_mul_ps(_mm512_set1_ps(w[1]), SwapPairs(y)));
+}
+
+VARNEL_AVX512 inline __m512 MulFastEach(__m512 y, __m512 w)
+{
+    return _mm512_fmaddsub_ps(_mm512_moveldup_ps(w), y,
+                              _mm512_mul_ps(_mm512_movehdup_ps(w), SwapPairs(y)));
+}
+
+// c * (yr - yi, yr + yi) and c * (yi - yr, yi + yr), as Eighth and ThreeEighths.
+template <bool Exact>
+VARNEL_AVX512 inline __m512 Eighth(__m512 y, double c)
+{
+    if constexpr (Exact) {
+        const __m512d cv = _mm512_set1_pd(c);
+        const __m512d lo = _mm512_cvtps_pd(_mm512_castps512_ps256(y));
+        const __m512d hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(y, 1));
+        return Join512(_mm512_cvtpd_ps(_mm512_mul_pd(cv, AddSubPd(lo, SwapPd(lo)))),
+                       _mm512_cvtpd_ps(_mm512_mul_pd(cv, AddSubPd(hi, SwapPd(hi)))));
+    } else {
+        return _mm512_mul_ps(_mm512_set1_ps(static_cast<float>(c)), simd::AddSub(y, SwapPairs(y)));
+    }
+}
+
+template <bool Exact>
+VARNEL_AVX512 inline __m512 ThreeEighths(__m512 y, double c)
+{
+    if constexpr (Exact) {
+        const __m512d cv = _mm512_set1_pd(c);
+        const __m512d lo = _mm512_cvtps_pd(_mm512_castps512_ps256(y));
+        const __m512d hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(y, 1));
+        return Join512(_mm512_cvtpd_ps(_mm512_mul_pd(cv, AddSubPd(SwapPd(lo), lo))),
+                       _mm512_cvtpd_ps(_mm512_mul_pd(cv, AddSubPd(SwapPd(hi), hi))));
+    } else {
+        return _mm512_mul_ps(_mm512_set1_ps(static_cast<float>(c)), simd::AddSub(SwapPairs(y), y));
+    }
+}
+
+struct Sums512
+{
+    __m512 x0, x1, x2, x3;
+};
+
+VARNEL_AVX512 inline Sums512 SumsOf(__m512 a0, __m512 a1, __m512 a2, __m512 a3)
+{
+    return Sums512{_mm512_add_ps(a0, a1), _mm512_sub_ps(a0, a1), _mm512_add_ps(a2, a3),
+                   _mm512_sub_ps(a2, a3)};
+}
+
+VARNEL_AVX512 inline void PlainOutputs(const Sums512& q, __m512& o0, __m512& o1, __m512& o2,
+                                       __m512& o3)
+{
+    const __m512 ix3 = TimesI(q.x3);
+    o0 = _mm512_add_ps(q.x0, q.x2);
+    o2 = _mm512_sub_ps(q.x0, q.x2);
+    o1 = _mm512_add_ps(q.x1, ix3);
+    o3 = _mm512_sub_ps(q.x1, ix3);
+}
+
+template <bool Exact>
+VARNEL_AVX512 inline void EighthOutputs(const Sums512& q, double c, __m512& o0, __m512& o1,
+                                        __m512& o2, __m512& o3)
+{
+    o0 = _mm512_add_ps(q.x0, q.x2);
+    const __m512 t = _mm512_sub_ps(q.x2, q.x0);
+    const __m512 u = _mm512_sub_ps(q.x0, q.x2);
+    o2 = SwapPairs(_mm512_mask_blend_ps(0xAAAA, u, t));
+    o1 = Eighth<Exact>(_mm512_add_ps(q.x1, TimesI(q.x3)), c);
+    const __m512 sx3 = SwapPairs(q.x3);
+    const __m512 p = _mm512_mask_blend_ps(0xAAAA, q.x1, sx3);
+    const __m512 r = _mm512_mask_blend_ps(0xAAAA, sx3, _mm512_sub_ps(_mm512_setzero_ps(), q.x1));
+    o3 = ThreeEighths<Exact>(_mm512_add_ps(p, r), c);
+}
+
+// A middle pass of span l >= 16 floats.
+template <bool Exact>
+VARNEL_AVX512 void MiddlePass512(int n, int l, float* a, const float* w1, const float* w2,
+                                 const float* w3, const double* wd, double c)
+{
+    const int m = l << 2;
+    const int blocks = n / m;
+    for (int s = 0; s < blocks; ++s) {
+        const int base = s * m;
+        const auto u = static_cast<std::size_t>(2 * s);
+        const double* ws = wd + 6 * static_cast<std::size_t>(s);
+        for (int j = base; j < base + l; j += 16) {
+            float* p0 = a + j;
+            float* p1 = p0 + l;
+            float* p2 = p1 + l;
+            float* p3 = p2 + l;
+            const Sums512 q = SumsOf(_mm512_loadu_ps(p0), _mm512_loadu_ps(p1), _mm512_loadu_ps(p2),
+                                     _mm512_loadu_ps(p3));
+            __m512 o0, o1, o2, o3;
+            if (s == 0) {
+                PlainOutputs(q, o0, o1, o2, o3);
+            } else if (s == 1) {
+                EighthOutputs<Exact>(q, c, o0, o1, o2, o3);
+            } else {
+                const __m512 ix3 = TimesI(q.x3);
+                o0 = _mm512_add_ps(q.x0, q.x2);
+                if constexpr (Exact) {
+                    o1 = MulRoundD(_mm512_add_ps(q.x1, ix3), ws);
+                    o2 = MulRoundD(_mm512_sub_ps(q.x0, q.x2), ws + 2);
+                    o3 = MulRoundD(_mm512_sub_ps(q.x1, ix3), ws + 4);
+                } else {
+                    o2 = MulFast(_mm512_sub_ps(q.x0, q.x2), w2 + u);
+                    o1 = MulFast(_mm512_add_ps(q.x1, ix3), w1 + u);
+                    o3 = MulFast(_mm512_sub_ps(q.x1, ix3), w3 + u);
+                }
+            }
+            _mm512_storeu_ps(p0, o0);
+            _mm512_storeu_ps(p1, o1);
+            _mm512_storeu_ps(p2, o2);
+            _mm512_storeu_ps(p3, o3);
+        }
+    }
+}
+
+// Within each 256-bit half, rows r0..r3 of 4 complex values become columns.
+VARNEL_AVX512 inline void Transpose(__m512& r0, __m512& r1, __m512& r2, __m512& r3)
+{
+    const __m512d a = _mm512_castps_pd(r0), b = _mm512_castps_pd(r1);
+    const __m512d c = _mm512_castps_pd(r2), d = _mm512_castps_pd(r3);
+    const __m512d t0 = _mm512_unpacklo_pd(a, b), t1 = _mm512_unpackhi_pd(a, b);
+    const __m512d t2 = _mm512_unpacklo_pd(c, d), t3 = _mm512_unpackhi_pd(c, d);
+    // 128-bit lanes: take lane 0 of t0 and t2 for each half (0x20 per half) and so on.
+    const __m512i low = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
+    const __m512i high = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
+    r0 = _mm512_castpd_ps(_mm512_permutex2var_pd(t0, low, t2));
+    r1 = _mm512_castpd_ps(_mm512_permutex2var_pd(t1, low, t3));
+    r2 = _mm512_castpd_ps(_mm512_permutex2var_pd(t0, high, t2));
+    r3 = _mm512_castpd_ps(_mm512_permutex2var_pd(t1, high, t3));
+}
+
+// Two 4-double sets of the exact first pass's twiddles, for groups q and q + 4.
+VARNEL_AVX512 inline __m512d Pair(const double* lo, const double* hi)
+{
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(lo)), _mm256_load_pd(hi), 1);
+}
+
+// Groups q and q + 4 of the first pass at once.
+template <bool Exact>
+VARNEL_AVX512 inline void FirstGroups512(int q, int quarter, const float* src, float* dst,
+                                         const float* w1, const float* w2, const float* w3,
+                                         const double* wdFirst, const int* blockOf, bool conjugate)
+{
+    const float* p = src + 2 * q;
+    __m512 r0 = _mm512_loadu_ps(p), r1 = _mm512_loadu_ps(p + 2 * (2 * quarter));
+    __m512 r2 = _mm512_loadu_ps(p + 2 * quarter), r3 = _mm512_loadu_ps(p + 2 * (3 * quarter));
+    if (conjugate) {
+        r0 = Conj(r0);
+        r1 = Conj(r1);
+        r2 = Conj(r2);
+        r3 = Conj(r3);
+    }
+    const Sums512 x = SumsOf(r0, r1, r2, r3);
+    const auto u = static_cast<std::size_t>(2 * q);
+    const __m512 ix3 = TimesI(x.x3);
+    __m512 o0 = _mm512_add_ps(x.x0, x.x2);
+    __m512 o1, o2, o3;
+    if constexpr (Exact) {
+        // Group q's 4 values are the low half: its low two values' doubles, then its high two.
+        const double* g = wdFirst + 48 * static_cast<std::size_t>(q / 4);
+        const double* h = g + 48;
+        o1 = MulRound(_mm512_add_ps(x.x1, ix3), Pair(g, g + 8), Pair(g + 4, g + 12), Pair(h, h + 8),
+                      Pair(h + 4, h + 12));
+        o2 = MulRound(_mm512_sub_ps(x.x0, x.x2), Pair(g + 16, g + 24), Pair(g + 20, g + 28),
+                      Pair(h + 16, h + 24), Pair(h + 20, h + 28));
+        o3 = MulRound(_mm512_sub_ps(x.x1, ix3), Pair(g + 32, g + 40), Pair(g + 36, g + 44),
+                      Pair(h + 32, h + 40), Pair(h + 36, h + 44));
+    } else {
+        o2 = MulFastEach(_mm512_sub_ps(x.x0, x.x2), _mm512_loadu_ps(w2 + u));
+        o1 = MulFastEach(_mm512_add_ps(x.x1, ix3), _mm512_loadu_ps(w1 + u));
+        o3 = MulFastEach(_mm512_sub_ps(x.x1, ix3), _mm512_loadu_ps(w3 + u));
+    }
+    Transpose(o0, o1, o2, o3);
+    _mm256_storeu_ps(dst + 8 * blockOf[q], _mm512_castps512_ps256(o0));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 1], _mm512_castps512_ps256(o1));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 2], _mm512_castps512_ps256(o2));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 3], _mm512_castps512_ps256(o3));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 4], _mm512_extractf32x8_ps(o0, 1));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 5], _mm512_extractf32x8_ps(o1, 1));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 6], _mm512_extractf32x8_ps(o2, 1));
+    _mm256_storeu_ps(dst + 8 * blockOf[q + 7], _mm512_extractf32x8_ps(o3, 1));
+}
+
+template <bool Exact>
+VARNEL_AVX512 void FirstPass512(int size, const float* src, float* dst, const float* w1,
+                                const float* w2, const float* w3, const double* wdFirst,
+                                const int* blockOf, bool conjugate)
+{
+    const int quarter = size / 4;
+    const int skip = size / 8; // the group of block 1; block 0 is in group 0
+    for (int q = 0; q < quarter; q += 8) {
+        const bool lowOk = q != 0 && q != skip;
+        const bool highOk = q + 4 != skip;
+        if (lowOk && highOk) {
+            FirstGroups512<Exact>(q, quarter, src, dst, w1, w2, w3, wdFirst, blockOf, conjugate);
+        } else {
+            if (lowOk)
+                FirstGroupAvx<Exact>(q, quarter, src, dst, w1, w2, w3, wdFirst, blockOf, conjugate);
+            if (highOk)
+                FirstGroupAvx<Exact>(q + 4, quarter, src, dst, w1, w2, w3, wdFirst, blockOf,
+                                     conjugate);
+        }
+    }
+}
+
+VARNEL_AVX512 void LastPass512(int n, int l, const float* src, float* dst, bool conjugate,
+                               float scale)
+{
+    const __m512 sv = _mm512_set1_ps(scale);
+    if ((l << 2) == n) {
+        for (int j = 0; j < l; j += 16) {
+            const float* s0 = src + j;
+            __m512 a0 = _mm512_loadu_ps(s0), a1 = _mm512_loadu_ps(s0 + l);
+            const __m512 a2 = _mm512_loadu_ps(s0 + 2 * l), a3 = _mm512_loadu_ps(s0 + 3 * l);
+            float* p0 = dst + j;
+            float* p1 = p0 + l;
+            float* p2 = p1 + l;
+            float* p3 = p2 + l;
+            __m512 o0, o1, o2, o3;
+            if (conjugate) {
+                a0 = Conj(a0);
+                a1 = Conj(a1);
+                const Sums512 q = SumsOf(a0, a1, a2, a3);
+                const __m512 x2c = Conj(q.x2);
+                const __m512 v = Conj(TimesI(q.x3));
+                o0 = _mm512_add_ps(q.x0, x2c);
+                o2 = _mm512_sub_ps(q.x0, x2c);
+                o1 = _mm512_add_ps(q.x1, v);
+                o3 = _mm512_sub_ps(q.x1, v);
+            } else {
+                PlainOutputs(SumsOf(a0, a1, a2, a3), o0, o1, o2, o3);
+            }
+            _mm512_storeu_ps(p0, _mm512_mul_ps(o0, sv));
+            _mm512_storeu_ps(p1, _mm512_mul_ps(o1, sv));
+            _mm512_storeu_ps(p2, _mm512_mul_ps(o2, sv));
+            _mm512_storeu_ps(p3, _mm512_mul_ps(o3, sv));
+        }
+    } else {
+        for (int j = 0; j < l; j += 16) {
+            __m512 a0 = _mm512_loadu_ps(src + j), a1 = _mm512_loadu_ps(src + j + l);
+            if (conjugate) {
+                a0 = Conj(a0);
+                a1 = Conj(a1);
+            }
+            _mm512_storeu_ps(dst + j, _mm512_mul_ps(_mm512_add_ps(a0, a1), sv));
+            _mm512_storeu_ps(dst + j + l, _mm512_mul_ps(_mm512_sub_ps(a0, a1), sv));
+        }
+    }
+}
+
 } // namespace
 
 void TransformAvx2(const Tables& t, float* data, float* work, bool forward, bool exact) noexcept
@@ -353,9 +654,48 @@ void TransformAvx2(const Tables& t, float* data, float* work, bool forward, bool
     LastPassAvx(n, l, work, data, forward, forward ? 1.0f : static_cast<float>(1.0 / size));
 }
 
+void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bool exact) noexcept
+{
+    const int size = t.Size;
+    const int n = 2 * size;
+    const double c = t.Twiddle[2];
+    if (exact)
+        FirstPass512<true>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
+                           t.FirstWd(), t.FirstBlock.data(), forward);
+    else
+        FirstPass512<false>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
+                            t.FirstWd(), t.FirstBlock.data(), forward);
+    FirstPassEdgeGroups(t, data, work, forward);
+    int l = 8;
+    while ((l << 2) < n) {
+        // The span-8 pass holds 4 complex values per run: the AVX2 form.
+        if (l < 16) {
+            if (exact)
+                MiddlePassAvx<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
+                                    t.BlockW3.data(), t.BlockWd.data(), c);
+            else
+                MiddlePassAvx<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
+                                     t.BlockW3.data(), t.BlockWd.data(), c);
+        } else if (exact) {
+            MiddlePass512<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
+                                t.BlockWd.data(), c);
+        } else {
+            MiddlePass512<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
+                                 t.BlockWd.data(), c);
+        }
+        l <<= 2;
+    }
+    const float scale = forward ? 1.0f : static_cast<float>(1.0 / size);
+    if (l >= 16)
+        LastPass512(n, l, work, data, forward, scale);
+    else
+        LastPassAvx(n, l, work, data, forward, scale);
+}
+
 #else
 
 void TransformAvx2(const Tables&, float*, float*, bool, bool) noexcept {}
+void TransformAvx512(const Tables&, float*, float*, bool, bool) noexcept {}
 
 #endif
 

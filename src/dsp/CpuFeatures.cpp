@@ -10,6 +10,9 @@ CodePath Detect() noexcept
     __builtin_cpu_init();
     if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
         return CodePath::Plain;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+        return CodePath::Avx512;
     return CodePath::Avx2;
 #else
     return CodePath::Plain;

@@ -474,35 +474,51 @@ TEST(CenterFocus, DecisionsMatchLiteralReference)
 
 TEST(CenterFocus, VectorAndPlainPathsMakeTheSameDecisions)
 {
-    if (!CenterFocus::VectorCodeAvailable())
+    if (WidestCodePath() == CodePath::Plain)
         GTEST_SKIP() << "no AVX2 on this processor";
+    if (WidestCodePath() != CodePath::Avx512)
+        std::printf("  no AVX-512 on this processor: that path is skipped\n");
     const int rate = 44100, n = 4096, overlap = 4;
     const MusicLike music = MakeMusicLike(rate * 12, rate, 77u);
     for (const AreaCase& c : DecisionAreas(rate)) {
-        CenterFocus fast, plain;
-        plain.SetVectorCode(false);
-        ASSERT_TRUE(fast.Setup(n, overlap, rate));
-        ASSERT_TRUE(plain.Setup(n, overlap, rate));
-        EXPECT_TRUE(fast.UsesVectorCode());
-        EXPECT_FALSE(plain.UsesVectorCode());
-        fast.SetArea(c.area);
-        plain.SetArea(c.area);
+        CenterFocus plain, avx2, avx512;
+        plain.SetCodePath(CodePath::Plain);
+        avx2.SetCodePath(CodePath::Avx2);
+        avx512.SetCodePath(CodePath::Avx512);
+        CenterFocus* filters[] = {&plain, &avx2, &avx512};
+        for (CenterFocus* f : filters) {
+            ASSERT_TRUE(f->Setup(n, overlap, rate));
+            f->SetArea(c.area);
+        }
+        EXPECT_EQ(plain.ActiveCodePath(), CodePath::Plain);
+        EXPECT_EQ(avx2.ActiveCodePath(), CodePath::Avx2);
+        EXPECT_EQ(avx512.ActiveCodePath(), ChooseCodePath(CodePath::Avx512));
         const int hop = n / overlap;
-        std::vector<int32_t> a(static_cast<std::size_t>(hop)), b(a.size()), x(a.size()),
-            y(a.size());
-        long bins = 0, differ = 0;
+        std::vector<int32_t> l(static_cast<std::size_t>(hop)), r(l.size());
+        long bins = 0, differ[3] = {0, 0, 0};
+        std::vector<int32_t> out[3][2];
         for (std::size_t pos = 0; pos + static_cast<std::size_t>(hop) <= music.L.size();
              pos += static_cast<std::size_t>(hop)) {
-            fast.Process(music.L.data() + pos, music.R.data() + pos, a.data(), b.data(), hop);
-            plain.Process(music.L.data() + pos, music.R.data() + pos, x.data(), y.data(), hop);
+            for (int p = 0; p < 3; ++p) {
+                filters[p]->Process(music.L.data() + pos, music.R.data() + pos, l.data(), r.data(),
+                                    hop);
+                if (p > 0) {
+                    out[p][0].insert(out[p][0].end(), l.begin(), l.end());
+                    out[p][1].insert(out[p][1].end(), r.begin(), r.end());
+                }
+            }
             for (int j = 0; j < n / 2; ++j) {
                 ++bins;
-                differ += fast.BinKept(j) != plain.BinKept(j);
+                for (int p = 1; p < 3; ++p)
+                    differ[p] += filters[p]->BinKept(j) != plain.BinKept(j);
             }
         }
-        // Both decide from bit-identical spectra with the same float operations in the same
-        // order, so not even a bin at a bound may differ.
-        EXPECT_EQ(differ, 0) << c.name << " of " << bins;
+        // All paths decide from bit-identical spectra with the same float operations in the
+        // same order, so not even a bin at a bound may differ.
+        EXPECT_EQ(differ[1], 0) << c.name << ", AVX2, of " << bins;
+        EXPECT_EQ(differ[2], 0) << c.name << ", AVX-512, of " << bins;
+        // The two vector paths also share every operation of the inverse and the overlap-add.
+        EXPECT_TRUE(out[1][0] == out[2][0] && out[1][1] == out[2][1]) << c.name;
     }
 }
 
