@@ -1,10 +1,15 @@
 // Whole-file export speed, as a multiple of real time: ExportJob over real files (a 3-minute
-// 44.1 kHz stereo file of music-like content), one thread, at quality 2 (N 8192, overlap 16)
-// and quality 4 (overlap 64). The "file layer" run moves the same blocks through TWaveData
-// without filtering, to show what reading and writing cost next to the filter.
+// 44.1 kHz stereo file of music-like content) at quality 2 (N 8192, overlap 16) and quality 4
+// (overlap 64) on one thread, and at quality 2 on 2, 4, 8 and 16 threads. The yardstick is a
+// generic short-time Fourier up-mixer run by ffmpeg on one thread over the same file, in the
+// same run (skipped where ffmpeg is not installed). The "file layer" run moves the same blocks
+// through TWaveData without filtering, to show what reading and writing cost next to the
+// filter. The last run exports a 60-minute file on every usable core in a child process and
+// reports the child's peak resident memory.
 //
-//   bench_export [--benchmark_repetitions=3]
-// The counter x_realtime is seconds of sound saved per second of wall time.
+//   bench_export [--benchmark_filter=...]
+// The counter x_realtime is seconds of sound saved per second of wall time; a summary of the
+// ratios follows the table.
 
 #include "audio/ExportJob.h"
 #include "audio/Twave.h"
@@ -20,6 +25,11 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <map>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -98,12 +108,12 @@ const BenchFiles& Files()
     return files;
 }
 
-void WholeFileExport(benchmark::State& state)
+ExportSettings StartupSettings(int overlap, int threads)
 {
-    const BenchFiles& files = Files();
     ExportSettings settings;
     settings.FftSize = 8192;
-    settings.Overlap = static_cast<int>(state.range(0));
+    settings.Overlap = overlap;
+    settings.Threads = threads;
     // The window's start-up area at 44.1 kHz: centre pans, voice band, front depths.
     settings.Area.PanLow = 0.31623f;
     settings.Area.PanHigh = 3.1623f;
@@ -111,24 +121,35 @@ void WholeFileExport(benchmark::State& state)
     settings.Area.FreqHighHz = 7796.0f;
     settings.Area.DepthLow = 0.0f;
     settings.Area.DepthHigh = 1.5707964f;
+    return settings;
+}
+
+// Exports input into output; false on any failure.
+bool ExportOnce(const std::string& input, const std::string& output, const ExportSettings& settings,
+                int64_t frames)
+{
+    TWaveData in;
+    TWaveData out;
+    if (in.OpenRead(input) != 0)
+        return false;
+    out.Format = in.Format;
+    if (out.OpenWrite(output) != 0)
+        return false;
+    ExportJob job(in, out, settings);
+    std::atomic<bool> abort{false};
+    const int message = job.Run(nullptr, abort);
+    const bool closed = out.Close() == 0;
+    in.Close();
+    return message == 0 && closed && job.Written() == frames * 4;
+}
+
+void WholeFileExport(benchmark::State& state)
+{
+    const BenchFiles& files = Files();
+    const ExportSettings settings =
+        StartupSettings(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state) {
-        TWaveData in;
-        TWaveData out;
-        if (in.OpenRead(files.input) != 0) {
-            state.SkipWithError("cannot open the input");
-            return;
-        }
-        out.Format = in.Format;
-        if (out.OpenWrite(files.output) != 0) {
-            state.SkipWithError("cannot create the output");
-            return;
-        }
-        ExportJob job(in, out, settings);
-        std::atomic<bool> abort{false};
-        const int message = job.Run(nullptr, abort);
-        out.Close();
-        in.Close();
-        if (message != 0 || job.Written() != int64_t{kFrames} * 4) {
+        if (!ExportOnce(files.input, files.output, settings, kFrames)) {
             state.SkipWithError("export failed");
             return;
         }
@@ -168,15 +189,105 @@ void FileLayerOnly(benchmark::State& state)
                            benchmark::Counter::kIsRate);
 }
 
+// The yardstick: ffmpeg's stereo up-mixer filter over the same file on one thread, writing a
+// WAV file like the export does.
+void FfmpegYardstick(benchmark::State& state)
+{
+    const BenchFiles& files = Files();
+    const std::string command = "ffmpeg -v error -nostdin -y -threads 1 -filter_threads 1 -i '" +
+                                files.input + "' -af surround=chl_out=stereo '" +
+                                (files.folder / "ffmpeg.wav").string() + "'";
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) {
+        state.SkipWithError("ffmpeg is not installed");
+        return;
+    }
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("ffmpeg failed");
+            return;
+        }
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+// A 60-minute export on every usable core in a child process; the counter is the child's peak
+// resident memory in MB (the parent's pages it inherits included).
+void LongExportMemory(benchmark::State& state)
+{
+    const BenchFiles& files = Files();
+    const std::string input = (files.folder / "hour.wav").string();
+    constexpr int kRepeats = 20; // 20 x 3 minutes
+    {
+        TWaveData source;
+        TWaveData hour;
+        std::vector<uint8_t> block(static_cast<size_t>(kRate) * 4);
+        hour.Format = WaveFormat::PcmStereo16(kRate);
+        if (hour.OpenWrite(input) != 0) {
+            state.SkipWithError("cannot write the hour file");
+            return;
+        }
+        for (int r = 0; r < kRepeats; ++r) {
+            if (source.OpenRead(files.input) != 0) {
+                state.SkipWithError("cannot read the input");
+                return;
+            }
+            for (int n; (n = source.Read(block.data(), static_cast<int>(block.size()))) > 0;)
+                hour.Write(block.data(), n);
+            source.Close();
+        }
+        if (hour.Close() != 0) {
+            state.SkipWithError("cannot write the hour file");
+            return;
+        }
+    }
+    double peakMb = 0.0;
+    for (auto _ : state) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const bool ok = ExportOnce(input, files.output, StartupSettings(16, 0),
+                                       int64_t{kFrames} * kRepeats);
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        rusage usage{};
+        if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the 60-minute export failed");
+            return;
+        }
+        peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    }
+    std::filesystem::remove(input);
+    state.counters["peak_rss_MB"] = peakMb;
+    state.counters["threads"] = ExportJob::UsableCores();
+}
+
+BENCHMARK(FfmpegYardstick)
+    ->Name("Export/yardstick_ffmpeg_surround_1thread")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(WholeFileExport)
     ->Name("Export/quality2_N8192_overlap16")
-    ->Arg(16)
+    ->Args({16, 1})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
 BENCHMARK(WholeFileExport)
     ->Name("Export/quality4_N8192_overlap64")
-    ->Arg(64)
+    ->Args({64, 1})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+BENCHMARK(WholeFileExport)
+    ->Name("Export/quality2_threads")
+    ->ArgNames({"overlap", "threads"})
+    ->Args({16, 2})
+    ->Args({16, 4})
+    ->Args({16, 8})
+    ->Args({16, 16})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
@@ -185,7 +296,68 @@ BENCHMARK(FileLayerOnly)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(5);
+BENCHMARK(LongExportMemory)
+    ->Name("Export/sixty_minutes_all_cores_memory")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// Prints the ratios the figures are judged by, from the runs' x_realtime counters.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const auto it = run.counters.find("x_realtime");
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
+                it != run.counters.end())
+                mSpeed[run.benchmark_name()] = it->second.value;
+        }
+    }
+    void PrintSummary() const
+    {
+        const double yardstick = Find("yardstick");
+        const double q2 = Find("quality2_N8192");
+        const double q4 = Find("quality4_N8192");
+        std::printf("\n");
+        if (yardstick > 0.0 && q2 > 0.0)
+            std::printf("quality 2, 1 thread: %.1fx real time, %.2fx the yardstick's %.1fx\n", q2,
+                        q2 / yardstick, yardstick);
+        if (q2 > 0.0 && q4 > 0.0)
+            std::printf("quality 4, 1 thread: %.1fx real time, %.3fx of quality 2\n", q4, q4 / q2);
+        const int cores = ExportJob::UsableCores();
+        for (int threads : {2, 4, 8, 16}) {
+            const double t = Find("threads:" + std::to_string(threads));
+            if (q2 > 0.0 && t > 0.0)
+                std::printf("quality 2, %2d threads: %.1fx real time, speed-up %.2f, efficiency "
+                            "%.2f%s\n",
+                            threads, t, t / q2, t / q2 / threads,
+                            threads > cores ? " (more threads than usable cores)" : "");
+        }
+        std::printf("usable cores: %d\n", cores);
+    }
+
+private:
+    double Find(const std::string& key) const
+    {
+        for (const auto& [name, speed] : mSpeed)
+            if (name.find(key) != std::string::npos)
+                return speed;
+        return 0.0;
+    }
+    std::map<std::string, double> mSpeed;
+};
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
