@@ -13,6 +13,7 @@
 
 #include "audio/ExportJob.h"
 #include "audio/Twave.h"
+#include "dsp/AreaMapping.h"
 
 #include <benchmark/benchmark.h>
 
@@ -114,13 +115,8 @@ ExportSettings StartupSettings(int overlap, int threads)
     settings.FftSize = 8192;
     settings.Overlap = overlap;
     settings.Threads = threads;
-    // The window's start-up area at 44.1 kHz: centre pans, voice band, front depths.
-    settings.Area.PanLow = 0.31623f;
-    settings.Area.PanHigh = 3.1623f;
-    settings.Area.FreqLowHz = 120.0f;
-    settings.Area.FreqHighHz = 7796.0f;
-    settings.Area.DepthLow = 0.0f;
-    settings.Area.DepthHigh = 1.5707964f;
+    // The window's start-up area: centre pans, voice band, front depths.
+    settings.Area = StartupArea(kRate);
     return settings;
 }
 
@@ -137,10 +133,10 @@ bool ExportOnce(const std::string& input, const std::string& output, const Expor
         return false;
     ExportJob job(in, out, settings);
     std::atomic<bool> abort{false};
-    const int message = job.Run(nullptr, abort);
+    const MessageId message = job.Run(nullptr, abort);
     const bool closed = out.Close() == 0;
     in.Close();
-    return message == 0 && closed && job.Written() == frames * 4;
+    return message == kMsgNone && closed && job.Written() == frames * 4;
 }
 
 void WholeFileExport(benchmark::State& state)

@@ -1,6 +1,7 @@
 // The separation filter on 44.1 kHz stereo sound at quality 2 (N 8192, overlap 16) and 4
 // (overlap 64): seconds of sound filtered per second, as a multiple of real time, and the cost
 // of one frame. A music-like mix with the desktop program's start-up area, as an export runs it.
+#include "dsp/AreaMapping.h"
 #include "dsp/Cntrfocus.h"
 #include "dsp/VisualFeed.h"
 
@@ -78,9 +79,7 @@ void RunFilter(benchmark::State& state, int overlap, bool vector, bool feedOn)
         state.SkipWithError("set-up failed");
         return;
     }
-    filter.SetPanRange(0.31623f, 3.1623f);
-    filter.SetFreqRange(40.0f, 7796.0f);
-    filter.SetDepthRange(0.0f, varnel::kPi / 2);
+    filter.SetArea(varnel::StartupArea(kRate));
     CountingFeed feed;
     filter.SetVisualSink(&feed);
     filter.SetVisualFeed(feedOn);

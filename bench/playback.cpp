@@ -65,13 +65,6 @@ const std::string& MixFile()
     return path;
 }
 
-FilterArea StartupArea()
-{
-    AreaGeometry geometry;
-    geometry.HalfRate = kRate / 2;
-    return MapArea(StartupEdges(), geometry).Area;
-}
-
 void PlaybackThreadLive(benchmark::State& state)
 {
     const int quality = static_cast<int>(state.range(0));
@@ -80,10 +73,11 @@ void PlaybackThreadLive(benchmark::State& state)
     for (auto _ : state) {
 #ifdef VARNEL_BENCH_WITH_MAP
         TVisualMap map;
-        // The window's map: 90 x 60 pan cells and 40 depth columns, not the screens' pixels.
-        map.Init(90, 60, 40, 40.0f, kRate / 2.0f, 10.0f);
+        // The window's map cells, not the screens' pixels.
+        map.Init(kMapPanCells, kMapFreqCells, kMapDepthCells, kFreqAxisFloorHz, kRate / 2.0f,
+                 PanScaleFromSlider(kPanScaleBarStart));
         map.AllocFrames(kRate, 200, fft.Overlap, fft.FftSize);
-        map.SetFreqRange(fft.FftSize / 2, 40.0f, kRate / 2.0f);
+        map.SetFreqRange(fft.FftSize / 2, kFreqAxisFloorHz, kRate / 2.0f);
         map.Clear();
 #else
         if (visuals) {
@@ -105,7 +99,7 @@ void PlaybackThreadLive(benchmark::State& state)
         sound.PrepareStream(reader, 200, fft.FftSize, fft.Overlap);
         ThSoundPlay thread(sound, reader);
         thread.SetHalfRate(kRate / 2);
-        const FilterArea area = StartupArea();
+        const FilterArea area = StartupArea(kRate);
         thread.PostPanRange(area.PanLow, area.PanHigh);
         thread.PostFreqRange(area.FreqLowHz, area.FreqHighHz);
         thread.PostDepthRange(area.DepthLow, area.DepthHigh);
@@ -140,7 +134,7 @@ void FullRingPump(benchmark::State& state)
     TestRingDevice* ring = device.get();
     sound.OpenDevice(std::move(device));
     sound.PrepareStream(reader, 1000, fft.FftSize, fft.Overlap);
-    const FilterArea area = StartupArea();
+    const FilterArea area = StartupArea(kRate);
     sound.SetPanRange(area.PanLow, area.PanHigh);
     sound.SetFreqRange(area.FreqLowHz, area.FreqHighHz);
     sound.SetDepthRange(area.DepthLow, area.DepthHigh);

@@ -1,5 +1,6 @@
 // Costs of the maps: one composition of both screens (every 30 ms timer tick while playing),
 // and what the visual feed adds to the playback filter's per-frame cost at quality 2.
+#include "dsp/AreaMapping.h"
 #include "dsp/Cntrfocus.h"
 #include "dsp/VisualFeed.h"
 #include "visual/Screenmap.h"
@@ -58,10 +59,12 @@ const StereoSignal& Signal()
 
 void SetUpStartupMap(TVisualMap& map, int overlap)
 {
-    map.Init(90, 60, 40, 40.0f, 22050.0f, 50.0f);
-    map.SetPanRange(10.0f);
+    using namespace varnel;
+    map.Init(kMapPanCells, kMapFreqCells, kMapDepthCells, kFreqAxisFloorHz,
+             static_cast<float>(kNoFileHalfRate), kInitialPanScale);
+    map.SetPanRange(PanScaleFromSlider(kPanScaleBarStart));
     map.AllocFrames(kRate, 200, overlap, kFft);
-    map.SetFreqRange(kFft / 2, 40.0f, kRate / 2.0f);
+    map.SetFreqRange(kFft / 2, kFreqAxisFloorHz, kRate / 2.0f);
     map.Clear();
 }
 
@@ -96,9 +99,7 @@ void FilterFrames(benchmark::State& state, Feed feed)
         state.SkipWithError("filter set-up failed");
         return;
     }
-    filter.SetPanRange(0.31623f, 3.1623f);
-    filter.SetFreqRange(115.25f, 7796.37f);
-    filter.SetDepthRange(0.0f, 1.5708f);
+    filter.SetArea(varnel::StartupArea(kRate));
     if (feed == Feed::OnNull)
         filter.SetVisualSink(&nullFeed);
     else
@@ -198,7 +199,8 @@ void BM_ComposeBothScreens(benchmark::State& state)
     }
     TScreenMap screens(&map);
     screens.DrawInitial();
-    screens.DrawBackground(22050.0f, 40.0f, 10.0f);
+    screens.DrawBackground(static_cast<float>(varnel::kNoFileHalfRate), varnel::kFreqAxisFloorHz,
+                           varnel::PanScaleFromSlider(varnel::kPanScaleBarStart));
     for (auto _ : state) {
         map.NextFrame(); // a fresh frame, so the build is not skipped
         screens.Compose(0, 56, 98, 283, 140, 56, 420, 283);

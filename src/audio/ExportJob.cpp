@@ -93,11 +93,11 @@ private:
 };
 
 // Filters the stream for the output frames [first, end) of the stretch and hands each block
-// of output bytes to emit, which returns false to stop. Returns 0 (done or stopped) or 8 (the
-// input failed).
+// of output bytes to emit, which returns false to stop. Returns kMsgNone (done or stopped) or
+// kMsgSaveFailed (the input failed).
 template <class Emit>
-int FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
-                 Emit&& emit) noexcept;
+MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
+                       Emit&& emit) noexcept;
 
 } // namespace
 
@@ -144,39 +144,41 @@ int64_t ExportJob::TotalBytes() const noexcept
     return (end - first) * kFrameBytes;
 }
 
-int ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
+MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
 {
     try {
         vocal = std::make_unique<TVocalFunc>();
     } catch (const std::bad_alloc&) {
-        return 7;
+        return kMsgOutOfMemory;
     }
     const auto rate = static_cast<int>(std::min<uint32_t>(mIn.Format.SamplesPerSec, 0x7FFFFFFF));
     if (vocal->Init(2, rate, kBlockSeconds) != 0 || vocal->BlockFrames() < 1)
-        return 7;
+        return kMsgOutOfMemory;
     if (vocal->SetupFilter(mSettings.FftSize, mSettings.Overlap) != 0)
-        return 7;
+        return kMsgOutOfMemory;
     const FilterArea& a = mSettings.Area;
     vocal->SetPanRange(a.PanLow, a.PanHigh);
     vocal->SetFreqRange(a.FreqLowHz, a.FreqHighHz);
     vocal->SetDepthRange(a.DepthLow, a.DepthHigh);
     vocal->SetInverted(a.Inverted);
     vocal->SetVisualFeed(false);
-    return 0;
+    return kMsgNone;
 }
 
-int ExportJob::Prepare()
+MessageId ExportJob::Prepare()
 {
-    if (mPrepared < 0)
+    if (!mPrepareRan) {
         mPrepared = MakeProcessor(mVocal);
+        mPrepareRan = true;
+    }
     return mPrepared;
 }
 
 namespace {
 
 template <class Emit>
-int FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
-                 Emit&& emit) noexcept
+MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
+                       Emit&& emit) noexcept
 {
     const CenterFocus& filter = vocal.Filter();
     const int64_t frameSize = filter.FrameSize();
@@ -193,7 +195,7 @@ int FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t
     while (streamPos < warmEnd) {
         const int n = static_cast<int>(std::min<int64_t>(block, warmEnd - streamPos));
         if (!reader.Fill(vocal.RawIn(), streamPos, n))
-            return 8;
+            return kMsgSaveFailed;
         streamPos += n;
         vocal.Deinterleave(n * kFrameBytes);
         vocal.Process(0, n);
@@ -205,51 +207,52 @@ int FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t
         const int n = static_cast<int>(std::min<int64_t>(block, remaining));
         const int bytes = n * kFrameBytes;
         if (!reader.Fill(vocal.RawIn(), streamPos, n))
-            return 8;
+            return kMsgSaveFailed;
         streamPos += n;
         vocal.Deinterleave(bytes);
         vocal.Process(0, n);
         vocal.Interleave(bytes);
         remaining -= n;
         if (!emit(vocal.RawOut(), bytes))
-            return 0;
+            return kMsgNone;
     }
-    return 0;
+    return kMsgNone;
 }
 
 } // namespace
 
-int ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
-                            const std::atomic<bool>& abort)
+MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
+                                  const std::atomic<bool>& abort)
 {
     const int64_t total = (end - first) * kFrameBytes;
     StreamReader reader(mIn, false);
     int counter = 0;
-    int result = 0;
-    const int read = FilterFrames(*mVocal, reader, first, end, [&](const uint8_t* bytes, int n) {
-        if (mOut.Write(bytes, n) != n) {
-            result = 8;
-            return false;
-        }
-        mWritten += n;
-        if (++counter == kProgressEveryBlocks) {
-            counter = 0;
-            if (progress)
-                progress(mWritten, total);
-        }
-        if (abort.load(std::memory_order_relaxed)) {
-            mAborted = true;
-            return false;
-        }
-        return true;
-    });
-    if (read != 0)
+    MessageId result = kMsgNone;
+    const MessageId read =
+        FilterFrames(*mVocal, reader, first, end, [&](const uint8_t* bytes, int n) {
+            if (mOut.Write(bytes, n) != n) {
+                result = kMsgSaveFailed;
+                return false;
+            }
+            mWritten += n;
+            if (++counter == kProgressEveryBlocks) {
+                counter = 0;
+                if (progress)
+                    progress(mWritten, total);
+            }
+            if (abort.load(std::memory_order_relaxed)) {
+                mAborted = true;
+                return false;
+            }
+            return true;
+        });
+    if (read != kMsgNone)
         return read;
-    if (result != 0 || mAborted)
+    if (result != kMsgNone || mAborted)
         return result;
     if (progress)
         progress(mWritten, total);
-    return 0;
+    return kMsgNone;
 }
 
 // The threaded export: workers filter pieces into slots, the calling thread writes the slots
@@ -265,8 +268,8 @@ public:
           mReader(job.mIn, true)
     {}
 
-    // Export thread. 0 (done or aborted), 7 or 8, as Run.
-    int Run(const ProgressFn& progress)
+    // Export thread. kMsgNone (done or aborted), kMsgOutOfMemory or kMsgSaveFailed, as Run.
+    MessageId Run(const ProgressFn& progress)
     {
         const int64_t window = std::min<int64_t>(2 * mThreads, mPieces);
         try {
@@ -274,9 +277,9 @@ public:
             for (Slot& s : mSlots)
                 s.Bytes.resize(static_cast<size_t>(mPieceFrames * kFrameBytes));
         } catch (const std::bad_alloc&) {
-            return 7;
+            return kMsgOutOfMemory;
         } catch (const std::length_error&) {
-            return 7;
+            return kMsgOutOfMemory;
         }
         std::vector<std::thread> workers;
         for (int t = 0; t < mThreads && t < mPieces; ++t) {
@@ -290,7 +293,7 @@ public:
             std::lock_guard<std::mutex> lock(mMutex);
             mLiveWorkers = static_cast<int>(workers.size());
         }
-        const int result = workers.empty() ? 7 : Write(progress);
+        const MessageId result = workers.empty() ? kMsgOutOfMemory : Write(progress);
         {
             std::lock_guard<std::mutex> lock(mMutex);
             mStopFrom = 0;
@@ -308,7 +311,7 @@ private:
         int64_t Piece = -1;
         int64_t Filled = 0; // bytes published
         bool Finished = false;
-        int Result = 0; // 0, or 8 when the input failed
+        MessageId Result = kMsgNone; // or kMsgSaveFailed when the input failed
     };
 
     Slot& SlotOf(int64_t piece) { return mSlots[static_cast<size_t>(piece % mSlots.size())]; }
@@ -317,9 +320,9 @@ private:
     void Work()
     {
         std::unique_ptr<TVocalFunc> vocal;
-        const int made = mJob.MakeProcessor(vocal);
+        const MessageId made = mJob.MakeProcessor(vocal);
         std::unique_lock<std::mutex> lock(mMutex);
-        if (made != 0) {
+        if (made != kMsgNone) {
             mSetupFailure = made;
             --mLiveWorkers;
             mChanged.notify_all();
@@ -338,7 +341,7 @@ private:
             slot.Piece = piece;
             slot.Filled = 0;
             slot.Finished = false;
-            slot.Result = 0;
+            slot.Result = kMsgNone;
             lock.unlock();
 
             vocal->Filter().ResetStream();
@@ -346,7 +349,7 @@ private:
             const int64_t end = std::min(mEnd, first + mPieceFrames);
             uint8_t* bytes = slot.Bytes.data();
             int64_t filled = 0;
-            const int result =
+            const MessageId result =
                 FilterFrames(*vocal, mReader, first, end, [&](const uint8_t* block, int n) {
                     std::memcpy(bytes + filled, block, static_cast<size_t>(n));
                     filled += n;
@@ -359,7 +362,7 @@ private:
             lock.lock();
             slot.Finished = true;
             slot.Result = result;
-            if (result != 0)
+            if (result != kMsgNone)
                 mStopFrom = std::min(mStopFrom, piece + 1); // later pieces cannot be written
             mChanged.notify_all();
         }
@@ -368,7 +371,7 @@ private:
     }
 
     // Export thread: writes the pieces in order, block by block, as they are published.
-    int Write(const ProgressFn& progress)
+    MessageId Write(const ProgressFn& progress)
     {
         const int64_t total = (mEnd - mFirst) * kFrameBytes;
         const int64_t blockBytes = static_cast<int64_t>(mJob.mVocal->BlockFrames()) * kFrameBytes;
@@ -379,7 +382,7 @@ private:
             for (;;) {
                 int64_t filled = 0;
                 bool finished = false;
-                int result = 0;
+                MessageId result = kMsgNone;
                 {
                     std::unique_lock<std::mutex> lock(mMutex);
                     mChanged.wait(lock, [&] {
@@ -387,7 +390,7 @@ private:
                                mLiveWorkers == 0;
                     });
                     if (slot.Piece != piece)
-                        return mSetupFailure != 0 ? mSetupFailure : 8;
+                        return mSetupFailure != kMsgNone ? mSetupFailure : kMsgSaveFailed;
                     filled = slot.Filled;
                     finished = slot.Finished;
                     result = slot.Result;
@@ -395,7 +398,7 @@ private:
                 while (written < filled) {
                     const int n = static_cast<int>(std::min(blockBytes, filled - written));
                     if (mJob.mOut.Write(slot.Bytes.data() + written, n) != n)
-                        return 8;
+                        return kMsgSaveFailed;
                     written += n;
                     mJob.mWritten += n;
                     if (++counter == kProgressEveryBlocks) {
@@ -405,11 +408,11 @@ private:
                     }
                     if (mAbort.load(std::memory_order_relaxed)) {
                         mJob.mAborted = true;
-                        return 0;
+                        return kMsgNone;
                     }
                 }
                 if (finished && written == filled) {
-                    if (result != 0)
+                    if (result != kMsgNone)
                         return result;
                     break;
                 }
@@ -422,7 +425,7 @@ private:
         }
         if (progress)
             progress(mJob.mWritten, total);
-        return 0;
+        return kMsgNone;
     }
 
     ExportJob& mJob;
@@ -438,11 +441,11 @@ private:
     int64_t mWriterPiece = 0;      // the piece being written; slots before it are free
     int64_t mStopFrom = INT64_MAX; // pieces from here on are not filtered (abort, failure)
     int mLiveWorkers = 0;
-    int mSetupFailure = 0;
+    MessageId mSetupFailure = kMsgNone;
 };
 
-int ExportJob::RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
-                          const std::atomic<bool>& abort)
+MessageId ExportJob::RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
+                                const std::atomic<bool>& abort)
 {
     const int64_t block = mVocal->BlockFrames();
     const int64_t frameSize = mVocal->Filter().FrameSize();
@@ -457,19 +460,19 @@ int ExportJob::RunThreads(int threads, int64_t first, int64_t end, const Progres
     return pipeline.Run(progress);
 }
 
-int ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& abort)
+MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& abort)
 {
     mWritten = 0;
     mAborted = false;
     if (!mIn.IsOpen || mIn.Format.BlockAlign != kFrameBytes || mIn.Format.Channels != 2)
-        return 8;
+        return kMsgSaveFailed;
     int64_t first = 0;
     int64_t end = 0;
     Stretch(first, end);
     if (end == first)
-        return 0;
-    if (Prepare() != 0)
-        return 7;
+        return kMsgNone;
+    if (Prepare() != kMsgNone)
+        return kMsgOutOfMemory;
     const int threads = mSettings.Threads > 0 ? mSettings.Threads : UsableCores();
     if (threads <= 1)
         return RunOneThread(first, end, progress, abort);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/MessageId.h"
 #include "dsp/FilterParams.h"
 
 #include <atomic>
@@ -62,15 +63,17 @@ public:
     ExportJob& operator=(const ExportJob&) = delete;
 
     // Export thread; allocates. Sets up the stream processor for the input's rate with the
-    // settings: 0, or 7 when it cannot be set up. Run calls it when it has not been called.
-    int Prepare();
+    // settings: kMsgNone, or kMsgOutOfMemory when it cannot be set up. Run calls it when it
+    // has not been called.
+    MessageId Prepare();
 
     // Export thread. Blocks until done, failed or aborted (abort is checked after each
-    // block's bytes are written, and by every worker after each block it filters). Returns the message id to show: 0 (done, empty stretch, or
-    // aborted), 7 (the stream processor cannot be set up) or 8 (reading or writing failed, the
-    // input ended early, or the input is not open with 4-byte frames). Whatever was written
+    // block's bytes are written, and by every worker after each block it filters). Returns the message to show: kMsgNone (done, empty
+    // stretch, or aborted), kMsgOutOfMemory (the stream processor cannot be set up) or
+    // kMsgSaveFailed (reading or writing failed, the input ended early, or the input is not
+    // open with 4-byte frames). Whatever was written
     // stays in the output; its owner's Close makes it a valid file.
-    int Run(const ProgressFn& progress, const std::atomic<bool>& abort);
+    MessageId Run(const ProgressFn& progress, const std::atomic<bool>& abort);
 
     // Any thread, after Run. Sample bytes written.
     int64_t Written() const noexcept { return mWritten; }
@@ -86,18 +89,20 @@ private:
 
     // The stretch in frames, ordered and cut to the input's whole frames.
     void Stretch(int64_t& first, int64_t& end) const noexcept;
-    // A stream processor set up for the input's rate with the settings: 0, or 7.
-    int MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const;
-    int RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
-                     const std::atomic<bool>& abort);
-    int RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
-                   const std::atomic<bool>& abort);
+    // A stream processor set up for the input's rate with the settings: kMsgNone, or
+    // kMsgOutOfMemory.
+    MessageId MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const;
+    MessageId RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
+                           const std::atomic<bool>& abort);
+    MessageId RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
+                         const std::atomic<bool>& abort);
 
     TWaveData& mIn;
     TWaveData& mOut;
     ExportSettings mSettings;
     std::unique_ptr<TVocalFunc> mVocal;
-    int mPrepared = -1; // Prepare's result; -1 before it ran
+    MessageId mPrepared = kMsgNone; // Prepare's result, once it ran
+    bool mPrepareRan = false;
     int64_t mWritten = 0;
     bool mAborted = false;
 };

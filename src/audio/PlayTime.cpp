@@ -1,6 +1,5 @@
 #include "audio/PlayTime.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace varnel {
@@ -21,15 +20,6 @@ std::string FormatPlayTime(int64_t frames, int halfRate)
         std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(minutes),
                       static_cast<long long>(secs));
     return text;
-}
-
-int VolumeFromSlider(int position)
-{
-    if (position < 0)
-        position = 0;
-    if (position > 20)
-        position = 20;
-    return static_cast<int>(-2.5 * std::pow(static_cast<double>(20 - position), 2.5));
 }
 
 } // namespace varnel

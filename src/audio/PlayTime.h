@@ -10,9 +10,4 @@ namespace varnel {
 // positions count as 0; a rate that is not positive gives "00:00".
 std::string FormatPlayTime(int64_t frames, int halfRate);
 
-// Any thread; pure. The volume of a volume-slider position 0..20 (20 loudest), in hundredths
-// of a decibel: -2.5 x (20 - position)^2.5, truncated toward zero (20 -> 0, 19 -> -2,
-// 10 -> -790, 0 -> -4472). Positions outside 0..20 are clamped.
-int VolumeFromSlider(int position);
-
 } // namespace varnel

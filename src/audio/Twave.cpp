@@ -50,21 +50,21 @@ TWaveData::~TWaveData()
     Close();
 }
 
-int TWaveData::OpenRead(const std::string& path)
+WaveOpenResult TWaveData::OpenRead(const std::string& path)
 {
     Close();
     if (!mFile.OpenRead(path))
-        return 1;
+        return kWaveCannotOpen;
     ChunkInfo riff;
     ChunkInfo sub;
     if (!mFile.DescendRiff(riff, kWave) || !mFile.Descend(sub, riff, kFmt)) {
         mFile.Close();
-        return 2;
+        return kWaveNotRiffWave;
     }
     unsigned char fmt[kFormatBytesRead];
     if (sub.Size < kFormatBytesRead || mFile.Read(fmt, kFormatBytesRead) != kFormatBytesRead) {
         mFile.Close();
-        return 1;
+        return kWaveCannotOpen;
     }
     // The extra-size word is not read: it keeps its earlier value.
     Format.FormatTag = GetU16(fmt);
@@ -76,7 +76,7 @@ int TWaveData::OpenRead(const std::string& path)
 
     if (!mFile.Ascend(sub) || !mFile.Descend(sub, riff, kData)) {
         mFile.Close();
-        return 2;
+        return kWaveNotRiffWave;
     }
     mRiffChunk = riff;
     mSubChunk = sub;
@@ -88,17 +88,17 @@ int TWaveData::OpenRead(const std::string& path)
         present -= present % Format.BlockAlign;
     DataSize = static_cast<uint32_t>(present);
     FileName = path;
-    Mode = 0;
+    Mode = WaveMode::Reading;
     IsOpen = true;
     PublishPosition();
-    return 0;
+    return kWaveOpened;
 }
 
-int TWaveData::OpenWrite(const std::string& path)
+WaveOpenResult TWaveData::OpenWrite(const std::string& path)
 {
     Close();
     if (!mFile.OpenWrite(path))
-        return 1;
+        return kWaveCannotOpen;
     ChunkInfo riff;
     riff.Id = FourCC("RIFF");
     riff.FormType = kWave;
@@ -107,7 +107,7 @@ int TWaveData::OpenWrite(const std::string& path)
     fmt.Size = kFormatBytesWritten;
     if (!mFile.CreateChunk(riff) || !mFile.CreateChunk(fmt)) {
         mFile.Close();
-        return 2;
+        return kWaveNotRiffWave;
     }
     unsigned char b[kFormatBytesWritten];
     PutU16(b, Format.FormatTag);
@@ -120,26 +120,26 @@ int TWaveData::OpenWrite(const std::string& path)
     PutU16(b + 16, 0);
     if (mFile.Write(b, kFormatBytesWritten) != kFormatBytesWritten) {
         mFile.Close();
-        return 1;
+        return kWaveCannotOpen;
     }
     ChunkInfo data;
     data.Id = kData;
     if (!mFile.Ascend(fmt) || !mFile.CreateChunk(data)) {
         mFile.Close();
-        return 2;
+        return kWaveNotRiffWave;
     }
     mRiffChunk = riff;
     mSubChunk = data;
     FileName = path;
-    Mode = 1;
-    return 0;
+    Mode = WaveMode::Writing;
+    return kWaveOpened;
 }
 
 int TWaveData::Close()
 {
     if (!mFile.IsOpen())
         return 0;
-    const int result = (Mode == 1) ? CloseWriter() : mFile.Close();
+    const int result = (Mode == WaveMode::Writing) ? CloseWriter() : mFile.Close();
     IsOpen = false;
     mFrame.store(0, std::memory_order_relaxed);
     return result;
@@ -160,7 +160,7 @@ int TWaveData::CloseWriter()
 
 int TWaveData::Read(void* dst, int bytes)
 {
-    if (!mFile.IsOpen() || Mode != 0 || bytes < 0)
+    if (!mFile.IsOpen() || Mode != WaveMode::Reading || bytes < 0)
         return -1;
     const int64_t end = DataStart + static_cast<int64_t>(DataSize);
     const int64_t at = mFile.Tell();
@@ -174,7 +174,7 @@ int TWaveData::Read(void* dst, int bytes)
 
 int TWaveData::Write(const void* src, int bytes)
 {
-    if (!mFile.IsOpen() || Mode != 1 || bytes < 0)
+    if (!mFile.IsOpen() || Mode != WaveMode::Writing || bytes < 0)
         return -1;
     const int64_t written = mFile.Tell() - mSubChunk.DataOffset;
     if (written + bytes > kMaxDataBytes)
@@ -184,7 +184,7 @@ int TWaveData::Write(const void* src, int bytes)
 
 int64_t TWaveData::SeekFrame(int64_t frame)
 {
-    if (!mFile.IsOpen() || Mode != 0 || frame < 0)
+    if (!mFile.IsOpen() || Mode != WaveMode::Reading || frame < 0)
         return -1;
     const int64_t align = Format.BlockAlign;
     if (align > 0 && frame > (std::numeric_limits<int64_t>::max() - DataStart) / align)

@@ -33,6 +33,24 @@ struct WaveFormat
     }
 };
 
+// What TWaveData::OpenRead and OpenWrite report.
+enum WaveOpenResult : int
+{
+    kWaveOpened = 0,
+    kWaveCannotOpen = 1,  // cannot be opened or created, its format chunk is short, or a write
+                          // of the header failed
+    kWaveNotRiffWave = 2, // not a RIFF WAVE file, no "fmt " or no "data" chunk after it, or the
+                          // chunk structure could not be written
+};
+
+// What a TWaveData was last opened for.
+enum class WaveMode
+{
+    None,
+    Reading,
+    Writing,
+};
+
 // Reads or writes one RIFF WAVE file by raw bytes. It finds the "fmt " chunk and the "data"
 // chunk after it; it does not interpret samples. Offsets are 64-bit, so files up to the RIFF
 // limit of 4 GiB work.
@@ -56,13 +74,14 @@ public:
     TWaveData(const TWaveData&) = delete;
     TWaveData& operator=(const TWaveData&) = delete;
 
-    // Owner's thread. 0 opened; 1 the file cannot be opened or its format chunk is short;
-    // 2 not a RIFF WAVE file, or no "fmt " chunk, or no "data" chunk after it. A failed open
-    // leaves the object closed.
-    int OpenRead(const std::string& path);
+    // Owner's thread. kWaveOpened; kWaveCannotOpen when the file cannot be opened or its
+    // format chunk is short; kWaveNotRiffWave for no RIFF WAVE file, or no "fmt " chunk, or no
+    // "data" chunk after it. A failed open leaves the object closed.
+    WaveOpenResult OpenRead(const std::string& path);
     // Owner's thread; Format must be filled first. Writes the 46-byte header with zero sizes.
-    // 0, 1 (cannot create / write) or 2 (chunk structure failed).
-    int OpenWrite(const std::string& path);
+    // kWaveOpened, kWaveCannotOpen (cannot create / write) or kWaveNotRiffWave (the chunk
+    // structure failed).
+    WaveOpenResult OpenWrite(const std::string& path);
     // Owner's thread. For a written file fixes the RIFF and data sizes, so whatever was
     // written is a valid file. 0 when nothing was open, else 0 or -1: -1 for a written file
     // also when a write failed on the way (the file then holds the whole frames that reached
@@ -92,7 +111,7 @@ public:
     uint32_t DeclaredDataSize = 0; // the data chunk's size field as found
     std::string FileName;
     bool IsOpen = false;
-    int Mode = -1; // 0 reading, 1 writing
+    WaveMode Mode = WaveMode::None;
 
 private:
     void PublishPosition() noexcept;

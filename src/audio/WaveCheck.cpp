@@ -4,24 +4,24 @@
 
 namespace varnel {
 
-int CheckWaveFile(const std::string& path, WaveFormat* format)
+MessageId CheckWaveFile(const std::string& path, WaveFormat* format)
 {
     TWaveData reader;
-    const int opened = reader.OpenRead(path);
-    if (opened != 0)
-        return opened == 1 ? 1 : 2;
+    const WaveOpenResult opened = reader.OpenRead(path);
+    if (opened != kWaveOpened)
+        return opened == kWaveCannotOpen ? kMsgCannotOpen : kMsgUnsupportedFile;
     const WaveFormat f = reader.Format;
     reader.Close();
     if (format)
         *format = f;
     if (f.FormatTag != 1)
-        return 3;
+        return kMsgNotPcm;
     // A wrong block align would break every later use of 4-byte frames.
     if (f.BitsPerSample != 16 || f.Channels != 2 || f.BlockAlign != 4)
-        return 4;
+        return kMsgNotStereo16;
     if (f.SamplesPerSec <= kLowestRefusedRate || f.SamplesPerSec > kHighestSampleRate)
-        return 2;
-    return 0;
+        return kMsgUnsupportedFile;
+    return kMsgNone;
 }
 
 std::string FormatLabelText(const WaveFormat& format)

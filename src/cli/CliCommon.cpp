@@ -100,14 +100,6 @@ bool ParseRangeEnd(const std::string& text, const char* maxWord, double maxValue
 
 } // namespace
 
-FilterArea StartupArea(int sampleRate)
-{
-    AreaGeometry geometry;
-    geometry.HalfRate = sampleRate >> 1;
-    geometry.PanScale = PanScaleFromSlider(3);
-    return MapArea(StartupEdges(), geometry).Area;
-}
-
 FilterArea AreaOptions::Resolve(int sampleRate) const
 {
     FilterArea area = Widest ? FilterArea::Widest(sampleRate) : StartupArea(sampleRate);
@@ -285,9 +277,9 @@ void PrintFileText(const std::string& path, const std::string& text)
     std::fflush(stderr);
 }
 
-void PrintFileMessage(const std::string& path, int messageId)
+void PrintFileMessage(const std::string& path, MessageId message)
 {
-    PrintFileText(path, Texts().GetMsgText(messageId));
+    PrintFileText(path, Texts().GetMsgText(message));
 }
 
 void PrintError(const std::string& text)
@@ -309,14 +301,14 @@ int UsageError(const std::string& text)
 int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText)
 {
     WaveFormat format;
-    const int message = CheckWaveFile(path, &format);
-    if (message != 0) {
+    const MessageId message = CheckWaveFile(path, &format);
+    if (message != kMsgNone) {
         PrintFileMessage(path, message);
         return kExitInputRefused;
     }
     // The file passed the check a moment ago; if it cannot be opened now it went away.
-    if (reader.OpenRead(path) != 0) {
-        PrintFileMessage(path, 1);
+    if (reader.OpenRead(path) != kWaveOpened) {
+        PrintFileMessage(path, kMsgCannotOpen);
         return kExitInputRefused;
     }
     if (formatText)
@@ -337,11 +329,11 @@ int CheckOutputPath(const std::string& inputPath, const std::string& outputPath,
 {
     std::error_code ec;
     if (SameFile(inputPath, outputPath)) {
-        PrintFileMessage(outputPath, 16);
+        PrintFileMessage(outputPath, kMsgOutputIsInput);
         return kExitOutputRefused;
     }
     if (fs::exists(fs::symlink_status(outputPath, ec)) && !force) {
-        PrintFileMessage(outputPath, 5);
+        PrintFileMessage(outputPath, kMsgFileExists);
         return kExitOutputRefused;
     }
     return kExitDone;

@@ -8,6 +8,7 @@
 // the dispatch table of main.cpp. argv[0] is the command's name, argv[1..] its arguments; it
 // returns the process exit code.
 
+#include "audio/MessageId.h"
 #include "dsp/AreaMapping.h"
 #include "dsp/FilterParams.h"
 
@@ -25,9 +26,9 @@ namespace cli {
 
 constexpr int kExitDone = 0;
 constexpr int kExitUsage = 2;
-constexpr int kExitInputRefused = 3;  // messages 1-4
-constexpr int kExitOutputRefused = 4; // messages 5, 6 and 16
-constexpr int kExitExportFailed = 5;  // messages 7 and 8
+constexpr int kExitInputRefused = 3;  // kMsgCannotOpen .. kMsgNotStereo16
+constexpr int kExitOutputRefused = 4; // kMsgFileExists, kMsgCreateFailed, kMsgOutputIsInput
+constexpr int kExitExportFailed = 5;  // kMsgOutOfMemory, kMsgSaveFailed
 constexpr int kExitInterrupted = 130; // Ctrl-C, as shells report SIGINT
 
 constexpr int kDefaultQuality = 2;
@@ -68,9 +69,6 @@ struct AreaOptions
     FilterArea Resolve(int sampleRate) const;
 };
 
-// Any thread; pure. The window's start-up area for a file of this sample rate.
-FilterArea StartupArea(int sampleRate);
-
 // Result of offering one argument to a shared option parser.
 enum class OptionParse
 {
@@ -103,8 +101,8 @@ bool IsOptionArgument(const char* arg);
 
 // Any thread, serialised. Prints `varnel-cli: "NAME": TEXT` on standard error (wiping a
 // progress line first), NAME being the
-// path's file name without folders and TEXT the message of that id in the locale's language.
-void PrintFileMessage(const std::string& path, int messageId);
+// path's file name without folders and TEXT the message in the locale's language.
+void PrintFileMessage(const std::string& path, MessageId message);
 // Any thread, serialised. The same with a text of the command line's own.
 void PrintFileText(const std::string& path, const std::string& text);
 // Any thread, serialised. `varnel-cli: TEXT`.

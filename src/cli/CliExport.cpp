@@ -91,9 +91,9 @@ int ExportFile(const std::string& input, const std::string& output, const Export
     const std::string temp = safe.Begin(output);
     TWaveData writer;
     writer.Format = reader.Format;
-    if (temp.empty() || writer.OpenWrite(temp) != 0) {
+    if (temp.empty() || writer.OpenWrite(temp) != kWaveOpened) {
         safe.Discard();
-        PrintFileMessage(output, 6);
+        PrintFileMessage(output, kMsgCreateFailed);
         return kExitOutputRefused;
     }
 
@@ -115,20 +115,20 @@ int ExportFile(const std::string& input, const std::string& output, const Export
     progress.FirstFrame.store(settings.SaveAB ? std::min(settings.PointA, settings.PointB) : 0);
     progress.Frames.store(job.TotalBytes() / reader.Format.BlockAlign);
     progress.Started.store(true);
-    int message = job.Run(nullptr, InterruptFlag());
+    MessageId message = job.Run(nullptr, InterruptFlag());
     reader.Close();
-    if (writer.Close() != 0 && message == 0)
-        message = 8;
+    if (writer.Close() != 0 && message == kMsgNone)
+        message = kMsgSaveFailed;
 
-    const bool complete = message == 0 && !job.Aborted();
+    const bool complete = message == kMsgNone && !job.Aborted();
     // An unfinished file never replaces one that was there; where there was none, the part
     // written is kept as a valid, shorter file, as an aborted save in the window leaves it.
     if (!complete && replacing) {
         safe.Discard();
-    } else if (!safe.Commit() && message == 0) {
-        message = 8;
+    } else if (!safe.Commit() && message == kMsgNone) {
+        message = kMsgSaveFailed;
     }
-    if (message != 0) {
+    if (message != kMsgNone) {
         PrintFileMessage(output, message);
         return kExitExportFailed;
     }
@@ -140,10 +140,10 @@ int ExportFile(const std::string& input, const std::string& output, const Export
 double SecondsOf(const std::string& path, const ExportOptions& options)
 {
     WaveFormat format;
-    if (CheckWaveFile(path, &format) != 0 || format.SamplesPerSec == 0)
+    if (CheckWaveFile(path, &format) != kMsgNone || format.SamplesPerSec == 0)
         return 0.0;
     TWaveData reader;
-    if (reader.OpenRead(path) != 0)
+    if (reader.OpenRead(path) != kWaveOpened)
         return 0.0;
     int64_t frames = reader.FrameCount();
     if (options.HasAB) {
@@ -183,7 +183,7 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     std::error_code ec;
     fs::create_directories(outDir, ec);
     if (!fs::is_directory(outDir, ec)) {
-        PrintFileMessage(outDir, 6);
+        PrintFileMessage(outDir, kMsgCreateFailed);
         return kExitOutputRefused;
     }
 

@@ -20,9 +20,6 @@ namespace varnel::cli {
 
 namespace {
 
-constexpr int kDefaultPanScalePosition = 3;    // pan scale 10
-constexpr int kDefaultColourScalePosition = 5; // divisor 6000
-
 // The edges the window would show: the start-up edges, except for each range given on the
 // command line (or all three with --widest), which is placed on the screens' axes.
 AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panScale)
@@ -47,16 +44,17 @@ AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panS
     return edges;
 }
 
-// A slider position 0..10 from --pan-scale or --colour-scale.
-OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int& position)
+// A slider position 0..max from --pan-scale or --colour-scale.
+OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int max,
+                              int& position)
 {
     std::string value;
     const OptionParse parse = TakeOptionValue(argc, argv, i, name, value);
     if (parse != OptionParse::Taken)
         return parse;
-    if (!ParseInt(value, 0, 10, position)) {
-        UsageError(std::string("map: ") + name + " takes a slider position 0-10, not \"" + value +
-                   "\"");
+    if (!ParseInt(value, 0, max, position)) {
+        UsageError(std::string("map: ") + name + " takes a slider position 0-" +
+                   std::to_string(max) + ", not \"" + value + "\"");
         return OptionParse::Bad;
     }
     return OptionParse::Taken;
@@ -78,8 +76,8 @@ int RunMap(int argc, char** argv)
     MapPictureRequest request;
     request.Quality = kDefaultQuality;
     request.BufferMs = kDefaultBufferMs;
-    request.PanScalePosition = kDefaultPanScalePosition;
-    request.ColourScalePosition = kDefaultColourScalePosition;
+    request.PanScalePosition = kPanScaleBarStart;
+    request.ColourScalePosition = kColourScaleBarStart;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         OptionParse parse = ParseAreaOption(argc, argv, i, area);
@@ -88,9 +86,11 @@ int RunMap(int argc, char** argv)
         if (parse == OptionParse::NotMine)
             parse = ParseBufferOption(argc, argv, i, request.BufferMs);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--pan-scale", request.PanScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--pan-scale", kPanScaleBarMax,
+                                      request.PanScalePosition);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--colour-scale", kColourScaleBarMax,
+                                      request.ColourScalePosition);
         if (parse == OptionParse::NotMine) {
             std::string value;
             parse = TakeOptionValue(argc, argv, i, "--at", value);
@@ -136,14 +136,16 @@ int RunMap(int argc, char** argv)
     switch (result.Status) {
     case MapPictureStatus::Done: break;
     case MapPictureStatus::InputUnreadable:
-        PrintFileMessage(inputPath, 2);
+        PrintFileMessage(inputPath, kMsgUnsupportedFile);
         return kExitInputRefused;
     case MapPictureStatus::TimeBeyondEnd:
         return UsageError("map: --at lies after the end of the file");
-    case MapPictureStatus::SetupFailed: PrintFileMessage(inputPath, 7); return kExitExportFailed;
+    case MapPictureStatus::SetupFailed:
+        PrintFileMessage(inputPath, kMsgOutOfMemory);
+        return kExitExportFailed;
     }
     if (!result.Picture.save(QFile::decodeName(outputPath.c_str()), "PNG")) {
-        PrintFileMessage(outputPath, 6);
+        PrintFileMessage(outputPath, kMsgCreateFailed);
         return kExitOutputRefused;
     }
     return kExitDone;

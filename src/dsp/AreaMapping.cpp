@@ -1,5 +1,6 @@
 #include "dsp/AreaMapping.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -7,13 +8,20 @@ namespace varnel {
 
 namespace {
 
-// The frequency axis starts at 40 Hz on the bottom row.
-constexpr double kLowestAxisHz = 40.0;
-
 // The window's labels show a frequency rounded to a whole number, halves away from zero.
 std::string WholeHzLabel(float hz)
 {
     return std::to_string(std::llround(static_cast<double>(hz))) + "Hz";
+}
+
+// The pixel nearest a position on an axis of limit pixels, clamped to 0..limit.
+int NearestPixel(double value, int limit)
+{
+    if (!(value > 0.0)) // also NaN
+        return 0;
+    if (value >= limit)
+        return limit;
+    return static_cast<int>(std::lround(value));
 }
 
 float PowerOfTen(float exponent)
@@ -64,10 +72,10 @@ AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry)
     if (edges.Area1Right == width1)
         area.PanHigh = kPanOpenHigh;
 
-    const float lg = static_cast<float>(std::log10(kLowestAxisHz));
+    const float lg = static_cast<float>(std::log10(static_cast<double>(kFreqAxisFloorHz)));
     const double decades = std::log10(static_cast<double>(geometry.HalfRate)) - lg;
-    // At or below 40 Hz the axis has no height in decades; the whole band is then the area.
-    if (geometry.HalfRate > kLowestAxisHz && height1 > 0) {
+    // At or below the floor the axis has no height in decades; the whole band is the area.
+    if (static_cast<float>(geometry.HalfRate) > kFreqAxisFloorHz && height1 > 0) {
         const float u = static_cast<float>(height1 / decades);
         const float lowQ =
             static_cast<float>((height1 - edges.Area1Bottom) / static_cast<double>(u));
@@ -94,9 +102,64 @@ AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry)
     return result;
 }
 
+AreaEdges EdgesForArea(const FilterArea& area, const AreaGeometry& geometry)
+{
+    const int width1 = geometry.Screen1Width;
+    const int height1 = geometry.Screen1Height;
+    const int width2 = geometry.Screen2Width;
+    AreaEdges edges;
+
+    const double hw = width1 * 0.5;
+    const double decades = std::log10(static_cast<double>(geometry.PanScale));
+    const auto panX = [&](float ratio) {
+        if (!(ratio > 0.0f) || !(decades > 0.0))
+            return 0;
+        return NearestPixel(hw + hw / decades * std::log10(static_cast<double>(ratio)), width1);
+    };
+    edges.Area1Left = area.PanLow <= kPanOpenLow ? 0 : panX(area.PanLow);
+    edges.Area1Right = area.PanHigh >= kPanOpenHigh ? width1 : panX(area.PanHigh);
+
+    const double logLow = std::log10(static_cast<double>(kFreqAxisFloorHz));
+    const double freqDecades = std::log10(static_cast<double>(geometry.HalfRate)) - logLow;
+    const auto freqY = [&](float hz) {
+        if (!(hz > 0.0f) || !(freqDecades > 0.0))
+            return height1;
+        const double up = (std::log10(static_cast<double>(hz)) - logLow) * height1 / freqDecades;
+        return height1 - NearestPixel(up, height1);
+    };
+    edges.Area1Top =
+        area.FreqHighHz >= static_cast<float>(geometry.HalfRate) ? 0 : freqY(area.FreqHighHz);
+    edges.Area1Bottom = area.FreqLowHz <= 0.0f ? height1 : freqY(area.FreqLowHz);
+
+    const double perPixel = static_cast<double>(kPi) / width2;
+    edges.Area2Left = NearestPixel(area.DepthLow / perPixel, width2);
+    edges.Area2Right = NearestPixel(area.DepthHigh / perPixel, width2);
+
+    edges.Area1Right = std::max(edges.Area1Right, edges.Area1Left);
+    edges.Area1Bottom = std::max(edges.Area1Bottom, edges.Area1Top);
+    edges.Area2Right = std::max(edges.Area2Right, edges.Area2Left);
+    edges.Area2Top = edges.Area1Top;
+    edges.Area2Bottom = edges.Area1Bottom;
+    return edges;
+}
+
+FilterArea StartupArea(int sampleRate)
+{
+    AreaGeometry geometry;
+    geometry.HalfRate = sampleRate >> 1;
+    geometry.PanScale = PanScaleFromSlider(kPanScaleBarStart);
+    return MapArea(StartupEdges(), geometry).Area;
+}
+
 float PanScaleFromSlider(int position)
 {
     return static_cast<float>(std::pow(10.0, (position + 2) * 0.2));
+}
+
+int VolumeFromSlider(int position)
+{
+    position = std::clamp(position, 0, kVolumeBarMax);
+    return static_cast<int>(-2.5 * std::pow(static_cast<double>(kVolumeBarMax - position), 2.5));
 }
 
 FftParams ChooseFftParams(int quality, int sampleRate)

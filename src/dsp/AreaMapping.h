@@ -6,6 +6,35 @@
 
 namespace varnel {
 
+// The window's two map screens in pixels: Screen1 (pan across, frequency up) and Screen2
+// (depth across, the same frequency rows).
+constexpr int kScreen1Width = 560;
+constexpr int kScreen1Height = 340;
+constexpr int kScreen2Width = 196;
+
+// The frequency axis of both maps runs from this frequency on the bottom row to the half
+// sample rate on the top row, whatever the file's rate.
+constexpr float kFreqAxisFloorHz = 40.0f;
+
+// The visual map's cell grid: pan cells across and frequency cells up on Screen1, depth cells
+// across on Screen2. The screens enlarge the cells to their pixels.
+constexpr int kMapPanCells = 90;
+constexpr int kMapFreqCells = 60;
+constexpr int kMapDepthCells = 40;
+
+// The half rate the window's axes use before a file is loaded, and the pan scale the visual
+// map is set up with before the pan scale slider gives its own.
+constexpr int kNoFileHalfRate = 22050;
+constexpr float kInitialPanScale = 50.0f;
+
+// The window's sliders: positions 0..max and where each starts.
+constexpr int kPanScaleBarMax = 10;
+constexpr int kPanScaleBarStart = 3; // pan scale 10
+constexpr int kColourScaleBarMax = 10;
+constexpr int kColourScaleBarStart = 5;
+constexpr int kVolumeBarMax = 20;
+constexpr int kVolumeBarStart = 20; // full volume
+
 // The eight edges of the extraction area in screen pixels. Left and top are the first column
 // and row inside; right and bottom are one past the last.
 struct AreaEdges
@@ -17,11 +46,11 @@ struct AreaEdges
 // The screens the edges live on and the axes' end values.
 struct AreaGeometry
 {
-    int Screen1Width = 560;
-    int Screen1Height = 340;
-    int Screen2Width = 196;
-    int HalfRate = 22050;   // Hz at the top row
-    float PanScale = 10.0f; // pan ratio at the right border of Screen1
+    int Screen1Width = kScreen1Width;
+    int Screen1Height = kScreen1Height;
+    int Screen2Width = kScreen2Width;
+    int HalfRate = kNoFileHalfRate; // Hz at the top row
+    float PanScale = 10.0f;         // pan ratio at the right border of Screen1
 };
 
 // What the edges mean to the filter, and the two frequency label texts ("7796Hz").
@@ -33,16 +62,33 @@ struct AreaMapping
 };
 
 // Any thread; pure. The window's start-up edges for screens of these sizes.
-AreaEdges StartupEdges(int screen1Width = 560, int screen1Height = 340, int screen2Width = 196);
+AreaEdges StartupEdges(int screen1Width = kScreen1Width, int screen1Height = kScreen1Height,
+                       int screen2Width = kScreen2Width);
 
 // Any thread; pure. Edges to the filter's parameter set (the window's UpdateFilterParams
 // arithmetic): logarithmic pan with ratio 1 at the middle column, logarithmic frequency from
-// 40 Hz at the bottom to the half rate at the top, linear depth 0..pi. Inverted is false;
-// the caller sets it.
+// kFreqAxisFloorHz at the bottom to the half rate at the top, linear depth 0..pi. Inverted is
+// false; the caller sets it.
 AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry);
+
+// Any thread; pure. The inverse of MapArea: the eight edges that show the filter area on the
+// screens' axes. Each edge is the nearest pixel to its value, clamped to the screen; an open
+// bound (pan 0 or 65535 and above, frequency 0 or the half rate and above) lies on the border,
+// and an edge given backwards is put beside its partner. Mapping the edges back (MapArea)
+// gives bounds that round to the same pixels, so edges survive the round trip unchanged.
+AreaEdges EdgesForArea(const FilterArea& area, const AreaGeometry& geometry);
+
+// Any thread; pure. The window's start-up area for a file of this sample rate: the start-up
+// edges on the default screens, mapped with the pan scale slider at its start position.
+FilterArea StartupArea(int sampleRate);
 
 // Any thread; pure. 10^((position + 2) * 0.2) as a float: 2.512 .. 251.19, 10 at position 3.
 float PanScaleFromSlider(int position);
+
+// Any thread; pure. The volume of a volume-slider position 0..kVolumeBarMax (the maximum is
+// loudest), in hundredths of a decibel: -2.5 x (20 - position)^2.5, truncated toward zero
+// (20 -> 0, 19 -> -2, 10 -> -790, 0 -> -4472). Positions outside the slider are clamped.
+int VolumeFromSlider(int position);
 
 struct FftParams
 {

@@ -1,6 +1,9 @@
 #include "settings/Langset.h"
 
+#include "audio/MessageId.h"
 #include "platform/Locale.h"
+
+#include <iterator>
 
 namespace varnel {
 
@@ -12,9 +15,9 @@ struct MessageTexts
     const char* Alternate;
 };
 
-// Rows 1..16. In 10 and 11 the '|' characters separate the file dialog's description and
-// pattern fields.
-constexpr MessageTexts kMessages[16] = {
+// Rows kFirstMessageId..kLastMessageId, in the order of MessageId. In the two file dialog
+// filters the '|' characters separate the dialog's description and pattern fields.
+constexpr MessageTexts kMessages[] = {
     {"ファイルが開けませんでした。", "Can't open file."},
     {"扱えないファイル形式です。\nまたはファイルが破損しています。",
      "File format not supported.\nOr file is damaged."},
@@ -36,6 +39,9 @@ constexpr MessageTexts kMessages[16] = {
     {"入力ファイルと出力ファイルが同じです。", "The output file is the same as the input file."},
 };
 
+static_assert(std::size(kMessages) == kLastMessageId - kFirstMessageId + 1,
+              "one row per message id");
+
 // The primary language is the low 10 bits of a language id.
 constexpr int kPrimaryLanguageMask = 0x3FF;
 
@@ -54,9 +60,9 @@ bool TLangSet::IsJapanese() const noexcept
 
 std::string TLangSet::GetMsgText(int id) const
 {
-    if (id < 1 || id > 16)
+    if (id < kFirstMessageId || id > kLastMessageId)
         return std::string();
-    const MessageTexts& row = kMessages[id - 1];
+    const MessageTexts& row = kMessages[id - kFirstMessageId];
     return IsJapanese() ? row.Japanese : row.Alternate;
 }
 

@@ -33,8 +33,8 @@ public:
     // Any thread. True when the Japanese texts are chosen.
     bool IsJapanese() const noexcept;
 
-    // Any thread; allocates the returned text. The message of that id (1..16) in the chosen
-    // language; the empty text for any other id.
+    // Any thread; allocates the returned text. The message of that id (a MessageId,
+    // kFirstMessageId..kLastMessageId) in the chosen language; the empty text for any other.
     std::string GetMsgText(int id) const;
 
     // Any thread. The texts the form constructors put on their controls when the alternate

@@ -26,15 +26,6 @@ constexpr QPoint kScreen2At{596, 1};
 constexpr QPoint kPanScaleAt{1, 342};
 } // namespace map_layout
 
-// Any thread; pure. The eight edges that show the filter area on the screens' axes: pan
-// logarithmic with ratio 1 in the middle and geometry.PanScale at the right border, frequency
-// logarithmic from 40 Hz at the bottom to the half rate at the top, depth linear 0..pi. Each
-// edge is the nearest pixel to its value, clamped to the screen; an open bound (pan 0 or
-// 65535 and above, frequency 0 or the half rate and above) lies on the border, and an edge
-// given backwards is put beside its partner. Mapping the edges back (MapArea) gives bounds that
-// round to the same pixels, so edges survive the round trip unchanged.
-AreaEdges EdgesForArea(const FilterArea& area, const AreaGeometry& geometry);
-
 // GUI thread (draws with the application's palette). The composed screens and their scales
 // laid out as in the window, on the window's background colour.
 QImage MapAreaPicture(const TScreenMap& screens);
@@ -43,11 +34,11 @@ QImage MapAreaPicture(const TScreenMap& screens);
 // while it plays from its start with visuals on.
 struct MapPictureRequest
 {
-    double AtSeconds = -1.0;     // heard position; negative: the middle of the file
-    int PanScalePosition = 3;    // PanScaleBar 0..10
-    int ColourScalePosition = 5; // ColorScaleBar 0..10
-    int Quality = 2;             // 0..4 as in the options
-    int BufferMs = 200;          // sound buffer length from the options
+    double AtSeconds = -1.0;                  // heard position; negative: the middle of the file
+    int PanScalePosition = kPanScaleBarStart; // PanScaleBar 0..kPanScaleBarMax
+    int ColourScalePosition = kColourScaleBarStart; // ColorScaleBar 0..kColourScaleBarMax
+    int Quality = 2;                                // 0..4 as in the options
+    int BufferMs = 200;                             // sound buffer length from the options
     AreaEdges Edges = StartupEdges();
     bool Inverted = false;
 };

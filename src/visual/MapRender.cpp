@@ -102,16 +102,18 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     // The window stops when the reader reaches the end: later moments are never shown.
     result.ReaderFrame = std::min<int64_t>(result.HeardFrame + latency, frames);
 
-    const float panScale = PanScaleFromSlider(std::clamp(request.PanScalePosition, 0, 10));
+    const float panScale =
+        PanScaleFromSlider(std::clamp(request.PanScalePosition, 0, kPanScaleBarMax));
     TVisualMap map;
-    map.Init(90, 60, 40, 40.0f, 22050.0f, 50.0f);
+    map.Init(kMapPanCells, kMapFreqCells, kMapDepthCells, kFreqAxisFloorHz,
+             static_cast<float>(kNoFileHalfRate), kInitialPanScale);
     map.SetPanRange(panScale);
     map.SetColourScale(request.ColourScalePosition);
     if (map.AllocFrames(2 * halfRate, request.BufferMs, fft.Overlap, fft.FftSize) != 0) {
         result.Status = MapPictureStatus::SetupFailed;
         return result;
     }
-    map.SetFreqRange(fft.FftSize / 2, 40.0f, static_cast<float>(halfRate));
+    map.SetFreqRange(fft.FftSize / 2, kFreqAxisFloorHz, static_cast<float>(halfRate));
     map.Clear();
 
     AreaGeometry geometry;
@@ -158,7 +160,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
 
     TScreenMap screens(&map);
     screens.DrawInitial();
-    screens.DrawBackground(static_cast<float>(halfRate), 40.0f, panScale);
+    screens.DrawBackground(static_cast<float>(halfRate), kFreqAxisFloorHz, panScale);
     screens.SetInvertArea(request.Inverted);
     screens.SetShowVisual(true);
     screens.Compose(edges.Area2Left, edges.Area2Top, edges.Area2Right, edges.Area2Bottom,

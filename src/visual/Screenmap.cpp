@@ -82,7 +82,7 @@ TScreenMap::TScreenMap(TVisualMap* visualMap, const ScreenSizes& sizes)
 
 void TScreenMap::DrawInitial()
 {
-    DrawBackground(22050.0f, 40.0f, 5.56f);
+    DrawBackground(static_cast<float>(kNoFileHalfRate), kFreqAxisFloorHz, 5.56f);
     mScreen1Image = mScreen1Back.copy();
     mScreen2Image = mScreen2Back.copy();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/AreaMapping.h"
+
 #include <QColor>
 #include <QImage>
 #include <QRect>
@@ -16,10 +18,10 @@ class TVisualMap;
 // Sizes of the two map screens and the two scale pictures, taken from the window's controls.
 struct ScreenSizes
 {
-    QSize Screen1{560, 340};  // pan across, frequency up
-    QSize Screen2{196, 340};  // depth across, frequency up
-    QSize PanScale{560, 18};  // under Screen1
-    QSize FreqScale{33, 340}; // right of Screen1
+    QSize Screen1{kScreen1Width, kScreen1Height}; // pan across, frequency up
+    QSize Screen2{kScreen2Width, kScreen1Height}; // depth across, frequency up
+    QSize PanScale{kScreen1Width, 18};            // under Screen1
+    QSize FreqScale{33, kScreen1Height};          // right of Screen1
 };
 
 // Colours of the map screens (red, green, blue).

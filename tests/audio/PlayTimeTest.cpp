@@ -30,13 +30,5 @@ TEST(PlayTime, MinutesAndSecondsWithHoursFromOneHourOn)
         EXPECT_EQ(FormatPlayTime(c.Frames, c.HalfRate), c.Text) << c.Frames << " @ " << c.HalfRate;
 }
 
-TEST(PlayTime, VolumeSliderFollowsThePowerCurve)
-{
-    const int expected[][2] = {{20, 0},    {19, -2},   {18, -14}, {15, -139}, {10, -790},
-                               {5, -2178}, {0, -4472}, {25, 0},   {-3, -4472}};
-    for (const auto& e : expected)
-        EXPECT_EQ(VolumeFromSlider(e[0]), e[1]) << e[0];
-}
-
 } // namespace
 } // namespace varnel

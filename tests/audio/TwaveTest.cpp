@@ -58,7 +58,7 @@ TEST(TWaveData, SavedFileHasTheFortySixByteLayout)
         out.Format = StereoFormat(48000);
         out.Format.ExtraSize = 7; // no extension bytes are written, so 7 must not reach the file
         ASSERT_EQ(out.OpenWrite(path), 0);
-        EXPECT_EQ(out.Mode, 1);
+        EXPECT_EQ(out.Mode, WaveMode::Writing);
         EXPECT_FALSE(out.IsOpen);
         const int bytes = frames * 4;
         ASSERT_EQ(out.Write(samples.data(), bytes), bytes);
@@ -93,7 +93,7 @@ TEST(TWaveData, ReadsSeeksAndTellsByFrames)
     TWaveData in;
     ASSERT_EQ(in.OpenRead(path), 0);
     EXPECT_TRUE(in.IsOpen);
-    EXPECT_EQ(in.Mode, 0);
+    EXPECT_EQ(in.Mode, WaveMode::Reading);
     EXPECT_EQ(in.DataStart, 44);
     EXPECT_EQ(in.DataSize, 2000u);
     EXPECT_EQ(in.FrameCount(), 500);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace varnel {
 namespace {
 
@@ -89,12 +91,128 @@ TEST(AreaMappingTest, AxesAreLogarithmicAroundTheCentre)
     EXPECT_NEAR(m.Area.FreqHighHz, 979.796, 0.01);
 }
 
+TEST(AreaMappingTest, FrequencyLabelsRoundHalvesUp)
+{
+    // At half rate 631 the top edge on row 289 lies 0.15 of the axis' 1.198 decades above
+    // 40 Hz: 40 x 10^0.1797 = 60.50 Hz. The label rounds halves away from zero.
+    AreaGeometry g;
+    g.HalfRate = 631;
+    AreaEdges e = StartupEdges();
+    e.Area1Top = e.Area2Top = 289;
+    e.Area1Bottom = e.Area2Bottom = 300;
+    const AreaMapping m = MapArea(e, g);
+    EXPECT_EQ(m.Area.FreqHighHz, 60.5f);
+    EXPECT_EQ(m.FreqHighLabel, "61Hz");
+}
+
+TEST(AreaMappingTest, AxisWithoutHeightTakesTheWholeBand)
+{
+    // An 81 Hz file has half rate 40: the axis from 40 Hz up to 40 Hz has no decades, so
+    // every edge means the whole band, down to 0.
+    struct Case
+    {
+        int SampleRate;
+        float Low;
+        float High;
+    };
+    const Case cases[] = {{81, 0.0f, 40.0f}, {80, 0.0f, 40.0f}, {20, 0.0f, 10.0f}};
+    for (const Case& c : cases) {
+        const FilterArea a = StartupArea(c.SampleRate);
+        EXPECT_EQ(a.FreqLowHz, c.Low) << c.SampleRate << " Hz";
+        EXPECT_EQ(a.FreqHighHz, c.High) << c.SampleRate << " Hz";
+    }
+}
+
 TEST(AreaMappingTest, PanScaleFromSliderPositions)
 {
     // The scale is 10^((p + 2) / 5); the figures are rounded to five digits.
     EXPECT_NEAR(PanScaleFromSlider(0), 2.5119f, 5e-5);
     EXPECT_FLOAT_EQ(PanScaleFromSlider(3), 10.0f);
     EXPECT_NEAR(PanScaleFromSlider(10), 251.19f, 5e-3);
+}
+
+TEST(AreaMappingTest, VolumeSliderFollowsThePowerCurve)
+{
+    const int expected[][2] = {{20, 0},    {19, -2},   {18, -14}, {15, -139}, {10, -790},
+                               {5, -2178}, {0, -4472}, {25, 0},   {-3, -4472}};
+    for (const auto& e : expected)
+        EXPECT_EQ(VolumeFromSlider(e[0]), e[1]) << e[0];
+}
+
+AreaGeometry Geometry(int halfRate, float panScale)
+{
+    AreaGeometry g;
+    g.HalfRate = halfRate;
+    g.PanScale = panScale;
+    return g;
+}
+
+// Edges -> filter bounds (the window's arithmetic) -> edges must give the same pixels, for
+// every pixel of every edge, so a picture shows the area the window would have drawn.
+TEST(AreaMappingTest, EveryEdgeSurvivesTheRoundTrip)
+{
+    for (const AreaGeometry& geometry :
+         {Geometry(22050, 10.0f), Geometry(4000, 2.512f), Geometry(24000, 251.19f)}) {
+        for (int v = 0; v <= 560; ++v) {
+            AreaEdges edges = StartupEdges();
+            edges.Area1Left = std::min(v, 559);
+            edges.Area1Right = std::max(v, 1);
+            const AreaEdges back = EdgesForArea(MapArea(edges, geometry).Area, geometry);
+            ASSERT_EQ(back.Area1Left, edges.Area1Left) << v << " scale " << geometry.PanScale;
+            ASSERT_EQ(back.Area1Right, edges.Area1Right) << v << " scale " << geometry.PanScale;
+        }
+        for (int v = 0; v <= 340; ++v) {
+            AreaEdges edges = StartupEdges();
+            edges.Area1Top = edges.Area2Top = std::min(v, 339);
+            edges.Area1Bottom = edges.Area2Bottom = std::max(v, 1);
+            const AreaEdges back = EdgesForArea(MapArea(edges, geometry).Area, geometry);
+            ASSERT_EQ(back.Area1Top, edges.Area1Top) << v << " half rate " << geometry.HalfRate;
+            ASSERT_EQ(back.Area1Bottom, edges.Area1Bottom) << v;
+            ASSERT_EQ(back.Area2Top, back.Area1Top);
+            ASSERT_EQ(back.Area2Bottom, back.Area1Bottom);
+        }
+        for (int v = 0; v <= 196; ++v) {
+            AreaEdges edges = StartupEdges();
+            edges.Area2Left = std::min(v, 195);
+            edges.Area2Right = std::max(v, 1);
+            const AreaEdges back = EdgesForArea(MapArea(edges, geometry).Area, geometry);
+            ASSERT_EQ(back.Area2Left, edges.Area2Left) << v;
+            ASSERT_EQ(back.Area2Right, edges.Area2Right) << v;
+        }
+    }
+}
+
+TEST(AreaMappingTest, EdgesForOpenOutOfRangeAndBackwardBounds)
+{
+    const AreaGeometry geometry = Geometry(22050, 10.0f);
+    const AreaEdges widest = EdgesForArea(FilterArea::Widest(44100), geometry);
+    EXPECT_EQ(widest.Area1Left, 0);
+    EXPECT_EQ(widest.Area1Top, 0);
+    EXPECT_EQ(widest.Area1Right, 560);
+    EXPECT_EQ(widest.Area1Bottom, 340);
+    EXPECT_EQ(widest.Area2Left, 0);
+    EXPECT_EQ(widest.Area2Right, 196);
+
+    FilterArea area;
+    area.PanLow = 0.001f; // beyond the shown range: on the borders
+    area.PanHigh = 1000.0f;
+    area.FreqLowHz = 10.0f;     // below 40 Hz
+    area.FreqHighHz = 30000.0f; // above the half rate
+    area.DepthLow = -1.0f;
+    area.DepthHigh = 4.0f;
+    const AreaEdges clamped = EdgesForArea(area, geometry);
+    EXPECT_EQ(clamped.Area1Left, 0);
+    EXPECT_EQ(clamped.Area1Right, 560);
+    EXPECT_EQ(clamped.Area1Top, 0);
+    EXPECT_EQ(clamped.Area1Bottom, 340);
+    EXPECT_EQ(clamped.Area2Left, 0);
+    EXPECT_EQ(clamped.Area2Right, 196);
+
+    area.PanLow = 3.1623f; // given backwards: an empty area at the lower edge's place
+    area.PanHigh = 0.31623f;
+    const AreaEdges backwards = EdgesForArea(area, geometry);
+    EXPECT_EQ(backwards.Area1Left, 420);
+    EXPECT_EQ(backwards.Area1Right, 420);
 }
 
 TEST(AreaMappingTest, FftLengthFromTheSampleRate)
