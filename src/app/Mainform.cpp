@@ -46,10 +46,6 @@ namespace {
 constexpr int kClientWidth = 822;
 constexpr int kClientHeight = 584;
 constexpr int kTimerMs = 30;
-constexpr float kLowestFreqHz = 40.0f;
-constexpr int kPanCells = 90;   // visual map columns of the pan image
-constexpr int kMapRows = 60;    // visual map rows of both images
-constexpr int kDepthCells = 40; // visual map columns of the depth image
 constexpr int kDefaultBufferMs = 200;
 constexpr int kDefaultQuality = 2;
 
@@ -166,8 +162,8 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
     HalfRate = 22050;
 
     // 7. The visual map for the values before any file.
-    VisualMap.Init(kPanCells, kMapRows, kDepthCells, kLowestFreqHz, static_cast<float>(HalfRate),
-                   PanScale);
+    VisualMap.Init(kMapPanCells, kMapFreqCells, kMapDepthCells, kFreqAxisFloorHz,
+                   static_cast<float>(HalfRate), PanScale);
 
     // 8. The scales and the filter parameters from the sliders.
     PanScaleBarChange();
@@ -452,7 +448,7 @@ void TForm1::ShowWarning(const QString& text)
 bool TForm1::CheckWaveFile(const QString& path, QLabel* label)
 {
     WaveFormat format;
-    const int message = varnel::CheckWaveFile(LocalPath(path), &format);
+    const MessageId message = varnel::CheckWaveFile(LocalPath(path), &format);
     if (message != 0) {
         ShowWarning(FileMessageText(path, QString::fromStdString(LangSet.GetMsgText(message))));
         return true;
@@ -493,7 +489,7 @@ void TForm1::LoadWaveFile(const QString& path)
     VisOffCheckClick();
 
     VisualMap.AllocFrames(2 * HalfRate, BufferMs, Overlap, FftSize);
-    VisualMap.SetFreqRange(FftSize / 2, kLowestFreqHz, static_cast<float>(HalfRate));
+    VisualMap.SetFreqRange(FftSize / 2, kFreqAxisFloorHz, static_cast<float>(HalfRate));
 
     RepeatState = PointA = PointB = 0;
     SetRepeatGlyph(0);
@@ -513,7 +509,8 @@ void TForm1::LoadWaveFile(const QString& path)
 void TForm1::FileOpenBtnClick()
 {
     StopPlayback();
-    OpenDialog1->setNameFilter(QtFileFilter(QString::fromStdString(LangSet.GetMsgText(10))));
+    OpenDialog1->setNameFilter(
+        QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgOpenDialogFilter))));
     if (OpenDialog1->exec() != QDialog::Accepted)
         return;
     const QStringList files = OpenDialog1->selectedFiles();
@@ -528,7 +525,7 @@ void TForm1::HandleDropFiles(const QStringList& paths)
         return;
     const QString& path = paths.first();
     if (QFileInfo(path).suffix().compare(QStringLiteral("wav"), Qt::CaseInsensitive) != 0) {
-        ShowWarning(QString::fromStdString(LangSet.GetMsgText(9)));
+        ShowWarning(QString::fromStdString(LangSet.GetMsgText(kMsgDropWaveFile)));
         return;
     }
     LoadWaveFile(path);
@@ -607,7 +604,7 @@ void TForm1::RedrawBackground()
 {
     if (!ScreenMap)
         return;
-    ScreenMap->DrawBackground(static_cast<float>(HalfRate), kLowestFreqHz, PanScale);
+    ScreenMap->DrawBackground(static_cast<float>(HalfRate), kFreqAxisFloorHz, PanScale);
     FrqNoImg->update();
     PanNoImg->update();
 }
