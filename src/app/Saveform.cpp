@@ -1,7 +1,6 @@
 #include "app/Saveform.h"
 
 #include "app/DialogFrame.h"
-#include "audio/Twave.h"
 #include "settings/FormLabels.h"
 #include "settings/Langset.h"
 
@@ -64,13 +63,9 @@ TSaveFileForm::~TSaveFileForm()
     ExportThread.reset();
 }
 
-void TSaveFileForm::SetExport(TWaveData& in, TWaveData& out, const ExportSettings& settings,
-                              std::string displayName)
+void TSaveFileForm::SetExport(ExportWork work)
 {
-    mIn = &in;
-    mOut = &out;
-    mSettings = settings;
-    mDisplayName = std::move(displayName);
+    mWork = std::move(work);
 }
 
 void TSaveFileForm::showEvent(QShowEvent* event)
@@ -97,7 +92,7 @@ int TSaveFileForm::ToBar(int64_t bytes) const noexcept
 
 void TSaveFileForm::FormActivate()
 {
-    if (!isVisible() || mStartedThisShowing || mState != State::Idle || !mIn || !mOut)
+    if (!isVisible() || mStartedThisShowing || mState != State::Idle)
         return;
     mStartedThisShowing = true;
     mLastMessage = 0;
@@ -114,9 +109,11 @@ void TSaveFileForm::FormActivate()
         ProgressBar1->setValue(0);
         FileNameLbl->setText(QString::fromStdString(name));
     };
-    calls.Progress = [this, showing](int64_t written) {
+    calls.Progress = [this, showing](int64_t written, int64_t total) {
         if (showing != mShowing || mState != State::Busy)
             return;
+        mBarScale = total / INT_MAX + 1;
+        ProgressBar1->setRange(0, ToBar(total));
         ProgressBar1->setValue(ToBar(written));
     };
     calls.Done = [this, showing](int message) {
@@ -125,8 +122,7 @@ void TSaveFileForm::FormActivate()
         ExportDone(message);
     };
     mState = State::Busy;
-    ExportThread =
-        std::make_unique<ThFileOut>(this, std::move(calls), *mIn, *mOut, mSettings, mDisplayName);
+    ExportThread = std::make_unique<ThFileOut>(this, std::move(calls), mWork);
 }
 
 void TSaveFileForm::AbortBtnClick()

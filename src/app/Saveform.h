@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/Thfout.h"
-#include "audio/ExportJob.h"
 
 #include <QDialog>
 
@@ -15,8 +14,6 @@ class QProgressBar;
 class QPushButton;
 
 namespace varnel {
-
-class TWaveData;
 
 // The save progress dialog: shown modally while the export thread of one save runs, with the
 // output's name, a progress bar and the abort button. Every showing starts exactly one export
@@ -35,11 +32,9 @@ public:
     // GUI thread. Stops a thread that still runs.
     ~TSaveFileForm() override;
 
-    // GUI thread. What the next showing exports: in and out are open (out with the input's
-    // format) and stay untouched until the dialog has closed; displayName is the file name
-    // without folders.
-    void SetExport(TWaveData& in, TWaveData& out, const ExportSettings& settings,
-                   std::string displayName);
+    // GUI thread. What the next showing exports; its files stay untouched by anyone else
+    // until the dialog has closed.
+    void SetExport(ExportWork work);
 
     // GUI thread. How the last showing's export ended: the message id (0, 7 or 8), whether it
     // was aborted, and the sample bytes written.
@@ -89,10 +84,7 @@ private:
     State mState = State::Idle;
     uint64_t mShowing = 0; // counts showings; a thread's calls carry the one they belong to
     bool mStartedThisShowing = false;
-    TWaveData* mIn = nullptr;
-    TWaveData* mOut = nullptr;
-    ExportSettings mSettings;
-    std::string mDisplayName;
+    ExportWork mWork;
     int64_t mBarScale = 1; // bytes per progress bar step; the bar counts in int
     int mLastMessage = 0;
     bool mLastAborted = false;

@@ -1,7 +1,5 @@
 #include "app/Thfout.h"
 
-#include "audio/Twave.h"
-
 #include <QMetaObject>
 #include <QObject>
 
@@ -9,10 +7,9 @@
 
 namespace varnel {
 
-ThFileOut::ThFileOut(QObject* receiver, Calls calls, TWaveData& in, TWaveData& out,
-                     const ExportSettings& settings, std::string displayName)
-    : mReceiver(receiver), mCalls(std::move(calls)), mIn(in), mOut(out), mSettings(settings),
-      mDisplayName(std::move(displayName)), mShared(std::make_shared<Shared>())
+ThFileOut::ThFileOut(QObject* receiver, Calls calls, ExportWork work)
+    : mReceiver(receiver), mCalls(std::move(calls)), mWork(std::move(work)),
+      mShared(std::make_shared<Shared>())
 {
     mThread = std::thread([this] { Execute(); });
 }
@@ -67,37 +64,41 @@ void ThFileOut::Synchronize(std::function<void()> fn)
 
 void ThFileOut::Execute()
 {
-    ExportJob job(mIn, mOut, mSettings);
-    const int64_t total = job.TotalBytes();
     int message = 0;
-    if (total > 0) {
-        Queue([setup = mCalls.Setup, name = mDisplayName, total] {
+    bool aborted = false;
+    if (mWork.TotalBytes > 0 && mWork.Run) {
+        Queue([setup = mCalls.Setup, name = mWork.DisplayName, total = mWork.TotalBytes] {
             if (setup)
                 setup(name, total);
         });
-        // The job reports after every 12th block and once when complete; the complete one is
-        // the synchronous step below.
-        auto progress = [this](int64_t written, int64_t all) {
+        // The export reports after every 12th block and once when complete; the complete one
+        // is the synchronous step below.
+        int64_t last = 0;
+        int64_t all = mWork.TotalBytes;
+        auto progress = [&](int64_t written, int64_t total) {
             mWritten.store(written);
-            if (written < all) {
-                Queue([step = mCalls.Progress, written] {
+            last = written;
+            all = total;
+            if (written < total) {
+                Queue([step = mCalls.Progress, written, total] {
                     if (step)
-                        step(written);
+                        step(written, total);
                 });
             }
         };
-        message = job.Run(progress, mShared->Terminated);
-        mWritten.store(job.Written());
-        if (message == 0 && !job.Aborted()) {
-            const int64_t written = job.Written();
-            Synchronize([step = mCalls.Progress, written] {
+        const ExportOutcome outcome = mWork.Run(progress, mShared->Terminated);
+        message = outcome.Message;
+        aborted = outcome.Aborted;
+        mWritten.store(outcome.Written);
+        if (message == 0 && !aborted) {
+            Synchronize([step = mCalls.Progress, last, all] {
                 if (step)
-                    step(written);
+                    step(last, all);
             });
         }
     }
     mResult = message;
-    mAborted = job.Aborted();
+    mAborted = aborted;
     Queue([done = mCalls.Done, message] {
         if (done)
             done(message);

@@ -15,39 +15,45 @@ class QObject;
 
 namespace varnel {
 
-class TWaveData;
+// How the export of one save ended.
+struct ExportOutcome
+{
+    int Message = 0; // to show: 0, 7 (the filter cannot be set up) or 8 (reading or writing failed)
+    bool Aborted = false; // the abort flag stopped it
+    int64_t Written = 0;  // sample bytes written
+};
 
-// The export thread of one save: it runs the export of the window's export reader into its
-// writer and tells the GUI thread how it goes.
-//
-// Every call to the GUI thread is a queued call into the receiver's thread that carries its
-// values with it and touches nothing of this object, so a call still waiting when the object
-// is gone is harmless; a call whose receiver is gone is dropped by Qt. The one call the thread
-// waits for (the final progress step) stops being waited for as soon as Terminate is called,
-// so the GUI thread may wait for the thread at any moment without serving its calls and still
-// cannot deadlock.
+// What one save runs on the export thread.
+struct ExportWork
+{
+    std::string DisplayName; // the output's file name without folders, for the label
+    int64_t TotalBytes = 0;  // the stretch's length; 0 runs nothing and shows nothing
+    // Export thread. Runs the export with the progress callback and the abort flag.
+    std::function<ExportOutcome(const ExportJob::ProgressFn& progress,
+                                const std::atomic<bool>& abort)>
+        Run;
+};
+
 class ThFileOut
 {
 public:
     // The calls the thread makes, each run on the receiver's thread (the GUI thread).
     struct Calls
     {
-        // Before the first block, when the stretch is not empty: the file-name part of the
-        // output and the stretch's length in bytes.
+        // Before the first block, when the stretch is not empty: the file name to show and the
+        // stretch's length in bytes.
         std::function<void(const std::string& name, int64_t total)> Setup;
-        // Sample bytes written: queued every 12 blocks, and run synchronously (the thread
-        // waits for it) when the stretch is complete.
-        std::function<void(int64_t written)> Progress;
+        // Sample bytes written of the total: queued every 12 blocks, and run synchronously
+        // (the thread waits for it) when the stretch is complete.
+        std::function<void(int64_t written, int64_t total)> Progress;
         // After the thread's body has returned: the message id to show (0 none, 7 the stream
         // processor cannot be set up, 8 reading or writing failed).
         std::function<void(int message)> Done;
     };
 
-    // GUI thread. Starts the thread at once (normal priority). in and out must stay open and
-    // untouched by anyone else until the object is destroyed; displayName is what the file
-    // name label shows.
-    ThFileOut(QObject* receiver, Calls calls, TWaveData& in, TWaveData& out,
-              const ExportSettings& settings, std::string displayName);
+    // GUI thread. Starts the thread at once (normal priority) on the work, whose files nobody
+    // else touches until the object is destroyed.
+    ThFileOut(QObject* receiver, Calls calls, ExportWork work);
     // GUI thread. Terminates and waits until the body has returned.
     ~ThFileOut();
     ThFileOut(const ThFileOut&) = delete;
@@ -87,10 +93,7 @@ private:
 
     QObject* mReceiver; // outlives the object: its owner destroys the thread first
     Calls mCalls;
-    TWaveData& mIn;
-    TWaveData& mOut;
-    ExportSettings mSettings;
-    std::string mDisplayName;
+    ExportWork mWork;
     std::shared_ptr<Shared> mShared;
     std::atomic<int64_t> mWritten{0};
     int mResult = 0;

@@ -174,7 +174,18 @@ protected:
         writer.Format = in.Format;
         EXPECT_EQ(writer.OpenWrite(out), 0);
         mForm.ShowWarning = [&](const QString& text) { r.Warnings.push_back(text); };
-        mForm.SetExport(in, writer, settings, "out.wav");
+        auto job = std::make_shared<ExportJob>(in, writer, settings);
+        ExportWork work;
+        work.DisplayName = "out.wav";
+        work.TotalBytes = job->TotalBytes();
+        work.Run = [job](const ExportJob::ProgressFn& progress, const std::atomic<bool>& abort) {
+            ExportOutcome outcome;
+            outcome.Message = job->Run(progress, abort);
+            outcome.Aborted = job->Aborted();
+            outcome.Written = job->Written();
+            return outcome;
+        };
+        mForm.SetExport(std::move(work));
         std::unique_ptr<WhenReady> poll;
         if (act)
             poll = std::make_unique<WhenReady>(when, [&] { act(mForm); });
