@@ -1,12 +1,12 @@
 #include "app/Saveform.h"
 
 #include "app/DialogFrame.h"
+#include "app/MessageBox.h"
 #include "settings/FormLabels.h"
 #include "settings/Langset.h"
 
 #include <QEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -50,10 +50,6 @@ TSaveFileForm::TSaveFileForm(QWidget* parent) : QDialog(parent)
     connect(AbortBtn, &QPushButton::clicked, this, [this] { AbortBtnClick(); });
 
     ApplyFormLabels(*this, TLangSet::SaveFileFormLabels(), TLangSet());
-
-    ShowWarning = [this](const QString& text) {
-        QMessageBox::warning(this, QString(), text, QMessageBox::Ok);
-    };
 }
 
 TSaveFileForm::~TSaveFileForm()
@@ -178,9 +174,10 @@ void TSaveFileForm::ExportDone(int message)
 
 void TSaveFileForm::ShowMessage(int message)
 {
-    if (message == 0 || !ShowWarning)
+    if (message == 0)
         return;
-    ShowWarning(QString::fromStdString(TLangSet().GetMsgText(message)));
+    ShowMessageBox(this, MessageKind::Warning,
+                   QString::fromStdString(TLangSet().GetMsgText(message)));
 }
 
 } // namespace varnel

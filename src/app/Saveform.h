@@ -44,10 +44,6 @@ public:
     // GUI thread. True when the last showing wrote its whole stretch.
     bool LastComplete() const noexcept { return mLastMessage == 0 && !mLastAborted; }
 
-    // GUI thread. Shows a warning with one OK button; the default is a message box. The
-    // window gives its own so every message of the program goes one way.
-    std::function<void(const QString& text)> ShowWarning;
-
     // Handlers.
     void FormActivate();  // starts the export thread, once per showing
     void AbortBtnClick(); // ends the dialog with result 1
@@ -93,5 +89,9 @@ private:
 
 // Created at start-up; the save command shows it.
 extern TSaveFileForm* SaveFileForm;
+
+// GUI thread. Creates AbSaveForm and SaveFileForm where start-up has not (a window made
+// without the program's start-up, as in tests); they live until the program ends.
+void EnsureSaveForms();
 
 } // namespace varnel

@@ -1,5 +1,6 @@
 #include "SaveTestSupport.h"
 #include "WidgetApp.h"
+#include "WindowFixture.h"
 #include "app/Abform.h"
 #include "app/Saveform.h"
 #include "audio/ExportJob.h"
@@ -173,7 +174,7 @@ protected:
         EXPECT_EQ(in.OpenRead(mInput), 0);
         writer.Format = in.Format;
         EXPECT_EQ(writer.OpenWrite(out), 0);
-        mForm.ShowWarning = [&](const QString& text) { r.Warnings.push_back(text); };
+        mBoxes.Messages.clear();
         auto job = std::make_shared<ExportJob>(in, writer, settings);
         ExportWork work;
         work.DisplayName = "out.wav";
@@ -193,6 +194,8 @@ protected:
             Watchdog dog(std::chrono::seconds(120), "the progress dialog");
             r.Result = mForm.exec();
         }
+        for (const test::ShownMessage& m : mBoxes.Messages)
+            r.Warnings.push_back(m.Text);
         r.Label = mForm.FileNameLbl->text();
         r.BarMax = mForm.ProgressBar1->maximum();
         r.BarValue = mForm.ProgressBar1->value();
@@ -221,6 +224,7 @@ protected:
 
     static constexpr int kFrames = kRate * 40;
     QApplication& mApp = WidgetApp(); // before the dialog
+    test::MessageCapture mBoxes;
     TempDir mDir;
     std::string mInput;
     ExportSettings mSettings;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/wait.h>
+
 namespace varnel::test {
 
 Watchdog::Watchdog(std::chrono::seconds limit, std::string what)
@@ -47,6 +49,20 @@ std::vector<int16_t> MixLike(int frames, int rate)
             static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
     }
     return s;
+}
+
+int RunCli(const std::vector<std::string>& args)
+{
+    std::string command = "'" VARNEL_CLI_PATH "'";
+    for (const std::string& a : args) {
+        std::string quoted = "'";
+        for (const char c : a)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += " " + quoted + "'";
+    }
+    command += " --quiet > /dev/null 2>&1 < /dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 WhenReady::WhenReady(std::function<bool()> test, std::function<void()> act)

@@ -52,6 +52,9 @@ private:
     bool mFired = false;
 };
 
+// Runs `varnel-cli ARGS` (each argument quoted), output to /dev/null; its exit code.
+int RunCli(const std::vector<std::string>& args);
+
 // GUI thread. The active modal widget when it is a T, else null.
 template <class T>
 T* ActiveModal()

@@ -1,0 +1,302 @@
+#include "gui/SaveTestSupport.h"
+#include "gui/WindowFixture.h"
+
+#include "app/Abform.h"
+#include "app/Saveform.h"
+
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::ActiveModal;
+using test::ReadFileBytes;
+using test::ReadWavSamples;
+using test::RunCli;
+using test::Watchdog;
+using test::WindowFixture;
+
+constexpr int kRate = 44100;
+constexpr int kBlockBytes = kRate / 2 * 4; // the export's half-second block
+
+// How the modal dialogs of one press of the save button are answered.
+struct Answers
+{
+    // The A-B question: the button to press, or nullptr to close it by its close button.
+    std::function<QPushButton*(TAbSaveForm&)> AbQuestion;
+    // The file dialog: the path to accept, or empty to cancel it.
+    std::string Path;
+    // In the progress dialog: when Ready() holds, Act runs once (nullptr: let it finish).
+    std::function<bool(TSaveFileForm&)> Ready;
+    std::function<void(TSaveFileForm&)> Act;
+};
+
+// What the dialogs saw.
+struct Seen
+{
+    bool AbQuestion = false;
+    bool FileDialog = false;
+    bool Progress = false;
+};
+
+// Presses the save button and answers each modal dialog as it comes up.
+Seen PressSave(TForm1& form, const Answers& answers)
+{
+    Seen seen;
+    QTimer poll;
+    poll.setInterval(2);
+    QWidget* lastProgress = nullptr;
+    QElapsedTimer shown;
+    bool acted = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* ab = ActiveModal<TAbSaveForm>()) {
+            seen.AbQuestion = true;
+            if (QPushButton* button = answers.AbQuestion ? answers.AbQuestion(*ab) : nullptr)
+                QTest::mouseClick(button, Qt::LeftButton);
+            else
+                ab->close();
+        } else if (auto* files = ActiveModal<QFileDialog>()) {
+            if (!seen.FileDialog)
+                shown.start();
+            seen.FileDialog = true;
+            const QString path = QString::fromStdString(answers.Path);
+            if (answers.Path.empty()) {
+                files->reject();
+            } else if (shown.elapsed() > 100 && files->selectedFiles() == QStringList{path}) {
+                QMetaObject::invokeMethod(files, "accept");
+            } else if (shown.elapsed() > 50) {
+                // The dialog loads its folder in the background and may put its earlier
+                // choice back meanwhile: type the name until it stays.
+                files->selectFile(path);
+            }
+        } else if (auto* progress = ActiveModal<TSaveFileForm>()) {
+            seen.Progress = true;
+            if (progress != lastProgress)
+                acted = false;
+            lastProgress = progress;
+            if (!acted && answers.Act && answers.Ready(*progress)) {
+                acted = true;
+                answers.Act(*progress);
+            }
+        }
+    });
+    poll.start();
+    Watchdog dog(std::chrono::seconds(120), "the save command");
+    QTest::mouseClick(form.FileSaveBtn, Qt::LeftButton);
+    return seen;
+}
+
+class SaveCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        mInput = w.Dir.File("mix.wav");
+        test::WriteWav16(mInput, test::MixLike(kFrames, kRate), kRate);
+        w.Form->LoadWaveFile(QString::fromStdString(mInput));
+        ASSERT_TRUE(w.Form->PlayIn.IsOpen);
+    }
+
+    void SetAB(int a, int b)
+    {
+        w.Form->RepeatState = 2;
+        w.Form->PointA = a;
+        w.Form->PointB = b;
+    }
+
+    // The command line's export of the same file and start-up area; extra options added.
+    std::vector<uint8_t> CliExport(const std::vector<std::string>& extra = {})
+    {
+        const std::string out = w.Dir.File("cli-" + std::to_string(mCliRuns++) + ".wav");
+        std::vector<std::string> args = {"export", mInput, out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_EQ(RunCli(args), 0);
+        return ReadFileBytes(out);
+    }
+
+    static constexpr int kFrames = kRate * 12;
+    WindowFixture w;
+    std::string mInput;
+    int mCliRuns = 0;
+};
+
+QPushButton* SaveABButton(TAbSaveForm& f)
+{
+    return f.BitBtn1;
+}
+QPushButton* SaveAllButton(TAbSaveForm& f)
+{
+    return f.BitBtn2;
+}
+QPushButton* CancelButton(TAbSaveForm& f)
+{
+    return f.BitBtn3;
+}
+
+TEST_F(SaveCommandTest, WholeFileWithoutAbIsSavedWithoutAskingAsTheCommandLineSavesIt)
+{
+    const std::string out = w.Dir.File("whole.wav");
+    const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+    EXPECT_FALSE(seen.AbQuestion);
+    EXPECT_TRUE(seen.Progress);
+    EXPECT_TRUE(w.Boxes.Messages.empty());
+    EXPECT_FALSE(w.Form->SaveAB);
+    EXPECT_EQ(w.Form->OutputFileName.toStdString(), out);
+    EXPECT_EQ(ReadFileBytes(out), CliExport());
+}
+
+// Each answer to the A-B question does what it says; closing it is Cancel.
+TEST_F(SaveCommandTest, AbQuestionAnswers)
+{
+    SetAB(30000, 250000);
+    const std::vector<uint8_t> abSave = CliExport({"--ab", "30000:250000"});
+    const std::vector<uint8_t> wholeSave = CliExport();
+    struct Case
+    {
+        const char* Name;
+        std::function<QPushButton*(TAbSaveForm&)> Answer;
+        const std::vector<uint8_t>* Expected; // null: nothing is saved
+    };
+    const std::vector<Case> cases = {
+        {"save A-B", SaveABButton, &abSave},
+        {"save all", SaveAllButton, &wholeSave},
+        {"cancel", CancelButton, nullptr},
+        {"close button", nullptr, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string out = w.Dir.File("ab-" + std::to_string(n++) + ".wav");
+        const QString before = w.Form->OutputFileName;
+        const Seen seen = PressSave(*w.Form, {c.Answer, out, nullptr, nullptr});
+        EXPECT_TRUE(seen.AbQuestion);
+        EXPECT_EQ(seen.FileDialog, c.Expected != nullptr);
+        EXPECT_TRUE(w.Boxes.Messages.empty());
+        if (c.Expected) {
+            EXPECT_EQ(ReadFileBytes(out), *c.Expected);
+        } else {
+            EXPECT_FALSE(fs::exists(out));
+            EXPECT_EQ(w.Form->OutputFileName, before);
+        }
+        // The position and the A-B points stay.
+        EXPECT_EQ(w.Form->RepeatState, 2);
+        EXPECT_EQ(w.Form->PointA, 30000);
+        EXPECT_EQ(w.Form->PointB, 250000);
+    }
+}
+
+TEST_F(SaveCommandTest, CancelledFileDialogWritesNothing)
+{
+    w.Form->OutputFileName = QStringLiteral("/earlier/name.wav");
+    const size_t filesBefore =
+        static_cast<size_t>(std::distance(fs::directory_iterator(w.Dir.Path()), {}));
+    const Seen seen = PressSave(*w.Form, {nullptr, "", nullptr, nullptr});
+    EXPECT_TRUE(seen.FileDialog);
+    EXPECT_FALSE(seen.Progress);
+    EXPECT_EQ(w.Form->OutputFileName.toStdString(), "/earlier/name.wav");
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(w.Dir.Path()), {})),
+              filesBefore);
+}
+
+// The input is never the output: by its name in any case, by another spelling, through a
+// symbolic link or a hard link, also when the chosen name gets its .wav on the way.
+TEST_F(SaveCommandTest, InputChosenAsOutputIsRefused)
+{
+    ASSERT_EQ(::symlink(mInput.c_str(), w.Dir.File("link.wav").c_str()), 0);
+    ASSERT_EQ(::link(mInput.c_str(), w.Dir.File("hard.wav").c_str()), 0);
+    const std::vector<uint8_t> original = ReadFileBytes(mInput);
+    const struct
+    {
+        const char* Name;
+        std::string Path;
+        const char* Shown;
+    } cases[] = {
+        {"upper case", w.Dir.File("MIX.WAV"), "MIX.wav"},
+        {"mixed case, other extension", w.Dir.File("Mix.Mp3"), "Mix.wav"},
+        {"other spelling", w.Dir.Path() + "/./sub/../mix.wav", "mix.wav"},
+        {"symbolic link", w.Dir.File("link.wav"), "link.wav"},
+        {"hard link", w.Dir.File("hard.wav"), "hard.wav"},
+    };
+    fs::create_directory(w.Dir.File("sub"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        w.Boxes.Messages.clear();
+        const Seen seen = PressSave(*w.Form, {nullptr, c.Path, nullptr, nullptr});
+        EXPECT_FALSE(seen.Progress);
+        ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+        EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
+                  std::string("\"") + c.Shown +
+                      "\"\nThe output file is the same as the input file.");
+        EXPECT_EQ(ReadFileBytes(mInput), original);
+    }
+    EXPECT_TRUE(fs::is_symlink(w.Dir.File("link.wav")));
+}
+
+TEST_F(SaveCommandTest, ChosenExtensionBecomesWav)
+{
+    const Seen seen = PressSave(*w.Form, {nullptr, w.Dir.File("song.mp3"), nullptr, nullptr});
+    EXPECT_TRUE(seen.Progress);
+    EXPECT_FALSE(fs::exists(w.Dir.File("song.mp3")));
+    EXPECT_EQ(w.Form->OutputFileName.toStdString(), w.Dir.File("song.wav"));
+    EXPECT_EQ(ReadFileBytes(w.Dir.File("song.wav")), CliExport());
+}
+
+// An existing file is replaced only when the person says Yes, and then by the whole save.
+TEST_F(SaveCommandTest, ExistingFileIsAskedAbout)
+{
+    const std::string out = w.Dir.File("there.wav");
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "yes" : "no");
+        std::ofstream(out, std::ios::binary).write("old", 3);
+        test::MessageCapture answer(yes);
+        const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+        ASSERT_EQ(answer.Messages.size(), 1u);
+        EXPECT_EQ(answer.Messages[0].Kind, MessageKind::Question);
+        EXPECT_EQ(answer.Messages[0].Text.toStdString(),
+                  "\"there.wav\"\nFile already exists. Overwrite?");
+        EXPECT_EQ(seen.Progress, yes);
+        EXPECT_EQ(ReadFileBytes(out), yes ? CliExport() : old);
+    }
+}
+
+TEST_F(SaveCommandTest, UncreatableOutputGivesMessage6)
+{
+    const Seen seen = PressSave(*w.Form, {nullptr, "/proc/varnel-save.wav", nullptr, nullptr});
+    EXPECT_FALSE(seen.Progress);
+    ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
+              "\"varnel-save.wav\"\nAn error occurred during file creation.");
+}
+
+TEST_F(SaveCommandTest, EmptyAbStretchWritesAnEmptyWaveAndClosesAtOnce)
+{
+    SetAB(5000, 5000);
+    const std::string out = w.Dir.File("empty.wav");
+    const Seen seen = PressSave(*w.Form, {SaveABButton, out, nullptr, nullptr});
+    EXPECT_TRUE(seen.AbQuestion);
+    EXPECT_TRUE(w.Boxes.Messages.empty());
+    EXPECT_FALSE(SaveFileForm->isVisible());
+    EXPECT_EQ(ReadFileBytes(out).size(), 46u);
+    EXPECT_EQ(ReadFileBytes(out), CliExport({"--ab", "5000:5000"}));
+}
+
+} // namespace
+} // namespace varnel
