@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -206,7 +207,10 @@ bool TSetOptForm::SaveOptions()
 
 void TSetOptForm::showEvent(QShowEvent* event)
 {
-    FormShow();
+    // Only an opening by the program: a window system's show (a restore from the task bar)
+    // must not overwrite what the user is typing.
+    if (!event->spontaneous())
+        FormShow();
     QDialog::showEvent(event);
 }
 

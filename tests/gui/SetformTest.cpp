@@ -91,7 +91,9 @@ TEST(SetformTest, FirstRunWithoutAFileUsesTheDefaultsAndOkStoresThem)
     EXPECT_EQ(form.QtyPfmBar->value(), 2);
     EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet1);
     EXPECT_EQ(form.minimumSize(), form.maximumSize()); // a fixed-size dialog
-    f.Click(form.OKBtn);
+    // Enter in the length box is the OK button.
+    f.Type("200");
+    QTest::keyClick(form.BuffSizeBox->lineEdit(), Qt::Key_Return);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nBuffSize=200\nQtyLevel=2\n");
