@@ -315,24 +315,18 @@ TEST(SetformTest, SettingsFileIsInTheConfigFolderNamedAfterTheProgram)
     EXPECT_FALSE(fs::exists(dir.File("Varnel/varnel_tests_gui.ini")));
 }
 
-// The whole label table is checked on every form in FormTextsTest; here the buttons whose
-// texts come from the toolkit.
-TEST(SetformTest, ButtonTextsFollowTheLocaleLanguage)
+// The label table is checked on every form in FormTextsTest; OK and "ms" are not in it and
+// keep their texts in every language.
+TEST(SetformTest, OkAndTheUnitKeepTheirTextsInEveryLanguage)
 {
     test::AppFirst app;
-    const QString standardCancel =
-        QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text();
     const QString standardOk =
         QDialogButtonBox(QDialogButtonBox::Ok).button(QDialogButtonBox::Ok)->text();
-    for (const char* locale : {"ja_JP.UTF-8", "en_US.UTF-8", "zh_CN.UTF-8"}) {
+    for (const char* locale : {"ja_JP.UTF-8", "zh_CN.UTF-8"}) {
         SCOPED_TRACE(locale);
-        const bool japanese = std::string(locale) == "ja_JP.UTF-8";
         test::TempDir dir;
         test::ScopedLocale scoped(locale);
         TSetOptForm form(nullptr, QString::fromStdString(dir.File("varnel.ini")));
-        EXPECT_EQ(form.windowTitle(), QString(japanese ? "設定" : "设置"));
-        EXPECT_EQ(form.CancelBtn->text(), japanese ? standardCancel : QString("取消"));
-        EXPECT_EQ(form.ResetBtn->text(), QString(japanese ? "リセット" : "重置"));
         EXPECT_EQ(form.OKBtn->text(), standardOk);
         EXPECT_EQ(form.Label3->text(), QString("ms"));
     }

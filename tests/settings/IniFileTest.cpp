@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -201,40 +202,6 @@ TEST(IniFileTest, FailedSavesLeaveTheOldStateAndNoNewFile)
     EXPECT_EQ(ReadText(dir.File("varnel.ini/inside")), "kept");
     EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"plain", "varnel.ini"}));
     EXPECT_FALSE(IniFile().Save(""));
-}
-
-TEST(IniFileTest, OptionsReadWithDefaultsAndStoreBothKeys)
-{
-    test::TempDir dir;
-    const std::string path = dir.File("varnel.ini");
-    struct Case
-    {
-        const char* Text; // nullptr: no file
-        int BuffSize;
-        int QtyLevel;
-    };
-    const Case cases[] = {
-        {nullptr, 200, 2},
-        {"[V10_Option]\nQtyLevel=7\n", 200, 7},
-        {"[V10_Option]\nBuffSize=$C8\nQtyLevel=0x3\n", 200, 3},
-        {"[V10_Option]\nBuffSize=0x190\n", 400, 2},
-        {"[V10_Option]\nBuffSize=fast\nQtyLevel=\n", 200, 2},
-        {"[Other]\nBuffSize=800\n", 200, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Text ? c.Text : "(no file)");
-        fs::remove(path);
-        if (c.Text)
-            WriteText(path, c.Text);
-        int buffSize = kDefaultBuffSize;
-        int qtyLevel = kDefaultQtyLevel;
-        ReadOptions(path, buffSize, qtyLevel);
-        EXPECT_EQ(buffSize, c.BuffSize);
-        EXPECT_EQ(qtyLevel, c.QtyLevel);
-    }
-    fs::remove(path);
-    ASSERT_TRUE(WriteOptions(path, 1000, 0));
-    EXPECT_EQ(ReadText(path), "[V10_Option]\nBuffSize=1000\nQtyLevel=0\n");
 }
 
 TEST(IniFileTest, BufferLengthsAreBroughtIntoTheirLimits)
