@@ -19,13 +19,13 @@ namespace {
 
 constexpr const char* kFolderName = "Varnel";
 
+#ifndef _WIN32
 std::string EnvironmentValue(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
 }
 
-#ifndef _WIN32
 // The home folder: HOME, or the account's entry when HOME is unset or empty.
 std::string HomeFolder()
 {
@@ -46,10 +46,11 @@ std::string HomeFolder()
 std::string SettingsFolder()
 {
 #ifdef _WIN32
-    const std::string base = EnvironmentValue("LOCALAPPDATA");
-    if (base.empty())
+    // The wide form, since the narrow environment is in the ANSI code page, not UTF-8.
+    const wchar_t* base = _wgetenv(L"LOCALAPPDATA");
+    if (base == nullptr || *base == L'\0')
         return std::string();
-    return (fs::u8path(base) / kFolderName).u8string();
+    return (fs::path(base) / kFolderName).u8string();
 #else
     // A relative XDG_CONFIG_HOME is to be ignored, as if it were unset.
     const std::string config = EnvironmentValue("XDG_CONFIG_HOME");
