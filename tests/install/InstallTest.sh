@@ -133,9 +133,15 @@ check_tree() {
         echo "note: groff is not installed; the man pages are not checked"
     fi
 
-    # The installed command-line program runs from its new place.
+    # The installed command-line program runs from its new place, and its man page describes
+    # every option its usage names.
     "$prefix/bin/varnel-cli" --help > "$work/help.txt" || fail "the installed varnel-cli fails"
     grep -q "varnel-cli export" "$work/help.txt" || fail "varnel-cli --help shows no usage"
+    sed 's/\\-/-/g' "$prefix/share/man/man1/varnel-cli.1" > "$work/man.txt"
+    local option
+    for option in $(grep -oE -- '--[a-z][a-z-]*' "$work/help.txt" | sort -u); do
+        grep -q -- "$option" "$work/man.txt" || fail "the man page of varnel-cli lacks $option"
+    done
     echo "installed tree OK: ${#expected[@]} files"
 }
 
