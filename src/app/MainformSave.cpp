@@ -67,7 +67,7 @@ void TForm1::FileSaveBtnClick()
     }
 
     // 4. The output's name. The question about an existing file is the program's own (5).
-    SaveDialog1->setNameFilter(QtFileFilter(QString::fromStdString(LangSet.GetMsgText(11))));
+    SaveDialog1->setNameFilter(QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgSaveDialogFilter))));
     SaveDialog1->setDefaultSuffix(QStringLiteral("wav"));
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
     if (SaveDialog1->exec() != QDialog::Accepted)
@@ -83,7 +83,7 @@ void TForm1::FileSaveBtnClick()
         return;
     // 7.
     if (ExportIn.OpenRead(LocalName(InputFileName)) != 0) {
-        ShowWarning(FileMessageText(InputFileName, QString::fromStdString(LangSet.GetMsgText(1))));
+        ShowWarning(FileMessageText(InputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgCannotOpen))));
         return;
     }
     // 8.
@@ -93,7 +93,7 @@ void TForm1::FileSaveBtnClick()
     if (SameFile(output, LocalName(InputFileName))) {
         ExportIn.Close();
         ShowWarning(
-            FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(16))));
+            FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgOutputIsInput))));
         return;
     }
     // 10.
@@ -101,7 +101,7 @@ void TForm1::FileSaveBtnClick()
     const bool replacing = std::filesystem::exists(std::filesystem::u8path(output), ec);
     if (replacing && !ShowMessageBox(this, MessageKind::Question,
                                      FileMessageText(OutputFileName, QString::fromStdString(
-                                                                         LangSet.GetMsgText(5))))) {
+                                                                         LangSet.GetMsgText(kMsgFileExists))))) {
         ExportIn.Close();
         return;
     }
@@ -112,7 +112,7 @@ void TForm1::FileSaveBtnClick()
     if (temp.empty() || ExportOut.OpenWrite(temp) != 0) {
         safe.Discard();
         ExportIn.Close();
-        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(6))));
+        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgCreateFailed))));
         return;
     }
 
@@ -153,7 +153,7 @@ void TForm1::FileSaveBtnClick()
     if (!complete && replacing)
         safe.Discard();
     else if (!safe.Commit() && complete)
-        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(8))));
+        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgSaveFailed))));
 }
 
 } // namespace varnel

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -312,6 +313,128 @@ TEST_F(SaveCommandTest, EmptyAbStretchWritesAnEmptyWaveAndClosesAtOnce)
     EXPECT_FALSE(SaveFileForm->isVisible());
     EXPECT_EQ(ReadFileBytes(out).size(), 46u);
     EXPECT_EQ(ReadFileBytes(out), CliExport({"--ab", "5000:5000"}));
+}
+
+// ---- Abort and failure ------------------------------------------------------------------
+
+bool SetUpDone(TSaveFileForm& f)
+{
+    return f.FileNameLbl->text().endsWith(QStringLiteral(".wav"));
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& wav)
+{
+    // The program's files hold their samples from byte 46 on.
+    std::vector<int16_t> s(wav.size() > 46 ? (wav.size() - 46) / 2 : 0);
+    std::memcpy(s.data(), wav.data() + 46, s.size() * 2);
+    return s;
+}
+
+// Where the long save's part that was written must match the complete save.
+void ExpectStartOf(const std::string& path, const std::vector<uint8_t>& complete)
+{
+    const std::vector<int16_t> part = ReadWavSamples(path);
+    const std::vector<int16_t> full = Samples(complete);
+    ASSERT_LT(part.size(), full.size());
+    EXPECT_EQ(part.size() * 2 % kBlockBytes, 0u);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), full.begin()));
+}
+
+class LongSaveTest : public SaveCommandTest
+{
+protected:
+    void SetUp() override
+    {
+        mInput = w.Dir.File("long.wav");
+        test::WriteWav16(mInput, test::MixLike(kRate * 90, kRate), kRate);
+        w.Form->LoadWaveFile(QString::fromStdString(mInput));
+        ASSERT_TRUE(w.Form->PlayIn.IsOpen);
+    }
+};
+
+// The abort button and the dialog's close button stop the save after a whole block: a new
+// file keeps the valid start of the save; a file that was there stays as it was.
+TEST_F(LongSaveTest, AbortKeepsTheStartOrTheOldFile)
+{
+    const std::vector<uint8_t> complete = CliExport();
+    const struct
+    {
+        const char* Name;
+        std::function<void(TSaveFileForm&)> Abort;
+        bool Existing;
+    } cases[] = {
+        {"abort button", [](TSaveFileForm& f) { QTest::mouseClick(f.AbortBtn, Qt::LeftButton); },
+         false},
+        {"close button", [](TSaveFileForm& f) { f.close(); }, false},
+        {"abort over an existing file",
+         [](TSaveFileForm& f) { QTest::mouseClick(f.AbortBtn, Qt::LeftButton); }, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string out = w.Dir.File("abort-" + std::to_string(n++) + ".wav");
+        if (c.Existing)
+            std::ofstream(out, std::ios::binary).write("old", 3);
+        w.Boxes.Messages.clear();
+        const Seen seen = PressSave(*w.Form, {nullptr, out, SetUpDone, c.Abort});
+        EXPECT_TRUE(seen.Progress);
+        EXPECT_FALSE(SaveFileForm->isVisible());
+        EXPECT_TRUE(SaveFileForm->LastAborted());
+        EXPECT_EQ(w.Boxes.Messages.size(), c.Existing ? 1u : 0u); // the question only
+        if (c.Existing)
+            EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        else
+            ExpectStartOf(out, complete);
+        // Nothing but the output is left in the folder: no temporary.
+        for (const auto& entry : fs::directory_iterator(w.Dir.Path()))
+            EXPECT_EQ(entry.path().filename().string().rfind(".abort", 0), std::string::npos);
+    }
+}
+
+// A disk that fills up during a new save: message 8, the dialog closes, and the file holds
+// the valid start of the save.
+TEST_F(LongSaveTest, FullDiskShowsMessage8AndKeepsWhatWasWritten)
+{
+    const std::vector<uint8_t> complete = CliExport();
+    const std::string out = w.Dir.File("full.wav");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 46 + 5 * kBlockBytes + 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(seen.Progress);
+    EXPECT_FALSE(SaveFileForm->isVisible());
+    ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+    EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
+    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(), "An Error occurred while saving.");
+    const std::vector<int16_t> part = ReadWavSamples(out);
+    const std::vector<int16_t> full = Samples(complete);
+    ASSERT_FALSE(part.empty());
+    ASSERT_LT(part.size(), full.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), full.begin()));
+}
+
+// The input shrinks after it was opened for the save (a read error while exporting): message
+// 8, and the file the person agreed to replace stays as it was.
+TEST_F(LongSaveTest, ReadFailureKeepsTheFileThatWasThere)
+{
+    const std::string out = w.Dir.File("there.wav");
+    std::ofstream(out, std::ios::binary).write("old", 3);
+    std::vector<QString> shown;
+    SetMessageBoxHandler([&](MessageKind, const QString& text) {
+        shown.push_back(text);
+        fs::resize_file(mInput, 46 + 3 * kBlockBytes);
+        return true;
+    });
+    const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+    SetMessageBoxHandler(nullptr);
+    EXPECT_TRUE(seen.Progress);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].toStdString(), "An Error occurred while saving.");
+    EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 
 } // namespace
