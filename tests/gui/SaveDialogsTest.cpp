@@ -18,6 +18,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace varnel {
 namespace {
@@ -321,6 +322,40 @@ TEST_F(ProgressDialogTest, CallsAfterAnAbortAreDropped)
     QCoreApplication::processEvents();
     EXPECT_EQ(closings, 1);
     EXPECT_EQ(mForm.ProgressBar1->value(), r.BarValue);
+}
+
+// The thread waits for the GUI thread to show the full bar. The GUI thread, not serving its
+// events, stops the thread right then: the wait ends, and the dropped step never runs.
+TEST(ExportThread, StopDuringTheSynchronousStepDoesNotDeadlock)
+{
+    WidgetApp();
+    QObject receiver;
+    std::atomic<bool> ran{false};
+    std::vector<int64_t> steps;
+    int done = -1;
+    ThFileOut::Calls calls;
+    calls.Progress = [&](int64_t written, int64_t) { steps.push_back(written); };
+    calls.Done = [&](int message) { done = message; };
+    ExportWork work;
+    work.DisplayName = "x.wav";
+    work.TotalBytes = 4000;
+    work.Run = [&](const ExportJob::ProgressFn&, const std::atomic<bool>&) {
+        ran = true;
+        ExportOutcome complete;
+        complete.Written = 4000;
+        return complete;
+    };
+    {
+        Watchdog dog(std::chrono::seconds(20), "stopping the export thread");
+        ThFileOut thread(&receiver, calls, work);
+        while (!ran)
+            std::this_thread::yield();
+        // Long enough for the thread to be waiting in the synchronous step.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(steps.empty());
+    EXPECT_EQ(done, 0);
 }
 
 } // namespace
