@@ -1,5 +1,8 @@
 // CFFT of 8192 points, forward and inverse, against FFTW's single-precision in-place complex
-// transform planned with FFTW_MEASURE, in the same run. Prints the time ratio at the end.
+// transform planned with FFTW_MEASURE, in the same run. Prints the time ratios at the end: for
+// the widest code path the processor runs with exact rounding (every path's bits equal the
+// plain path's), with fused float twiddle products (as the filter's inverse runs), and for the
+// AVX2 path with exact rounding.
 #include "dsp/Cfft.h"
 
 #include <benchmark/benchmark.h>
@@ -28,10 +31,16 @@ std::vector<float> RandomData(int size)
     return data;
 }
 
-void BM_Cfft(benchmark::State& state, bool forward)
+void BM_Cfft(benchmark::State& state, bool forward, varnel::CodePath path, bool exact)
 {
     varnel::CFFT fft;
     fft.Setup(kSize, forward);
+    fft.SetCodePath(path);
+    fft.SetExactRounding(exact);
+    if (fft.ActiveCodePath() != path) {
+        state.SkipWithError("this processor lacks the code path");
+        return;
+    }
     const std::vector<float> input = RandomData(kSize);
     std::vector<float> data = input;
     for (auto _ : state) {
@@ -81,12 +90,15 @@ public:
     }
     void PrintRatios() const
     {
-        for (const char* dir : {"fwd", "inv"}) {
-            const auto ours = Find(std::string("cfft_") + dir);
-            const auto theirs = Find(std::string("fftw_") + dir);
-            if (ours > 0.0 && theirs > 0.0)
-                std::printf("CFFT %d %s: %.2f us, FFTW %.2f us (processor time), ratio %.2fx\n",
-                            kSize, dir, ours * 1e6, theirs * 1e6, ours / theirs);
+        for (const char* variant : {"", "_fused", "_avx2"}) {
+            for (const char* dir : {"fwd", "inv"}) {
+                const auto ours = Find(std::string("cfft_") + dir + variant + "/");
+                const auto theirs = Find(std::string("fftw_") + dir);
+                if (ours > 0.0 && theirs > 0.0)
+                    std::printf("CFFT %d %s%s: %.2f us, FFTW %.2f us (processor time), ratio "
+                                "%.2fx\n",
+                                kSize, dir, variant, ours * 1e6, theirs * 1e6, ours / theirs);
+            }
         }
     }
 
@@ -103,8 +115,13 @@ private:
 
 } // namespace
 
-BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd, true);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_inv, false);
+const varnel::CodePath kWidest = varnel::WidestCodePath();
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd /, true, kWidest, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv /, false, kWidest, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_fused /, true, kWidest, false);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_fused /, false, kWidest, false);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_avx2 /, true, varnel::CodePath::Avx2, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_avx2 /, false, varnel::CodePath::Avx2, true);
 #ifdef VARNEL_HAVE_FFTW
 BENCHMARK_CAPTURE(BM_Fftw, fftw_fwd, true);
 BENCHMARK_CAPTURE(BM_Fftw, fftw_inv, false);
