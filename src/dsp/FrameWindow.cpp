@@ -29,6 +29,28 @@ VARNEL_AVX2 void OverlapAddAvx2(float* accL, float* accR, const float* weight, c
                          _mm256_fmadd_ps(w, _mm256_loadu_ps(xr + t), _mm256_loadu_ps(accR + t)));
     }
 }
+VARNEL_AVX512 void WindowAvx512(const float* ringL, const float* ringR, const float* window,
+                                float* outL, float* outR, int n)
+{
+    for (int i = 0; i < n; i += 16) {
+        const __m512 w = _mm512_loadu_ps(window + i);
+        _mm512_storeu_ps(outL + i, _mm512_mul_ps(_mm512_loadu_ps(ringL + i), w));
+        _mm512_storeu_ps(outR + i, _mm512_mul_ps(_mm512_loadu_ps(ringR + i), w));
+    }
+}
+
+// The same fused multiply-add as the AVX2 form, lane by lane.
+VARNEL_AVX512 void OverlapAddAvx512(float* accL, float* accR, const float* weight, const float* xl,
+                                    const float* xr, int count)
+{
+    for (int t = 0; t < count; t += 16) {
+        const __m512 w = _mm512_loadu_ps(weight + t);
+        _mm512_storeu_ps(accL + t,
+                         _mm512_fmadd_ps(w, _mm512_loadu_ps(xl + t), _mm512_loadu_ps(accL + t)));
+        _mm512_storeu_ps(accR + t,
+                         _mm512_fmadd_ps(w, _mm512_loadu_ps(xr + t), _mm512_loadu_ps(accR + t)));
+    }
+}
 #endif
 
 } // namespace
@@ -37,6 +59,10 @@ void WindowFrame(CodePath path, const float* ringL, const float* ringR, const fl
                  float* outL, float* outR, int n) noexcept
 {
 #ifdef VARNEL_X86
+    if (path == CodePath::Avx512 && n % 16 == 0) {
+        WindowAvx512(ringL, ringR, window, outL, outR, n);
+        return;
+    }
     if (path != CodePath::Plain && n % 8 == 0) {
         WindowAvx2(ringL, ringR, window, outL, outR, n);
         return;
@@ -53,6 +79,10 @@ void OverlapAdd(CodePath path, float* accL, float* accR, const float* weight, co
                 const float* xr, int count) noexcept
 {
 #ifdef VARNEL_X86
+    if (path == CodePath::Avx512 && count % 16 == 0) {
+        OverlapAddAvx512(accL, accR, weight, xl, xr, count);
+        return;
+    }
     if (path != CodePath::Plain && count % 8 == 0) {
         OverlapAddAvx2(accL, accR, weight, xl, xr, count);
         return;
