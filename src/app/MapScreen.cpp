@@ -1,5 +1,7 @@
 #include "app/MapScreen.h"
 
+#include "app/PaintBox.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -48,7 +50,7 @@ void MapScreen::paintEvent(QPaintEvent* event)
     if (!OnPaint)
         return;
     QPainter painter(this);
-    OnPaint(painter, event->rect());
+    PaintInBands(painter, event->rect(), OnPaint);
 }
 
 void MapScreen::mousePressEvent(QMouseEvent* event)

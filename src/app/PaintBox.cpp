@@ -3,7 +3,19 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace varnel {
+
+void PaintInBands(QPainter& painter, const QRect& rect,
+                  const std::function<void(QPainter& painter, const QRect& band)>& paint)
+{
+    constexpr int kBandRows = 64;
+    for (int top = rect.top(); top <= rect.bottom(); top += kBandRows) {
+        const int rows = std::min(kBandRows, rect.bottom() + 1 - top);
+        paint(painter, QRect(rect.left(), top, rect.width(), rows));
+    }
+}
 
 PaintBox::PaintBox(QWidget* parent) : QWidget(parent)
 {
@@ -16,7 +28,7 @@ void PaintBox::paintEvent(QPaintEvent* event)
     if (!OnPaint)
         return;
     QPainter painter(this);
-    OnPaint(painter, event->rect());
+    PaintInBands(painter, event->rect(), OnPaint);
 }
 
 } // namespace varnel
