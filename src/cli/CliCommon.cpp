@@ -243,7 +243,7 @@ OptionParse ParseQualityOption(int argc, char** argv, int& i, int& quality)
     const OptionParse taken = TakeOptionValue(argc, argv, i, "--quality", value);
     if (taken != OptionParse::Taken)
         return taken;
-    if (!ParseInt(value, 0, 4, quality)) {
+    if (!ParseInt(value, kMinQtyLevel, kMaxQtyLevel, quality)) {
         UsageError("--quality takes a level from 0 (fastest) to 4 (best) (got \"" + value + "\")");
         return OptionParse::Bad;
     }

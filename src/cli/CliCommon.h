@@ -11,6 +11,7 @@
 #include "audio/MessageId.h"
 #include "dsp/AreaMapping.h"
 #include "dsp/FilterParams.h"
+#include "settings/Options.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,10 +32,11 @@ constexpr int kExitOutputRefused = 4; // kMsgFileExists, kMsgCreateFailed, kMsgO
 constexpr int kExitExportFailed = 5;  // kMsgOutOfMemory, kMsgSaveFailed
 constexpr int kExitInterrupted = 130; // Ctrl-C, as shells report SIGINT
 
-constexpr int kDefaultQuality = 2;
-constexpr int kDefaultBufferMs = 200;
-constexpr int kMinBufferMs = 100;
-constexpr int kMaxBufferMs = 1000;
+// The desktop program's option defaults and limits, from their one home.
+constexpr int kDefaultQuality = kDefaultQtyLevel;
+constexpr int kDefaultBufferMs = kDefaultBuffSize;
+constexpr int kMinBufferMs = kMinBuffSize;
+constexpr int kMaxBufferMs = kMaxBuffSize;
 
 // Commands, implemented each in its own file.
 int RunInfo(int argc, char** argv);
