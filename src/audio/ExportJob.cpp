@@ -124,7 +124,9 @@ int ExportJob::UsableCores() noexcept
 
 void ExportJob::Stretch(int64_t& first, int64_t& end) const noexcept
 {
-    const int64_t frames = mIn.FrameCount();
+    // An input can hold more frames than a written file can (a data size of 0xFFFFFFFF over
+    // 4 GiB of samples): the stretch ends where the output is full, decided before any work.
+    const int64_t frames = std::min(mIn.FrameCount(), kMaxWrittenFrames);
     if (!mSettings.SaveAB) {
         first = 0;
         end = frames;

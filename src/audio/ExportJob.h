@@ -38,7 +38,7 @@ struct ExportSettings
 // equals the matching frames of a whole-file save bit for bit.
 //
 // The output is written in half-second blocks. A stretch reaching past the end of the file's
-// whole frames is cut there; an input that ends early (the file shrank) is a read failure.
+// whole frames, or past the most frames a written file holds, is cut there; an input that ends early (the file shrank) is a read failure.
 //
 // With more than one thread the stretch is cut into pieces whose lengths are whole blocks. By
 // the property above each piece, filtered with its own context, equals its frames of the

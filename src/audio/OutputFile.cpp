@@ -1,5 +1,8 @@
 #include "audio/OutputFile.h"
 
+#include "platform/FileNames.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -29,14 +32,19 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
 }
 
 // Creates the file only if no file of that name exists, so two saves never share a temporary.
-bool CreateExclusive(const std::string& path)
+// 0 or the system's error number.
+int CreateExclusive(const std::string& path)
 {
+    errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "wbx");
     if (!f)
-        return false;
+        return errno != 0 ? errno : EIO;
     std::fclose(f);
-    return true;
+    return 0;
 }
+
+// ".NAME.part" and six random hex digits.
+constexpr size_t kTempSuffixBytes = 12;
 
 } // namespace
 
@@ -45,7 +53,7 @@ bool SameFile(const std::string& a, const std::string& b)
     if (EqualIgnoringCase(a, b))
         return true;
     std::error_code ec;
-    const bool same = fs::equivalent(fs::u8path(a), fs::u8path(b), ec);
+    const bool same = fs::equivalent(PathFromBytes(a), PathFromBytes(b), ec);
     return !ec && same;
 }
 
@@ -56,8 +64,11 @@ SafeOutput::~SafeOutput()
         Discard();
 }
 
-std::string SafeOutput::Begin(const std::string& target)
+std::string SafeOutput::Begin(const std::string& target, std::error_code* reason)
 {
+    std::error_code none;
+    std::error_code& why = reason ? *reason : none;
+    why.clear();
     if (mCommitFailed) {
         // Leave the earlier save's sound where it is.
         mTemp.clear();
@@ -66,44 +77,70 @@ std::string SafeOutput::Begin(const std::string& target)
     }
     Discard();
     std::error_code ec;
-    fs::path finalPath = fs::u8path(target);
+    fs::path finalPath = PathFromBytes(target);
     if (fs::is_symlink(finalPath, ec)) {
         const fs::path resolved = fs::weakly_canonical(finalPath, ec);
-        if (ec)
+        if (ec) {
+            why = ec;
             return {};
+        }
         finalPath = resolved;
     }
     fs::path folder = finalPath.parent_path();
-    const std::string name = finalPath.filename().u8string();
-    if (name.empty())
+    const std::string name = BytesFromPath(finalPath.filename());
+    if (name.empty()) {
+        why = std::make_error_code(std::errc::is_a_directory);
         return {};
+    }
+    // A name near the length limit leaves no room for the suffix: such a save's temporary is
+    // ".varnel.part" and the digits (a temporary is found by its ".part" suffix either way).
+    const std::string stem =
+        name.size() + kTempSuffixBytes > MaxFileNameBytes(BytesFromPath(folder)) ? "varnel" : name;
 
     std::random_device seed;
     std::mt19937 random(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xFFFFFFu));
-        const fs::path temp = folder / fs::u8path("." + name + ".part" + suffix);
-        const std::string tempPath = temp.u8string();
-        if (CreateExclusive(tempPath)) {
-            mTarget = finalPath.u8string();
+        const fs::path temp = folder / PathFromBytes("." + stem + ".part" + suffix);
+        const std::string tempPath = BytesFromPath(temp);
+        const int error = CreateExclusive(tempPath);
+        if (error == 0) {
+            mTarget = BytesFromPath(finalPath);
             mTemp = tempPath;
             return mTemp;
         }
-        if (fs::exists(temp, ec))
+        if (error == EEXIST)
             continue; // a name clash: try another suffix
-        return {};    // the folder does not take new files
+        why = std::error_code(error, std::generic_category());
+        return {}; // the folder does not take new files
     }
+    why = std::make_error_code(std::errc::file_exists);
     return {};
 }
 
-bool SafeOutput::Commit()
+bool SafeOutput::Commit(Existing existing, std::error_code* reason)
 {
-    if (mTemp.empty())
+    std::error_code none;
+    std::error_code& why = reason ? *reason : none;
+    why.clear();
+    if (mTemp.empty()) {
+        why = std::make_error_code(std::errc::no_such_file_or_directory);
         return false;
+    }
     std::error_code ec;
-    fs::rename(fs::u8path(mTemp), fs::u8path(mTarget), ec);
+    if (existing == Existing::Replace) {
+        // The replaced file's permissions belong to the file, not to this save.
+        const fs::file_status old = fs::status(PathFromBytes(mTarget), ec);
+        if (!ec && fs::is_regular_file(old))
+            fs::permissions(PathFromBytes(mTemp), old.permissions(), ec);
+        ec.clear();
+        fs::rename(PathFromBytes(mTemp), PathFromBytes(mTarget), ec);
+    } else {
+        ec = RenameNoReplace(mTemp, mTarget);
+    }
     if (ec) {
+        why = ec;
         mCommitFailed = true;
         return false;
     }
@@ -116,11 +153,81 @@ void SafeOutput::Discard()
 {
     if (!mTemp.empty()) {
         std::error_code ec;
-        fs::remove(fs::u8path(mTemp), ec);
+        fs::remove(PathFromBytes(mTemp), ec);
     }
     mTemp.clear();
     mTarget.clear();
     mCommitFailed = false;
+}
+
+MessageId CheckOutputName(const std::string& inputPath, const std::string& outputPath,
+                          std::error_code* reason)
+{
+    if (reason)
+        reason->clear();
+    if (SameFile(inputPath, outputPath))
+        return kMsgOutputIsInput;
+    const fs::path path = PathFromBytes(outputPath);
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        if (reason)
+            *reason = std::make_error_code(std::errc::is_a_directory);
+        return kMsgCreateFailed;
+    }
+    // Refused now; the temporary's short name would only fail at the final rename.
+    if (BytesFromPath(path.filename()).size() >
+        MaxFileNameBytes(BytesFromPath(path.parent_path()))) {
+        if (reason)
+            *reason = std::make_error_code(std::errc::filename_too_long);
+        return kMsgCreateFailed;
+    }
+    return kMsgNone;
+}
+
+MessageId WriteWholeFile(const std::string& target, const void* data, size_t size,
+                         bool replaceExisting, std::error_code* reason)
+{
+    std::error_code none;
+    std::error_code& why = reason ? *reason : none;
+    why.clear();
+    std::error_code ec;
+    if (!replaceExisting && fs::exists(fs::symlink_status(PathFromBytes(target), ec)))
+        return kMsgFileExists;
+    SafeOutput out;
+    const std::string temp = out.Begin(target, &why);
+    if (temp.empty())
+        return kMsgCreateFailed;
+    errno = 0;
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) {
+        why = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+        out.Discard();
+        return kMsgCreateFailed;
+    }
+    errno = 0;
+    bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    written = std::fflush(f) == 0 && written;
+    if (!written)
+        why = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+    errno = 0;
+    if (std::fclose(f) != 0 && written) {
+        written = false;
+        why = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+    }
+    if (!written) {
+        out.Discard();
+        return kMsgSaveFailed;
+    }
+    using Existing = SafeOutput::Existing;
+    if (out.Commit(replaceExisting ? Existing::Replace : Existing::KeepAndFail, &why))
+        return kMsgNone;
+    if (why == std::errc::file_exists) {
+        why.clear();
+        out.Discard();
+        return kMsgFileExists;
+    }
+    out.Discard();
+    return kMsgSaveFailed;
 }
 
 } // namespace varnel

@@ -1,6 +1,7 @@
 #include "audio/Twave.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace varnel {
@@ -12,6 +13,15 @@ constexpr uint32_t kFmt = FourCC("fmt ");
 constexpr uint32_t kData = FourCC("data");
 constexpr int kFormatBytesRead = 16;
 constexpr int kFormatBytesWritten = 18;
+constexpr uint16_t kExtensibleTag = 0xFFFE;
+// The extension of an extensible format chunk: extra size, valid bits, channel mask and the
+// sub-format's GUID, whose first two bytes are the plain format tag.
+constexpr int kExtensionBytes = 24;
+constexpr int kExtensibleChunkBytes = kFormatBytesRead + kExtensionBytes;
+// The GUID bytes after the tag in every standard sub-format (0000xxxx-0000-0010-8000-
+// 00AA00389B71, stored little-endian).
+constexpr unsigned char kStandardGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // A RIFF file's length minus 8 must fit the 32-bit size field; the header before the sample
 // data takes 38 of those bytes.
 constexpr int64_t kMaxDataBytes = static_cast<int64_t>(UINT32_MAX) - 38;
@@ -73,6 +83,13 @@ WaveOpenResult TWaveData::OpenRead(const std::string& path)
     Format.AvgBytesPerSec = GetU32(fmt + 8);
     Format.BlockAlign = GetU16(fmt + 12);
     Format.BitsPerSample = GetU16(fmt + 14);
+    ExtensibleSubFormat = 0;
+    if (Format.FormatTag == kExtensibleTag && sub.Size >= kExtensibleChunkBytes) {
+        unsigned char ext[kExtensionBytes];
+        if (mFile.Read(ext, kExtensionBytes) == kExtensionBytes &&
+            std::equal(std::begin(kStandardGuidTail), std::end(kStandardGuidTail), ext + 10))
+            ExtensibleSubFormat = GetU16(ext + 8);
+    }
 
     if (!mFile.Ascend(sub) || !mFile.Descend(sub, riff, kData)) {
         mFile.Close();
@@ -199,6 +216,12 @@ int64_t TWaveData::SeekFrame(int64_t frame)
 int64_t TWaveData::TellFrame() const noexcept
 {
     return mFrame.load(std::memory_order_relaxed);
+}
+
+std::error_code TWaveData::LastError() const noexcept
+{
+    const int number = mFile.ErrorNumber();
+    return number != 0 ? std::error_code(number, std::generic_category()) : std::error_code();
 }
 
 int64_t TWaveData::FrameCount() const noexcept

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 namespace varnel {
 
@@ -50,6 +51,10 @@ enum class WaveMode
     Reading,
     Writing,
 };
+
+// The most whole 4-byte frames a written file can hold: its RIFF size field (the file's
+// length minus 8) has 32 bits, and the header before the samples takes 38 of those bytes.
+constexpr int64_t kMaxWrittenFrames = (static_cast<int64_t>(UINT32_MAX) - 38) / 4;
 
 // Reads or writes one RIFF WAVE file by raw bytes. It finds the "fmt " chunk and the "data"
 // chunk after it; it does not interpret samples. Offsets are 64-bit, so files up to the RIFF
@@ -105,10 +110,18 @@ public:
     // file holds).
     int64_t FrameCount() const noexcept;
 
+    // Owner's thread. The system's reason for the first failure since the last open (the open
+    // itself, a write, the flush or the close); empty when there was none or the failure was
+    // the file's content. Kept after Close.
+    std::error_code LastError() const noexcept;
+
     WaveFormat Format;
     int64_t DataStart = 0;
     uint32_t DataSize = 0;         // bytes of sample data actually present, whole frames
     uint32_t DeclaredDataSize = 0; // the data chunk's size field as found
+    // The format tag inside a WAVE_FORMAT_EXTENSIBLE (0xFFFE) format chunk of 40 bytes or more
+    // whose sub-format is one of the standard ones (1 = PCM); 0 for any other file.
+    uint16_t ExtensibleSubFormat = 0;
     std::string FileName;
     bool IsOpen = false;
     WaveMode Mode = WaveMode::None;

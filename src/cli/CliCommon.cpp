@@ -1,8 +1,10 @@
 #include "cli/CliCommon.h"
 
-#include "audio/OutputFile.h"
 #include "audio/Twave.h"
 #include "audio/WaveCheck.h"
+#include "platform/FileNames.h"
+#include "platform/StopSignals.h"
+#include "platform/Terminal.h"
 #include "settings/Langset.h"
 
 #include <algorithm>
@@ -14,12 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace varnel::cli {
 
@@ -58,22 +54,6 @@ void WipeProgressLocked()
         std::fputs(("\r" + std::string(gProgressWidth, ' ') + "\r").c_str(), stderr);
         gProgressWidth = 0;
     }
-}
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
-bool IsTerminal(FILE* stream)
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
 }
 
 std::string Lower(std::string s)
@@ -151,6 +131,14 @@ bool IsOptionArgument(const char* arg)
     if (!arg || arg[0] != '-' || arg[1] == '\0')
         return false;
     return !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
+}
+
+bool TakeEndOfOptions(const char* arg, bool& optionsEnded)
+{
+    if (optionsEnded || std::string(arg) != "--")
+        return false;
+    optionsEnded = true;
+    return true;
 }
 
 OptionParse TakeOptionValue(int argc, char** argv, int& i, const char* name, std::string& value)
@@ -265,7 +253,7 @@ OptionParse ParseBufferOption(int argc, char** argv, int& i, int& bufferMs)
 
 std::string FileNameOf(const std::string& path)
 {
-    return fs::path(path).filename().string();
+    return BytesFromPath(PathFromBytes(path).filename());
 }
 
 void PrintFileText(const std::string& path, const std::string& text)
@@ -277,9 +265,12 @@ void PrintFileText(const std::string& path, const std::string& text)
     std::fflush(stderr);
 }
 
-void PrintFileMessage(const std::string& path, MessageId message)
+void PrintFileMessage(const std::string& path, MessageId message, std::error_code reason)
 {
-    PrintFileText(path, Texts().GetMsgText(message));
+    std::string text = Texts().GetMsgText(message);
+    if (reason)
+        text += " (" + reason.message() + ")";
+    PrintFileText(path, text);
 }
 
 void PrintError(const std::string& text)
@@ -300,15 +291,9 @@ int UsageError(const std::string& text)
 
 int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText)
 {
-    WaveFormat format;
-    const MessageId message = CheckWaveFile(path, &format);
+    const MessageId message = OpenCheckedWave(path, reader, ExtensiblePcm::Accept);
     if (message != kMsgNone) {
         PrintFileMessage(path, message);
-        return kExitInputRefused;
-    }
-    // The file passed the check a moment ago; if it cannot be opened now it went away.
-    if (reader.OpenRead(path) != kWaveOpened) {
-        PrintFileMessage(path, kMsgCannotOpen);
         return kExitInputRefused;
     }
     if (formatText)
@@ -316,38 +301,34 @@ int OpenInput(const std::string& path, TWaveData& reader, std::string* formatTex
     return kExitDone;
 }
 
-std::string WithWavExtension(const std::string& path)
+int ExitCodeForMessage(MessageId message)
 {
-    fs::path p(path);
-    if (p.filename().empty() || p.filename() == "." || p.filename() == "..")
-        return path;
-    p.replace_extension(".wav");
-    return p.string();
-}
-
-int CheckOutputPath(const std::string& inputPath, const std::string& outputPath, bool force)
-{
-    std::error_code ec;
-    if (SameFile(inputPath, outputPath)) {
-        PrintFileMessage(outputPath, kMsgOutputIsInput);
-        return kExitOutputRefused;
+    switch (message) {
+    case kMsgNone: return kExitDone;
+    case kMsgCannotOpen:
+    case kMsgUnsupportedFile:
+    case kMsgNotPcm:
+    case kMsgNotStereo16: return kExitInputRefused;
+    case kMsgOutOfMemory:
+    case kMsgSaveFailed: return kExitExportFailed;
+    default: return kExitOutputRefused;
     }
-    if (fs::exists(fs::symlink_status(outputPath, ec)) && !force) {
-        PrintFileMessage(outputPath, kMsgFileExists);
-        return kExitOutputRefused;
-    }
-    return kExitDone;
 }
 
 void InstallInterruptHandler()
 {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    InstallStopSignalHandlers();
 }
 
 const std::atomic<bool>& InterruptFlag()
 {
-    return gInterrupted;
+    return StopRequested();
+}
+
+int InterruptedExitCode()
+{
+    const int signalNumber = StopSignalNumber();
+    return ExitCodeForSignal(signalNumber != 0 ? signalNumber : SIGINT);
 }
 
 ProgressLine::ProgressLine(bool quiet, double totalSeconds)

@@ -2,13 +2,14 @@
 
 // The pieces every varnel-cli command shares: exit codes, the option parsers for the
 // extraction area, quality and buffer length, message output, opening a checked input file,
-// the output-file rules, Ctrl-C handling and the progress line.
+// stop signals and the progress line.
 //
 // A command is one function `int RunNAME(int argc, char** argv)` in its own file, listed in
 // the dispatch table of main.cpp. argv[0] is the command's name, argv[1..] its arguments; it
 // returns the process exit code.
 
 #include "audio/MessageId.h"
+#include "audio/SaveFile.h"
 #include "dsp/AreaMapping.h"
 #include "dsp/FilterParams.h"
 #include "settings/Options.h"
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace varnel {
@@ -30,7 +32,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInputRefused = 3;  // kMsgCannotOpen .. kMsgNotStereo16
 constexpr int kExitOutputRefused = 4; // kMsgFileExists, kMsgCreateFailed, kMsgOutputIsInput
 constexpr int kExitExportFailed = 5;  // kMsgOutOfMemory, kMsgSaveFailed
-constexpr int kExitInterrupted = 130; // Ctrl-C, as shells report SIGINT
+// A stop signal ends a command with 128 + its number, as shells report a process that the
+// signal ended (Ctrl-C 130, SIGTERM 143, SIGHUP 129).
 
 // The desktop program's option defaults and limits, from their one home.
 constexpr int kDefaultQuality = kDefaultQtyLevel;
@@ -87,6 +90,11 @@ OptionParse ParseQualityOption(int argc, char** argv, int& i, int& quality);
 // Main thread. --buffer MS, 100..1000.
 OptionParse ParseBufferOption(int argc, char** argv, int& i, int& bufferMs);
 
+// Main thread. Handles "--", which ends the options: returns true when argv[i] is the first
+// "--" (the caller skips it), and from then on optionsEnded is true, so every later argument
+// is a file name however it starts.
+bool TakeEndOfOptions(const char* arg, bool& optionsEnded);
+
 // Main thread. When argv[i] is the option `name` (e.g. "--at"), puts its value (the next
 // argument, or the text after '=') into value and returns Taken; a missing value prints a
 // usage error and returns Bad.
@@ -102,9 +110,11 @@ bool ParseDouble(const std::string& text, double& value);
 bool IsOptionArgument(const char* arg);
 
 // Any thread, serialised. Prints `varnel-cli: "NAME": TEXT` on standard error (wiping a
-// progress line first), NAME being the
-// path's file name without folders and TEXT the message in the locale's language.
-void PrintFileMessage(const std::string& path, MessageId message);
+// progress line first), NAME being the path's file name without folders and TEXT the message
+// of that id in the locale's language; a reason the system gave for an output's failure
+// follows the text in brackets: `... An error occurred during file creation. (No space left
+// on device)`.
+void PrintFileMessage(const std::string& path, MessageId message, std::error_code reason = {});
 // Any thread, serialised. The same with a text of the command line's own.
 void PrintFileText(const std::string& path, const std::string& text);
 // Any thread, serialised. `varnel-cli: TEXT`.
@@ -115,27 +125,25 @@ int UsageError(const std::string& text);
 // Any thread; pure. The path's last component.
 std::string FileNameOf(const std::string& path);
 
-// Main thread (the export thread for ExportJob's readers). Checks the file's format and opens
-// it into reader. On a refusal prints message 1-4 with the file's name and returns
-// kExitInputRefused; otherwise kExitDone. formatText, when given, receives the window's
-// format label ("44.100kHz 16位   立体声").
+// Caller's thread (the reader's owner). Opens the file into reader, checking its format with
+// the same open; the command line reads the extensible form of 16-bit stereo PCM too. On a
+// refusal prints its message (kMsgCannotOpen .. kMsgNotStereo16) with the file's name and returns kExitInputRefused; otherwise
+// kExitDone. formatText, when given, receives the window's format label
+// ("44.100kHz 16位   立体声").
 int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText = nullptr);
 
-// Any thread; pure. The path with its extension replaced by ".wav" (appended when the file
-// name has none).
-std::string WithWavExtension(const std::string& path);
+// Any thread; pure. The exit code for a save's message, as the kExit constants list them.
+int ExitCodeForMessage(MessageId message);
 
-// Main thread. The output rules before anything is written: the output must not be the input
-// (same text ignoring case, or the same file by another spelling: message 16), and an
-// existing output is kept unless force (message 5). Prints the message and returns
-// kExitOutputRefused, or kExitDone.
-int CheckOutputPath(const std::string& inputPath, const std::string& outputPath, bool force);
-
-// Main thread, once. Ctrl-C and SIGTERM then set the interrupt flag instead of ending the
-// process, so a command can stop its work and leave its files in order.
+// Main thread, once, before worker threads start. The stop signals (Ctrl-C, SIGTERM,
+// SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU) then set the interrupt flag instead of ending the
+// process, so a command can stop its work and leave its files in order; a signal ignored at
+// start stays ignored.
 void InstallInterruptHandler();
-// Any thread. Set once an interrupt has arrived.
+// Any thread. Set once a stop signal has arrived.
 const std::atomic<bool>& InterruptFlag();
+// Any thread. The exit code of a command that a stop signal ended: 128 + the signal's number.
+int InterruptedExitCode();
 
 // A one-line progress report on standard error, redrawn in place: percent, speed as a
 // multiple of real time and time left. Silent when quiet or when standard error is not a
@@ -152,6 +160,8 @@ public:
     // fraction 0..1 of the work done; prefix goes before the figures (e.g. "2/5 files").
     // Redraws at most ten times a second.
     void Update(double fraction, const std::string& prefix = std::string());
+    // The sound length the work covers, when it is known better than at construction.
+    void SetTotalSeconds(double totalSeconds) noexcept { mTotalSeconds = totalSeconds; }
     // Removes the line. Also done by the destructor.
     void Finish();
     bool Enabled() const noexcept { return mEnabled; }

@@ -1,11 +1,12 @@
 // varnel-cli export: one file, or a batch into a folder with several files at a time.
 
 #include "cli/CliCommon.h"
+#include "cli/CliTexts.h"
 
 #include "audio/ExportJob.h"
-#include "audio/OutputFile.h"
+#include "audio/SaveFile.h"
 #include "audio/Twave.h"
-#include "audio/WaveCheck.h"
+#include "platform/FileNames.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,26 +33,20 @@ struct ExportOptions
     bool Quiet = false;
 };
 
-// One file's export and what it reports while it runs. The reader lives here, not in the
-// export, because the thread that draws the progress reads its position (TellFrame may be
+// One file's export and what it reports while it runs. The save lives here, not in the
+// export, because the thread that draws the progress reads its position (Fraction may be
 // called from any thread) and must never find it destroyed.
 struct ExportProgress
 {
-    TWaveData Reader;
+    SaveFile Save;
+    ExportSettings Settings;
+    bool Existed = false;              // a file had the output's name when the save began
+    std::atomic<double> Seconds{-1.0}; // the stretch's length; -1 until the input is checked
     std::atomic<bool> Started{false};
-    std::atomic<int64_t> FirstFrame{0};
-    std::atomic<int64_t> Frames{0};
 
     // Any thread. 0..1. The job reports written bytes only every few seconds of sound; the
     // reader's position moves with every block.
-    double Fraction() const
-    {
-        const int64_t frames = Frames.load();
-        if (!Started.load() || frames <= 0)
-            return 0.0;
-        const double read = static_cast<double>(Reader.TellFrame() - FirstFrame.load());
-        return std::clamp(read / static_cast<double>(frames), 0.0, 1.0);
-    }
+    double Fraction() const { return Started.load() ? Save.Fraction() : 0.0; }
 };
 
 // "A:B" with two whole frame numbers.
@@ -74,98 +69,83 @@ bool ParseFrameRange(const std::string& text, int64_t& a, int64_t& b)
     return true;
 }
 
-// Exports input into output (already given its .wav extension). Any thread; prints its own
-// messages. Returns the exit code for this file.
-int ExportFile(const std::string& input, const std::string& output, const ExportOptions& options,
-               ExportProgress& progress)
+// The first half of one file's export: checks the input (opening it once) and the output,
+// creates the temporary output and works out the settings. Any thread; prints its own
+// messages. Returns kExitDone or the exit code for this file.
+int PrepareExport(const std::string& input, const std::string& output, const ExportOptions& options,
+                  ExportProgress& progress)
 {
-    TWaveData& reader = progress.Reader;
-    if (const int refused = OpenInput(input, reader); refused != kExitDone)
-        return refused;
-    if (const int refused = CheckOutputPath(input, output, options.Force); refused != kExitDone)
-        return refused;
-
-    std::error_code ec;
-    const bool replacing = fs::exists(output, ec);
-    SafeOutput safe;
-    const std::string temp = safe.Begin(output);
-    TWaveData writer;
-    writer.Format = reader.Format;
-    if (temp.empty() || writer.OpenWrite(temp) != kWaveOpened) {
-        safe.Discard();
-        PrintFileMessage(output, kMsgCreateFailed);
-        return kExitOutputRefused;
+    SaveFile& save = progress.Save;
+    SaveResult r = save.Check(input, output, ExtensiblePcm::Accept);
+    if (r.Message == kMsgNone) {
+        progress.Existed = save.OutputExists();
+        r = save.Begin(options.Force);
+    }
+    if (r.Message != kMsgNone) {
+        // The reason is shown for the output; an input's message says enough as it is.
+        if (ExitCodeForMessage(r.Message) == kExitInputRefused)
+            PrintFileMessage(input, r.Message);
+        else
+            PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
+        return ExitCodeForMessage(r.Message);
     }
 
-    const int rate = static_cast<int>(reader.Format.SamplesPerSec);
+    const uint32_t rateHz = save.InputFormat().SamplesPerSec;
+    const int rate = static_cast<int>(rateHz);
     const FftParams fft = ChooseFftParams(options.Quality, rate);
-    ExportSettings settings;
+    ExportSettings& settings = progress.Settings;
     settings.FftSize = fft.FftSize;
     settings.Overlap = fft.Overlap;
     settings.Area = options.Area.Resolve(rate);
+    int64_t frames = std::min(save.InputFrames(), kMaxWrittenFrames);
     if (options.HasAB) {
         // Points past the end mean the end: the stretch is what the file has.
-        const int64_t frames = reader.FrameCount();
         settings.SaveAB = true;
         settings.PointA = std::min(options.PointA, frames);
         settings.PointB = std::min(options.PointB, frames);
+        frames =
+            std::max(settings.PointA, settings.PointB) - std::min(settings.PointA, settings.PointB);
     }
-
-    ExportJob job(reader, writer, settings);
-    progress.FirstFrame.store(settings.SaveAB ? std::min(settings.PointA, settings.PointB) : 0);
-    progress.Frames.store(job.TotalBytes() / reader.Format.BlockAlign);
-    progress.Started.store(true);
-    MessageId message = job.Run(nullptr, InterruptFlag());
-    reader.Close();
-    if (writer.Close() != 0 && message == kMsgNone)
-        message = kMsgSaveFailed;
-
-    const bool complete = message == kMsgNone && !job.Aborted();
-    // An unfinished file never replaces one that was there; where there was none, the part
-    // written is kept as a valid, shorter file, as an aborted save in the window leaves it.
-    if (!complete && replacing) {
-        safe.Discard();
-    } else if (!safe.Commit() && message == kMsgNone) {
-        message = kMsgSaveFailed;
-    }
-    if (message != kMsgNone) {
-        PrintFileMessage(output, message);
-        return kExitExportFailed;
-    }
-    return job.Aborted() ? kExitInterrupted : kExitDone;
+    progress.Seconds.store(static_cast<double>(frames) / rateHz);
+    return kExitDone;
 }
 
-// Seconds of sound the file holds, for the progress line; 0 when it cannot be read (the
-// export reports the fault).
-double SecondsOf(const std::string& path, const ExportOptions& options)
+// The second half: runs the export and reports how it ended. The thread that runs it owns
+// the save until it returns. Returns the exit code for this file.
+int FinishExport(ExportProgress& progress)
 {
-    WaveFormat format;
-    if (CheckWaveFile(path, &format) != kMsgNone || format.SamplesPerSec == 0)
-        return 0.0;
-    TWaveData reader;
-    if (reader.OpenRead(path) != kWaveOpened)
-        return 0.0;
-    int64_t frames = reader.FrameCount();
-    if (options.HasAB) {
-        const int64_t a = std::min(options.PointA, frames);
-        const int64_t b = std::min(options.PointB, frames);
-        frames = a > b ? a - b : b - a;
+    SaveFile& save = progress.Save;
+    progress.Started.store(true);
+    const SaveResult r = save.Run(progress.Settings, nullptr, InterruptFlag());
+    if (r.Message != kMsgNone) {
+        PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
+        return ExitCodeForMessage(r.Message);
     }
-    return static_cast<double>(frames) / format.SamplesPerSec;
+    if (r.Aborted) {
+        PrintFileText(save.OutputPath(),
+                      InterruptedText(r.SavedFrames, r.TotalFrames,
+                                      save.InputFormat().SamplesPerSec, progress.Existed));
+        return InterruptedExitCode();
+    }
+    if (r.NothingKept)
+        PrintFileText(save.OutputPath(), NothingKeptText());
+    return kExitDone;
 }
 
 int RunSingle(const std::string& input, const std::string& output, const ExportOptions& options)
 {
     ExportProgress progress;
-    ProgressLine line(options.Quiet, SecondsOf(input, options));
+    if (const int refused = PrepareExport(input, output, options, progress); refused != kExitDone)
+        return refused;
+    ProgressLine line(options.Quiet, progress.Seconds.load());
     if (!line.Enabled())
-        return ExportFile(input, output, options, progress);
+        return FinishExport(progress);
 
     // The export runs on its own thread so this one can keep the progress line moving.
     std::atomic<bool> done{false};
     int code = kExitDone;
     std::thread worker([&] {
-        code = ExportFile(input, output, options, progress);
+        code = FinishExport(progress);
         done.store(true);
     });
     while (!done.load()) {
@@ -181,9 +161,10 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
              const ExportOptions& options)
 {
     std::error_code ec;
-    fs::create_directories(outDir, ec);
-    if (!fs::is_directory(outDir, ec)) {
-        PrintFileMessage(outDir, kMsgCreateFailed);
+    const fs::path folder = PathFromBytes(outDir);
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder)) {
+        PrintFileMessage(outDir, kMsgCreateFailed, ec);
         return kExitOutputRefused;
     }
 
@@ -192,19 +173,12 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     std::map<std::string, std::string> firstInputOf;
     for (const std::string& input : inputs) {
         const std::string output =
-            (fs::path(outDir) / WithWavExtension(FileNameOf(input))).string();
+            BytesFromPath(folder / PathFromBytes(WithWavExtension(FileNameOf(input))));
         const auto [it, fresh] = firstInputOf.emplace(output, input);
         if (!fresh)
             return UsageError("\"" + input + "\" and \"" + it->second +
                               "\" would both be saved as \"" + output + "\"");
         outputs.push_back(output);
-    }
-
-    std::vector<double> seconds;
-    double totalSeconds = 0.0;
-    for (const std::string& input : inputs) {
-        seconds.push_back(SecondsOf(input, options));
-        totalSeconds += seconds.back();
     }
 
     const size_t count = inputs.size();
@@ -221,7 +195,9 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
             const size_t i = next.fetch_add(1);
             if (i >= count)
                 break;
-            codes[i] = ExportFile(inputs[i], outputs[i], options, *progress[i]);
+            codes[i] = PrepareExport(inputs[i], outputs[i], options, *progress[i]);
+            if (codes[i] == kExitDone)
+                codes[i] = FinishExport(*progress[i]);
             finished[i].store(true);
             doneCount.fetch_add(1);
         }
@@ -231,16 +207,25 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     for (int t = 0; t < threads; ++t)
         pool.emplace_back(work);
 
-    ProgressLine line(options.Quiet, totalSeconds);
+    ProgressLine line(options.Quiet, 0.0);
     while (line.Enabled() && doneCount.load() < count && !InterruptFlag().load()) {
+        // Each file's length is learnt when its export checks it; files not reached yet count
+        // as long as the average of those known.
         double doneSeconds = 0.0;
+        double knownSeconds = 0.0;
+        size_t known = 0;
         for (size_t i = 0; i < count; ++i) {
-            if (finished[i].load()) {
-                doneSeconds += seconds[i];
+            const double seconds = progress[i]->Seconds.load();
+            if (seconds < 0.0)
                 continue;
-            }
-            doneSeconds += seconds[i] * progress[i]->Fraction();
+            ++known;
+            knownSeconds += seconds;
+            doneSeconds += finished[i].load() ? seconds : seconds * progress[i]->Fraction();
         }
+        const double totalSeconds =
+            known > 0 ? knownSeconds / static_cast<double>(known) * static_cast<double>(count)
+                      : 0.0;
+        line.SetTotalSeconds(totalSeconds);
         line.Update(totalSeconds > 0.0 ? doneSeconds / totalSeconds : 0.0,
                     std::to_string(doneCount.load()) + "/" + std::to_string(count) + " files");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -250,7 +235,7 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     line.Finish();
 
     if (InterruptFlag().load())
-        return kExitInterrupted;
+        return InterruptedExitCode();
     int worst = kExitDone;
     for (int code : codes)
         worst = std::max(worst, code);
@@ -267,10 +252,13 @@ int RunExport(int argc, char** argv)
     int jobs = 1;
     bool hasJobs = false;
     std::vector<std::string> files;
+    bool optionsEnded = false;
 
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (!IsOptionArgument(arg)) {
+        if (TakeEndOfOptions(arg, optionsEnded))
+            continue;
+        if (optionsEnded || !IsOptionArgument(arg)) {
             files.push_back(arg);
             continue;
         }

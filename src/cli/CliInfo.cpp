@@ -35,8 +35,11 @@ std::string DurationText(int64_t frames, uint32_t sampleRate)
 int RunInfo(int argc, char** argv)
 {
     std::string input;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        if (IsOptionArgument(argv[i]))
+        if (TakeEndOfOptions(argv[i], optionsEnded))
+            continue;
+        if (!optionsEnded && IsOptionArgument(argv[i]))
             return UsageError(std::string("info: unknown option ") + argv[i]);
         if (!input.empty())
             return UsageError("info takes one input file");

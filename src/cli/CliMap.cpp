@@ -4,21 +4,28 @@
 
 #if VARNEL_WITH_MAPS
 
+#include "audio/OutputFile.h"
 #include "audio/Twave.h"
+#include "platform/FileNames.h"
+#include "platform/Terminal.h"
 #include "visual/MapPicture.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QImage>
 #include <QtGlobal>
 
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace varnel::cli {
 
 namespace {
+
+constexpr int kDefaultPanScalePosition = 3;    // pan scale 10
+constexpr int kDefaultColourScalePosition = 5; // divisor 6000
 
 // The edges the window would show: the start-up edges, except for each range given on the
 // command line (or all three with --widest), which is placed on the screens' axes.
@@ -44,17 +51,16 @@ AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panS
     return edges;
 }
 
-// A slider position 0..max from --pan-scale or --colour-scale.
-OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int max,
-                              int& position)
+// A slider position 0..10 from --pan-scale or --colour-scale.
+OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int& position)
 {
     std::string value;
     const OptionParse parse = TakeOptionValue(argc, argv, i, name, value);
     if (parse != OptionParse::Taken)
         return parse;
-    if (!ParseInt(value, 0, max, position)) {
-        UsageError(std::string("map: ") + name + " takes a slider position 0-" +
-                   std::to_string(max) + ", not \"" + value + "\"");
+    if (!ParseInt(value, 0, 10, position)) {
+        UsageError(std::string("map: ") + name + " takes a slider position 0-10, not \"" + value +
+                   "\"");
         return OptionParse::Bad;
     }
     return OptionParse::Taken;
@@ -76,21 +82,31 @@ int RunMap(int argc, char** argv)
     MapPictureRequest request;
     request.Quality = kDefaultQuality;
     request.BufferMs = kDefaultBufferMs;
-    request.PanScalePosition = kPanScaleBarStart;
-    request.ColourScalePosition = kColourScaleBarStart;
+    request.PanScalePosition = kDefaultPanScalePosition;
+    request.ColourScalePosition = kDefaultColourScalePosition;
     std::vector<std::string> files;
+    bool force = false;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
+        if (TakeEndOfOptions(argv[i], optionsEnded))
+            continue;
+        if (optionsEnded) {
+            files.emplace_back(argv[i]);
+            continue;
+        }
+        if (std::string(argv[i]) == "--force") {
+            force = true;
+            continue;
+        }
         OptionParse parse = ParseAreaOption(argc, argv, i, area);
         if (parse == OptionParse::NotMine)
             parse = ParseQualityOption(argc, argv, i, request.Quality);
         if (parse == OptionParse::NotMine)
             parse = ParseBufferOption(argc, argv, i, request.BufferMs);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--pan-scale", kPanScaleBarMax,
-                                      request.PanScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--pan-scale", request.PanScalePosition);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--colour-scale", kColourScaleBarMax,
-                                      request.ColourScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
         if (parse == OptionParse::NotMine) {
             std::string value;
             parse = TakeOptionValue(argc, argv, i, "--at", value);
@@ -115,13 +131,21 @@ int RunMap(int argc, char** argv)
     TWaveData input;
     if (const int refused = OpenInput(inputPath, input); refused != kExitDone)
         return refused;
-    // An existing picture is replaced; only the input itself is protected.
-    if (const int refused = CheckOutputPath(inputPath, outputPath, true); refused != kExitDone)
-        return refused;
+    // The picture follows a save's rules: never the input, never a folder, an existing file
+    // kept unless --force, and written whole under a temporary name first.
+    std::error_code reason;
+    MessageId message = CheckOutputName(inputPath, outputPath, &reason);
+    if (message == kMsgNone && !force &&
+        std::filesystem::exists(std::filesystem::symlink_status(PathFromBytes(outputPath), reason)))
+        message = kMsgFileExists;
+    if (message != kMsgNone) {
+        PrintFileMessage(outputPath, message,
+                         message == kMsgFileExists ? std::error_code() : reason);
+        return kExitOutputRefused;
+    }
 
     // No display is needed: text and pictures are drawn off screen unless a platform is chosen.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    SetEnvironmentDefault("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);
     int qtArgc = 1;
     char qtName[] = "varnel-cli";
@@ -144,9 +168,20 @@ int RunMap(int argc, char** argv)
         PrintFileMessage(inputPath, kMsgOutOfMemory);
         return kExitExportFailed;
     }
-    if (!result.Picture.save(QFile::decodeName(outputPath.c_str()), "PNG")) {
-        PrintFileMessage(outputPath, kMsgCreateFailed);
-        return kExitOutputRefused;
+    // Encoded in memory, so the image library never meets a failing disk (nor prints about
+    // one), and the name's bytes never pass through a text conversion.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!result.Picture.save(&buffer, "PNG")) {
+        PrintFileMessage(inputPath, kMsgOutOfMemory);
+        return kExitExportFailed;
+    }
+    message = WriteWholeFile(outputPath, png.constData(), static_cast<size_t>(png.size()), force,
+                             &reason);
+    if (message != kMsgNone) {
+        PrintFileMessage(outputPath, message, reason);
+        return ExitCodeForMessage(message);
     }
     return kExitDone;
 }

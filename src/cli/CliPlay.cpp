@@ -9,11 +9,12 @@
 #include "audio/Thsndplay.h"
 #include "audio/Twave.h"
 #include "dsp/AreaMapping.h"
-
-#include <unistd.h>
+#include "platform/FileNames.h"
+#include "platform/Terminal.h"
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -21,6 +22,7 @@ namespace varnel::cli {
 
 namespace {
 
+constexpr int kDefaultVolumePosition = 20;
 constexpr int kTickMs = 30;
 
 // The heard position on one line: redrawn in place on a terminal, one line per change
@@ -28,7 +30,7 @@ constexpr int kTickMs = 30;
 class PositionLine
 {
 public:
-    PositionLine() : mTerminal(isatty(fileno(stdout)) != 0) {}
+    PositionLine() : mTerminal(IsTerminal(stdout)) {}
 
     void Show(const std::string& text)
     {
@@ -53,6 +55,15 @@ private:
     std::string mLast;
 };
 
+// Main thread. True when the file no longer holds its sound up to dataEnd: it was cut while
+// playing. (A file removed while playing still plays from the open reader.)
+bool InputShrank(const std::string& path, int64_t dataEnd)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(PathFromBytes(path), ec);
+    return !ec && static_cast<int64_t>(size) < dataEnd;
+}
+
 } // namespace
 
 int RunPlay(int argc, char** argv)
@@ -61,8 +72,17 @@ int RunPlay(int argc, char** argv)
     AreaOptions area;
     int quality = kDefaultQuality;
     int bufferMs = kDefaultBufferMs;
-    int volumePosition = kVolumeBarStart;
+    int volumePosition = kDefaultVolumePosition;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
+        if (TakeEndOfOptions(argv[i], optionsEnded))
+            continue;
+        if (optionsEnded) {
+            if (!input.empty())
+                return UsageError("play takes one input file");
+            input = argv[i];
+            continue;
+        }
         OptionParse parsed = ParseAreaOption(argc, argv, i, area);
         if (parsed == OptionParse::NotMine)
             parsed = ParseQualityOption(argc, argv, i, quality);
@@ -71,9 +91,9 @@ int RunPlay(int argc, char** argv)
         if (parsed == OptionParse::NotMine) {
             std::string value;
             parsed = TakeOptionValue(argc, argv, i, "--volume", value);
-            if (parsed == OptionParse::Taken && !ParseInt(value, 0, kVolumeBarMax, volumePosition))
-                return UsageError("play: --volume takes a whole number 0.." +
-                                  std::to_string(kVolumeBarMax) + ", not \"" + value + "\"");
+            if (parsed == OptionParse::Taken && !ParseInt(value, 0, 20, volumePosition))
+                return UsageError("play: --volume takes a whole number 0..20, not \"" + value +
+                                  "\"");
         }
         if (parsed == OptionParse::Bad)
             return kExitUsage;
@@ -108,6 +128,8 @@ int RunPlay(int argc, char** argv)
 
     InstallInterruptHandler();
     PositionLine line;
+    const int64_t dataEnd = reader.DataStart + static_cast<int64_t>(reader.DataSize);
+    bool shrank = false;
     const std::string total = FormatPlayTime(frameCount, halfRate);
     {
         ThSoundPlay thread(sound, reader);
@@ -128,6 +150,11 @@ int RunPlay(int argc, char** argv)
         auto endSeen = std::chrono::steady_clock::time_point{};
         bool atEnd = false;
         while (!interrupted.load()) {
+            // A file that shrinks while it plays never lets the reader reach its old end.
+            if (!atEnd && InputShrank(input, dataEnd)) {
+                shrank = true;
+                break;
+            }
             const int64_t position = reader.TellFrame();
             const int64_t heard = position - latency > 0 ? position - latency : 0;
             line.Show(FormatPlayTime(heard, halfRate) + " / " + total);
@@ -147,7 +174,11 @@ int RunPlay(int argc, char** argv)
     sound.ReleaseStream();
     reader.Close();
     line.Finish();
-    return kExitDone;
+    if (shrank) {
+        PrintFileMessage(input, kMsgSaveFailed);
+        return kExitExportFailed;
+    }
+    return InterruptFlag().load() ? InterruptedExitCode() : kExitDone;
 }
 
 } // namespace varnel::cli

@@ -1,6 +1,7 @@
 // varnel-cli: the separation engine without a window, for scripts, batch work and servers.
 
 #include "cli/CliCommon.h"
+#include "cli/CliTexts.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,8 @@ const Command kCommands[] = {
      "                                    [--quiet]\n"},
     {"map", RunMap,
      "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
-     "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"},
+     "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"
+     "                                    [--force]\n"},
     {"play", RunPlay,
      "  varnel-cli play   IN.wav          [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
 };
@@ -47,8 +49,13 @@ void PrintUsage(FILE* out)
         "  --quality  0 fastest .. 4 best (default 2)\n"
         "  --buffer   sound buffer in ms, 100..1000 (default 200)\n"
         "\n"
+        "  --force    replace an existing output file\n"
+        "  --         ends the options: every later argument is a file name\n"
+        "  --version  the program's version\n"
+        "\n"
         "exit codes: 0 done, 2 usage, 3 input file refused, 4 output file refused,\n"
-        "            5 export failed, 130 interrupted\n",
+        "            5 export failed, 128 + the signal's number when a signal stopped it\n"
+        "            (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n",
         out);
 }
 
@@ -58,9 +65,13 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return UsageError("no command given");
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(stdout);
+            return kExitDone;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s\n", VersionText().c_str());
             return kExitDone;
         }
     }

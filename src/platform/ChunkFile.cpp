@@ -1,5 +1,8 @@
 #include "platform/ChunkFile.h"
 
+#include "platform/FileNames.h"
+
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -71,11 +74,18 @@ bool ChunkFile::OpenRead(const std::string& path)
     Close();
     // fopen succeeds on a folder on some systems and would block on a pipe without a writer.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ec))
+    mErrorNumber = 0;
+    const auto status = std::filesystem::status(PathFromBytes(path), ec);
+    if (!std::filesystem::is_regular_file(status)) {
+        mErrorNumber = std::filesystem::is_directory(status) ? EISDIR : ec ? ec.value() : EINVAL;
         return false;
+    }
+    errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    if (!f) {
+        mErrorNumber = errno;
         return false;
+    }
     try {
         mBuffer.assign(kReadBufferBytes, 0);
     } catch (...) {
@@ -99,9 +109,13 @@ bool ChunkFile::OpenRead(const std::string& path)
 bool ChunkFile::OpenWrite(const std::string& path)
 {
     Close();
+    errno = 0;
+    mErrorNumber = 0;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    if (!f) {
+        mErrorNumber = errno;
         return false;
+    }
     try {
         mBuffer.assign(kWriteBufferBytes, 0);
     } catch (...) {
@@ -122,10 +136,15 @@ int ChunkFile::Close()
     if (!mFile)
         return 0;
     int result = 0;
+    errno = 0;
     if (mWriting && (std::fflush(mFile) != 0 || std::ferror(mFile)))
-        mWriteError = true;
-    if (std::fclose(mFile) != 0)
+        NoteWriteError();
+    errno = 0;
+    if (std::fclose(mFile) != 0) {
         result = -1;
+        if (mErrorNumber == 0)
+            mErrorNumber = errno;
+    }
     if (mWriting && mWriteError)
         result = -1;
     mFile = nullptr;
@@ -135,6 +154,13 @@ int ChunkFile::Close()
     mPosition = 0;
     mFileSize = 0;
     return result;
+}
+
+void ChunkFile::NoteWriteError() noexcept
+{
+    if (!mWriteError && mErrorNumber == 0)
+        mErrorNumber = errno != 0 ? errno : EIO;
+    mWriteError = true;
 }
 
 bool ChunkFile::ReadHeader(int64_t at, int64_t limit, uint32_t& id, uint32_t& size)
@@ -281,10 +307,11 @@ int64_t ChunkFile::Write(const void* src, int64_t bytes) noexcept
         return -1;
     if (bytes == 0)
         return 0;
+    errno = 0;
     const size_t put = std::fwrite(src, 1, static_cast<size_t>(bytes), mFile);
     mPosition += static_cast<int64_t>(put);
     if (put != static_cast<size_t>(bytes)) {
-        mWriteError = true;
+        NoteWriteError();
         return -1;
     }
     return bytes;
@@ -296,7 +323,7 @@ bool ChunkFile::Seek(int64_t offset) noexcept
         return false;
     if (SeekAbsolute(mFile, offset) != 0) {
         if (mWriting)
-            mWriteError = true; // a failed seek while writing means a failed flush
+            NoteWriteError(); // a failed seek while writing means a failed flush
         return false;
     }
     mPosition = offset;
@@ -307,7 +334,7 @@ bool ChunkFile::RepairSizes(const std::string& path, int64_t lastChunkDataOffset
 {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path p = fs::u8path(path);
+    const fs::path p = PathFromBytes(path);
     if (!fs::is_regular_file(p, ec) || lastChunkDataOffset < 12 || unitBytes < 1)
         return false;
     const auto length = static_cast<int64_t>(fs::file_size(p, ec));

@@ -84,6 +84,9 @@ public:
     // Owner's thread. The current offset, kept without asking the file.
     int64_t Tell() const noexcept { return mPosition; }
     bool HadWriteError() const noexcept { return mWriteError; }
+    // Owner's thread. The system's error number of the first failure since the last open
+    // (the open itself, a write, the flush or the close); 0 when none. Kept after Close.
+    int ErrorNumber() const noexcept { return mErrorNumber; }
 
     // Any thread; for a RIFF file whose writing failed part way. Cuts the file to whole units
     // of the last chunk's body and writes the RIFF size and that chunk's size from the length
@@ -94,6 +97,8 @@ public:
 private:
     bool ReadHeader(int64_t at, int64_t limit, uint32_t& id, uint32_t& size);
     bool WriteU32At(int64_t at, uint32_t value);
+    // Records the first write failure and its error number (errno, set by the failed call).
+    void NoteWriteError() noexcept;
 
     std::FILE* mFile = nullptr;
     std::vector<char> mBuffer;
@@ -101,6 +106,7 @@ private:
     int64_t mFileSize = 0;
     bool mWriting = false;
     bool mWriteError = false;
+    int mErrorNumber = 0;
 };
 
 } // namespace varnel

@@ -1,6 +1,7 @@
 #include "visual/MapPicture.h"
 
 #include "audio/Twave.h"
+#include "audio/WaveCheck.h"
 #include "dsp/Cntrfocus.h"
 #include "dsp/VisualFeed.h"
 #include "visual/Screenmap.h"
@@ -78,8 +79,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
 {
     MapPictureResult result;
     const WaveFormat& format = input.Format;
-    if (format.FormatTag != 1 || format.Channels != 2 || format.BitsPerSample != 16 ||
-        format.BlockAlign != 4 || format.SamplesPerSec == 0) {
+    if (CheckWaveFormat(format, input.ExtensibleSubFormat, ExtensiblePcm::Accept) != kMsgNone) {
         result.Status = MapPictureStatus::InputUnreadable;
         return result;
     }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -60,6 +61,7 @@ struct ExportResult
     int message = -1;
     int closeResult = -1;
     int64_t written = 0;
+    bool aborted = false;
     std::vector<int64_t> progress;
     std::vector<int16_t> samples;
 };
@@ -83,6 +85,7 @@ ExportResult Export(const std::string& in, const std::string& out, const ExportS
         },
         abort);
     r.written = job.Written();
+    r.aborted = job.Aborted();
     r.closeResult = writer.Close();
     reader.Close();
     r.samples = ReadWavSamples(out);
@@ -190,6 +193,7 @@ TEST(ExportJob, WritesHalfSecondBlocksAndChecksAbortAfterEach)
 
     const ExportResult aborted = Export(in, dir.File("aborted.wav"), s, true);
     EXPECT_EQ(aborted.message, 0) << "an abort shows no message";
+    EXPECT_TRUE(aborted.aborted) << "the owner tells an aborted save from a complete one by it";
     EXPECT_EQ(aborted.written, 88200);
     EXPECT_EQ(aborted.closeResult, 0);
     const std::vector<uint8_t> b = ReadFileBytes(dir.File("aborted.wav"));
@@ -197,11 +201,54 @@ TEST(ExportJob, WritesHalfSecondBlocksAndChecksAbortAfterEach)
 
     const ExportResult full = Export(in, dir.File("full.wav"), s);
     EXPECT_EQ(full.message, 0);
+    EXPECT_FALSE(full.aborted);
     EXPECT_EQ(full.written, 120000);
     EXPECT_EQ(ReadFileBytes(dir.File("full.wav")).size(), 46u + 120000u);
     // The aborted save holds the same first block as the full one.
     EXPECT_TRUE(std::equal(aborted.samples.begin(), aborted.samples.end(), full.samples.begin()));
 }
+
+#if !defined(_WIN32)
+// A data size of 0xFFFFFFFF over 4 GiB of samples holds more than a written WAV file can: the
+// stretch ends where the output is full, known before the work starts, and its last frames
+// are saved.
+TEST(ExportJob, InputLongerThanAWavFileHoldsIsCutUpFront)
+{
+    TempDir dir;
+    const std::string in = dir.File("huge.wav");
+    WriteWav16(in, MusicLike(1000, 44100), 44100);
+    {
+        std::fstream f(in, std::ios::binary | std::ios::in | std::ios::out);
+        const char all[4] = {'\xFF', '\xFF', '\xFF', '\xFF'};
+        f.seekp(40);
+        f.write(all, 4);
+    }
+    std::filesystem::resize_file(in, 44 + (uint64_t{1} << 32)); // sparse: no disk used
+    TWaveData reader;
+    ASSERT_EQ(reader.OpenRead(in), 0);
+    TWaveData writer;
+    writer.Format = reader.Format;
+    // The RIFF size field (38 header bytes + the samples) must fit in 32 bits: at most
+    // 4294967257 sample bytes, 1073741814 whole frames.
+    constexpr int64_t kMostFrames = 1073741814;
+    ExportJob whole(reader, writer, Settings(4096, 4, SomeArea()));
+    EXPECT_EQ(whole.TotalBytes(), kMostFrames * 4);
+
+    // The tail of the file, up to "past the end", is the last 3000 frames a WAV file holds.
+    ExportSettings tail = Settings(4096, 4, SomeArea());
+    tail.SaveAB = true;
+    tail.PointA = kMostFrames - 3000;
+    tail.PointB = int64_t{1} << 40;
+    const std::string out = dir.File("tail.wav");
+    ASSERT_EQ(writer.OpenWrite(out), 0);
+    ExportJob job(reader, writer, tail);
+    std::atomic<bool> abort{false};
+    EXPECT_EQ(job.Run(nullptr, abort), 0);
+    EXPECT_EQ(job.Written(), 3000 * 4);
+    EXPECT_EQ(writer.Close(), 0);
+    EXPECT_EQ(ReadFileBytes(out).size(), 46u + 3000u * 4);
+}
+#endif
 
 TEST(ExportJob, ProgressAfterEveryTwelfthBlockAndAtTheEnd)
 {

@@ -228,7 +228,8 @@ TEST_F(CliExportTest, OutputThatCannotBeCreatedIsRefused)
 {
     const ProgramResult r = RunCli({"export", Centre(), Path("no/such/folder/out.wav")});
     EXPECT_EQ(r.ExitCode, 4);
-    EXPECT_EQ(r.Err, "varnel-cli: \"out.wav\": An error occurred during file creation.\n");
+    EXPECT_EQ(r.Err, "varnel-cli: \"out.wav\": An error occurred during file creation. (No such "
+                     "file or directory)\n");
 }
 
 // Each row: a one-second tone, the area options, and whether the tone is kept (the output

@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QString>
 
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -101,7 +103,8 @@ TEST_F(CliMapTest, DrawsTheAreaFromTheOptions)
     EXPECT_GE(picture.pixelColor(at + QPoint(100, 170)).green(), 70);
     EXPECT_LT(picture.pixelColor(at + QPoint(400, 170)).green(), 70);
     // Inverted: the other way round.
-    const QImage inverted = Map("silence", {"--pan", "1:max", "--freq", "0:max", "--invert"});
+    const QImage inverted =
+        Map("silence", {"--pan", "1:max", "--freq", "0:max", "--invert", "--force"});
     EXPECT_LT(inverted.pixelColor(at + QPoint(100, 170)).green(), 70);
     EXPECT_GE(inverted.pixelColor(at + QPoint(400, 170)).green(), 70);
 }
@@ -132,12 +135,60 @@ TEST_F(CliMapTest, RefusalsAndUsage)
     EXPECT_EQ(ReadWavSamples(in).size(), static_cast<size_t>(kSeconds * 44100 * 2));
 }
 
+// A picture is saved as an export is: an existing file is kept unless --force, and a disk
+// that fills up never leaves a half-written picture in its place, nor the image library's own
+// complaints on the terminal.
+TEST_F(CliMapTest, ExistingPictureIsKeptUnlessForcedAndNeverHalfWritten)
+{
+    const std::string in = mDir.File("voice.wav");
+    const std::string out = mDir.File("old.png");
+    {
+        std::ofstream f(out, std::ios::binary);
+        f << std::string(100, 'p');
+    }
+    const std::vector<uint8_t> old = ReadFileBytes(out);
+    ProgramResult run = RunCli({"map", in, out});
+    EXPECT_EQ(run.ExitCode, 4);
+    EXPECT_EQ(run.Err, "varnel-cli: \"old.png\": File already exists. Overwrite?\n");
+    EXPECT_EQ(ReadFileBytes(out), old);
+
+    // 2 KiB of room (4 blocks of 512 bytes): less than any picture. The limit covers every file the program writes,
+    // so its messages go through a pipe.
+    run = RunProgram("sh", {"-c",
+                            "{ (trap '' XFSZ; ulimit -f 4; exec \"$0\" \"$@\") 2>&1; echo "
+                            "\"exit $?\"; } | cat",
+                            CliPath(), "map", in, out, "--force"});
+    EXPECT_EQ(run.Out, "varnel-cli: \"old.png\": An Error occurred while saving. (File too "
+                       "large)\nexit 5\n");
+    EXPECT_EQ(ReadFileBytes(out), old);
+
+    run = RunCli({"map", in, out, "--force"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(QImage(QString::fromStdString(out)).size(), map_layout::kPictureSize);
+    for (const auto& e : std::filesystem::directory_iterator(mDir.Path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos);
+}
+
+// The picture's name is the bytes given, also when they are not UTF-8, and may start with a
+// dash after "--".
+TEST_F(CliMapTest, NameIsTakenAsBytes)
+{
+    const std::string latin1 = "\xe9t\xe9.png";
+    const ProgramResult run =
+        RunProgram("sh", {"-c", "cd \"$1\" && exec \"$0\" map -- voice.wav \"$2\"", CliPath(),
+                          mDir.Path(), latin1});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(std::filesystem::exists(mDir.File(latin1)));
+    EXPECT_FALSE(std::filesystem::exists(mDir.File("\xef\xbf\xbdt\xef\xbf\xbd.png")))
+        << "not under a name with U+FFFD in place of the bytes";
+}
+
 TEST_F(CliMapTest, NeedsNoDisplay)
 {
     // Without a platform chosen and without a display, it picks the off-screen one itself.
     const ProgramResult run = RunProgram(
-        "env", {"-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", VARNEL_CLI_PATH,
-                "map", mDir.File("voice.wav"), mDir.File("voice.png"), "--at", "1.5"});
+        "env", {"-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", CliPath(), "map",
+                mDir.File("voice.wav"), mDir.File("voice.png"), "--at", "1.5"});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Err, "") << "Qt's own notes stay out of the program's messages";
     EXPECT_EQ(QImage(QString::fromStdString(mDir.File("voice.png"))).size(),

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace varnel {
@@ -58,16 +60,31 @@ TEST(CliPlay, CtrlCStopsCleanly)
     // SIGINT after 0.6 s of a 30 s file; a play that hangs is killed 5 s later and fails.
     const test::ProgramResult r =
         test::RunProgram("timeout",
-                         {"--preserve-status", "-s", "INT", "-k", "5", "0.6", VARNEL_CLI_PATH,
+                         {"--preserve-status", "-s", "INT", "-k", "5", "0.6", test::CliPath(),
                           "play", dir.File("long.wav")},
                          {"VARNEL_AUDIO=null"});
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.ExitCode, 130) << r.Err << "128 + SIGINT, as the shell reports Ctrl-C";
     // One tick to notice, one cycle to park, then the release: well under a second after the
     // signal; three allow for a loaded machine.
     EXPECT_LT(seconds, 3.6);
     EXPECT_EQ(r.Out.substr(0, 13), "00:00 / 00:30");
+}
+
+// A file cut short while it plays ends the play with the saving error's message instead of
+// waiting for ever for frames that are gone.
+TEST(CliPlay, InputThatShrinksWhilePlayingEndsThePlay)
+{
+    TempDir dir;
+    const std::string in = dir.File("long.wav");
+    test::WriteWav16(in, Tone(30 * 8000, 8000), 8000);
+    test::RunningCli cli({"play", in, "--buffer", "100"}, {"VARNEL_AUDIO=null"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::filesystem::resize_file(in, 44 + 4000 * 4); // half a second left
+    const test::ProgramResult r = cli.Wait(10.0);
+    EXPECT_EQ(r.ExitCode, 5) << r.Err;
+    EXPECT_EQ(r.Err, "varnel-cli: \"long.wav\": An Error occurred while saving.\n");
 }
 
 TEST(CliPlay, BadArgumentsAndFilesAreRefused)

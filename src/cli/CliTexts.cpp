@@ -1,0 +1,62 @@
+#include "cli/CliTexts.h"
+
+#include "settings/Langset.h"
+
+#include <cstdio>
+
+#ifndef VARNEL_VERSION
+#define VARNEL_VERSION "unknown"
+#endif
+
+namespace varnel::cli {
+
+namespace {
+
+bool Japanese()
+{
+    static const bool japanese = TLangSet().IsJapanese();
+    return japanese;
+}
+
+// Seconds with one decimal, independent of the C locale's decimal point.
+std::string Seconds(int64_t frames, uint32_t sampleRate)
+{
+    const int64_t tenths = sampleRate > 0 ? frames * 10 / sampleRate : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%lld", static_cast<long long>(tenths / 10),
+                  static_cast<long long>(tenths % 10));
+    return text;
+}
+
+} // namespace
+
+std::string InterruptedText(int64_t savedFrames, int64_t totalFrames, uint32_t sampleRate,
+                            bool keptExisting)
+{
+    if (savedFrames <= 0) {
+        if (keptExisting)
+            return Japanese() ? "中断しました。何も保存していません。既存のファイルはそのままです。"
+                              : "Interrupted: nothing saved; the existing file is kept as it was.";
+        return Japanese() ? "中断しました。何も保存していません。" : "Interrupted: nothing saved.";
+    }
+    const std::string saved = Seconds(savedFrames, sampleRate);
+    const std::string total = Seconds(totalFrames, sampleRate);
+    if (Japanese())
+        return "中断しました。" + total + " 秒のうち " + saved + " 秒を保存しました。";
+    return "Interrupted: " + saved + " s of " + total + " s saved.";
+}
+
+std::string NothingKeptText()
+{
+    return Japanese()
+               ? "警告: "
+                 "抽出エリアにファイルの音が何も残りません。保存したファイルに音はありません。"
+               : "Warning: the area keeps nothing of the file; the saved file holds no sound.";
+}
+
+std::string VersionText()
+{
+    return std::string("varnel-cli ") + VARNEL_VERSION;
+}
+
+} // namespace varnel::cli
