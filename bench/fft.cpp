@@ -90,9 +90,9 @@ public:
     }
     void PrintRatios() const
     {
-        for (const char* variant : {"", "_fused", "_avx2"}) {
+        for (const char* variant : {"_exact", "_fused", "_avx2"}) {
             for (const char* dir : {"fwd", "inv"}) {
-                const auto ours = Find(std::string("cfft_") + dir + variant + "/");
+                const auto ours = Find(std::string("cfft_") + dir + variant);
                 const auto theirs = Find(std::string("fftw_") + dir);
                 if (ours > 0.0 && theirs > 0.0)
                     std::printf("CFFT %d %s%s: %.2f us, FFTW %.2f us (processor time), ratio "
@@ -116,12 +116,12 @@ private:
 } // namespace
 
 const varnel::CodePath kWidest = varnel::WidestCodePath();
-BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd /, true, kWidest, true);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_inv /, false, kWidest, true);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_fused /, true, kWidest, false);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_fused /, false, kWidest, false);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_avx2 /, true, varnel::CodePath::Avx2, true);
-BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_avx2 /, false, varnel::CodePath::Avx2, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_exact, true, kWidest, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_exact, false, kWidest, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_fused, true, kWidest, false);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_fused, false, kWidest, false);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_fwd_avx2, true, varnel::CodePath::Avx2, true);
+BENCHMARK_CAPTURE(BM_Cfft, cfft_inv_avx2, false, varnel::CodePath::Avx2, true);
 #ifdef VARNEL_HAVE_FFTW
 BENCHMARK_CAPTURE(BM_Fftw, fftw_fwd, true);
 BENCHMARK_CAPTURE(BM_Fftw, fftw_inv, false);
