@@ -31,6 +31,8 @@ struct ExportOptions
     int64_t PointB = 0;
     bool Force = false;
     bool Quiet = false;
+    // Threads per file's export; 0: the cores the process may use, shared among a batch's jobs.
+    int Threads = 0;
 };
 
 // One file's export and what it reports while it runs. The save lives here, not in the
@@ -97,6 +99,7 @@ int PrepareExport(const std::string& input, const std::string& output, const Exp
     settings.FftSize = fft.FftSize;
     settings.Overlap = fft.Overlap;
     settings.Area = options.Area.Resolve(rate);
+    settings.Threads = options.Threads;
     int64_t frames = std::min(save.InputFrames(), kMaxWrittenFrames);
     if (options.HasAB) {
         // Points past the end mean the end: the stretch is what the file has.
@@ -190,12 +193,18 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     std::atomic<size_t> next{0};
     std::atomic<size_t> doneCount{0};
 
+    // Files at a time times threads per file stays within the usable cores unless asked.
+    const int filesAtOnce = std::max(1, std::min(jobs, static_cast<int>(count)));
+    ExportOptions fileOptions = options;
+    if (fileOptions.Threads == 0)
+        fileOptions.Threads = std::max(1, ExportJob::UsableCores() / filesAtOnce);
+
     auto work = [&] {
         while (!InterruptFlag().load()) {
             const size_t i = next.fetch_add(1);
             if (i >= count)
                 break;
-            codes[i] = PrepareExport(inputs[i], outputs[i], options, *progress[i]);
+            codes[i] = PrepareExport(inputs[i], outputs[i], fileOptions, *progress[i]);
             if (codes[i] == kExitDone)
                 codes[i] = FinishExport(*progress[i]);
             finished[i].store(true);
@@ -290,6 +299,13 @@ int RunExport(int argc, char** argv)
                 return UsageError("--out-dir needs a folder");
             outDir = value;
             hasOutDir = true;
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--threads", value)) !=
+                   OptionParse::NotMine) {
+            if (parsed == OptionParse::Bad)
+                return kExitUsage;
+            if (!ParseInt(value, 1, 256, options.Threads))
+                return UsageError("--threads takes a number of threads per file, 1 to 256 (got \"" +
+                                  value + "\")");
         } else if ((parsed = TakeOptionValue(argc, argv, i, "--jobs", value)) !=
                    OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)

@@ -22,9 +22,10 @@ struct Command
 const Command kCommands[] = {
     {"info", RunInfo, "  varnel-cli info   IN.wav\n"},
     {"export", RunExport,
-     "  varnel-cli export IN.wav OUT.wav  [area] [--quality 0-4] [--ab A:B] [--force] [--quiet]\n"
-     "  varnel-cli export --out-dir DIR IN.wav... [area] [--quality 0-4] [--jobs N] [--force]\n"
-     "                                    [--quiet]\n"},
+     "  varnel-cli export IN.wav OUT.wav  [area] [--quality 0-4] [--ab A:B] [--threads N]\n"
+     "                                    [--force] [--quiet]\n"
+     "  varnel-cli export --out-dir DIR IN.wav... [area] [--quality 0-4] [--jobs N]\n"
+     "                                    [--threads N] [--force] [--quiet]\n"},
     {"map", RunMap,
      "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
      "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"
@@ -43,7 +44,8 @@ void PrintUsage(FILE* out)
         "\n"
         "  info     the file's format, length, and the FFT size and overlap used\n"
         "  export   filter a file (or the frames A..B of it) into a new WAV file; with\n"
-        "           --out-dir, each input into DIR under its own name, --jobs at a time\n"
+        "           --out-dir, each input into DIR under its own name, --jobs at a time;\n"
+        "           --threads per file (default: the usable cores, shared by the jobs)\n"
         "  map      the window's two maps, with the area, at one moment of playback, as a PNG\n"
         "  play     the filtered file through the sound device, until its end or Ctrl-C\n"
         "  --quality  0 fastest .. 4 best (default 2)\n"

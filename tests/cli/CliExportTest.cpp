@@ -109,6 +109,8 @@ TEST_F(CliExportTest, BadUsageExitsWithTwo)
         {"export", in, out, "--ab", "5"},
         {"export", in, out, "--ab", "-1:5"},
         {"export", in, out, "--jobs", "2"},
+        {"export", in, out, "--threads", "0"},
+        {"export", in, out, "--threads", "many"},
         {"export", in, out, "--colour"},
         {"export", "--out-dir", Path("o"), in, "--ab", "0:10"},
         {"export", "--out-dir", Path("o"), in, "--jobs", "0"},
@@ -280,6 +282,27 @@ TEST_F(CliExportTest, AreaOptionsDecideWhatIsKept)
         else
             EXPECT_LT(ratio, 0.05);
     }
+}
+
+// The file is the same whatever the number of threads, alone and in a batch.
+TEST_F(CliExportTest, ThreadCountDoesNotChangeTheFile)
+{
+    const int rate = 22050;
+    // 50 seconds: several pieces of a threaded export at every quality.
+    std::vector<int16_t> input = Sine(50 * rate, rate, 440.0, 0.6, 0.5, 0.3);
+    const std::vector<int16_t> other = Sine(50 * rate, rate, 3100.0, 0.2, 0.7);
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = static_cast<int16_t>(input[i] + other[i]);
+    WriteWav16(Path("in.wav"), input, rate);
+    ProgramResult r = RunCli({"export", Path("in.wav"), Path("one.wav"), "--threads", "1"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const std::vector<uint8_t> one = ReadFileBytes(Path("one.wav"));
+    r = RunCli({"export", Path("in.wav"), Path("three.wav"), "--threads", "3"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_TRUE(ReadFileBytes(Path("three.wav")) == one);
+    r = RunCli({"export", "--out-dir", Path("batch"), Path("in.wav"), "--jobs", "2"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_TRUE(ReadFileBytes(Path("batch/in.wav")) == one);
 }
 
 TEST_F(CliExportTest, ExportIsAlignedWithItsInput)
