@@ -11,6 +11,7 @@
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
 #include "settings/FormLabels.h"
+#include "settings/Setform.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -36,10 +37,12 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 
 namespace varnel {
 
 TForm1* Form1 = nullptr;
+TSetOptForm* SetOptForm = nullptr;
 
 namespace {
 
@@ -405,8 +408,8 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    BufferMs = kDefaultBufferMs;
-    Quality = kDefaultQuality;
+    BufferMs = SetOptForm ? SetOptForm->GetBuffSize() : kDefaultBufferMs;
+    Quality = SetOptForm ? SetOptForm->GetQtyLevel() : kDefaultQuality;
     if (!mArguments.isEmpty())
         LoadWaveFile(mArguments.first());
 }
@@ -552,6 +555,33 @@ void TForm1::dropEvent(QDropEvent* event)
 void TForm1::SetBtnClick()
 {
     StopPlayback();
+    if (!SetOptForm)
+        return;
+    // The dialog's own buttons decide whether its values change.
+    SetOptForm->exec();
+    ApplyOptions(SetOptForm->GetBuffSize(), SetOptForm->GetQtyLevel());
+}
+
+void TForm1::ApplyOptions(int bufferMs, int quality)
+{
+    if (bufferMs == BufferMs && quality == Quality)
+        return;
+    BufferMs = bufferMs;
+    Quality = quality;
+    if (!PlayIn.IsOpen)
+        return;
+    const int repeatState = RepeatState;
+    const int pointA = PointA;
+    const int pointB = PointB;
+    const int position = PlayBar->value();
+    LoadWaveFile(InputFileName);
+    // Counts as a user's seek, so the next play starts here after a flush.
+    LastTimerPos = std::numeric_limits<int>::max();
+    PlayBar->setValue(position);
+    RepeatState = repeatState;
+    PointA = pointA;
+    PointB = pointB;
+    SetRepeatGlyph(RepeatState);
 }
 
 void TForm1::HelpBtnClick()

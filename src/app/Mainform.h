@@ -31,6 +31,7 @@ class QTimer;
 namespace varnel {
 
 class ElidedLabel;
+class TSetOptForm;
 class MapScreen;
 class PaintBox;
 
@@ -69,6 +70,10 @@ public:
     void ChooseFftParams(int quality, int sampleRate);
     // Pauses playback as the play button does, when it runs; otherwise does nothing.
     void StopPlayback();
+    // Takes a buffer length and a quality level from the options. When they differ from the
+    // values in effect and a file is loaded, reloads it so they take effect at once, keeping
+    // the position and the A-B points; playback stays paused.
+    void ApplyOptions(int bufferMs, int quality);
 
     // ---- Handlers of the window (GUI thread) -------------------------------------------------
     void FormShow();
@@ -247,5 +252,8 @@ private:
 
 // The main window, created first at start-up; the worker threads reach it through here.
 extern TForm1* Form1;
+// The options dialog, created last at start-up; the window takes its values when it is first
+// shown and after each use of the options button. Null: the default values.
+extern TSetOptForm* SetOptForm;
 
 } // namespace varnel

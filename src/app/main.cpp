@@ -1,15 +1,34 @@
 // varnel: the desktop program. Creates the forms in their order, each in its global, and runs
 // the event loop until the main window closes.
 
+#include "app/Abform.h"
 #include "app/Application.h"
 #include "app/Mainform.h"
+#include "app/MessageBox.h"
+#include "app/Saveform.h"
+#include "settings/Setform.h"
 
 int main(int argc, char** argv)
 {
-    varnel::VarnelApplication app(argc, argv);
-    varnel::Form1 = new varnel::TForm1(QApplication::arguments().mid(1));
-    varnel::Form1->show();
+    using namespace varnel;
+    VarnelApplication app(argc, argv);
+    // The dialogs belong to the main window, which alone has a task-bar button.
+    Form1 = new TForm1(QApplication::arguments().mid(1));
+    AbSaveForm = new TAbSaveForm(Form1);
+    SaveFileForm = new TSaveFileForm(Form1);
+    SetOptForm = new TSetOptForm(Form1);
+    SetOptForm->SetErrorReporter([](QWidget* parent, const QString& text) {
+        ShowMessageBox(parent, MessageKind::Warning, text);
+    });
+    Form1->show();
     const int result = app.exec();
-    delete varnel::Form1;
+    delete SetOptForm;
+    SetOptForm = nullptr;
+    delete SaveFileForm;
+    SaveFileForm = nullptr;
+    delete AbSaveForm;
+    AbSaveForm = nullptr;
+    delete Form1;
+    Form1 = nullptr;
     return result;
 }
