@@ -42,7 +42,6 @@
 namespace varnel {
 
 TForm1* Form1 = nullptr;
-TSetOptForm* SetOptForm = nullptr;
 
 namespace {
 

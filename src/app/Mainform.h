@@ -31,7 +31,6 @@ class QTimer;
 namespace varnel {
 
 class ElidedLabel;
-class TSetOptForm;
 class MapScreen;
 class PaintBox;
 
@@ -252,8 +251,5 @@ private:
 
 // The main window, created first at start-up; the worker threads reach it through here.
 extern TForm1* Form1;
-// The options dialog, created last at start-up; the window takes its values when it is first
-// shown and after each use of the options button. Null: the default values.
-extern TSetOptForm* SetOptForm;
 
 } // namespace varnel
