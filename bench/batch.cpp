@@ -4,6 +4,8 @@
 // --jobs 2 and prints the speed-up. On a machine with two free cores the batch with two jobs
 // should take well under 1/1.7 of the time of one.
 
+#include "platform/Assert.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -102,6 +104,9 @@ double TimeBatch(const std::string& cli, const std::vector<std::string>& inputs,
 
 int main(int argc, char** argv)
 {
+    if (varnel::kAssertsOn)
+        std::printf("note: precondition checks are on; release figures need "
+                    "-DVARNEL_ASSERTS=OFF\n");
     std::string cli = DefaultCli(argv[0]);
     int files = 4;
     int seconds = 45;

@@ -15,6 +15,8 @@
 #include "audio/Twave.h"
 #include "dsp/AreaMapping.h"
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

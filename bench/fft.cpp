@@ -5,6 +5,8 @@
 // AVX2 path with exact rounding.
 #include "dsp/Cfft.h"
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

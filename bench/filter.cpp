@@ -5,6 +5,8 @@
 #include "dsp/Cntrfocus.h"
 #include "dsp/VisualFeed.h"
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>

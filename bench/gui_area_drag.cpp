@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -13,6 +13,8 @@
 #include "platform/SilentRingDevice.h"
 #include "platform/TestRingDevice.h"
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #if __has_include(<QImage>)
@@ -99,10 +101,7 @@ void PlaybackThreadLive(benchmark::State& state)
         sound.PrepareStream(reader, 200, fft.FftSize, fft.Overlap);
         ThSoundPlay thread(sound, reader);
         thread.SetHalfRate(kRate / 2);
-        const FilterArea area = StartupArea(kRate);
-        thread.PostPanRange(area.PanLow, area.PanHigh);
-        thread.PostFreqRange(area.FreqLowHz, area.FreqHighHz);
-        thread.PostDepthRange(area.DepthLow, area.DepthHigh);
+        thread.PostArea(StartupArea(kRate));
         thread.PostVisualFeed(visuals);
         const auto start = std::chrono::steady_clock::now();
         thread.Resume();

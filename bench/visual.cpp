@@ -8,6 +8,8 @@
 
 #include <QGuiApplication>
 
+#include "BuildContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -203,7 +205,7 @@ void BM_ComposeBothScreens(benchmark::State& state)
                            varnel::PanScaleFromSlider(varnel::kPanScaleBarStart));
     for (auto _ : state) {
         map.NextFrame(); // a fresh frame, so the build is not skipped
-        screens.Compose(0, 56, 98, 283, 140, 56, 420, 283);
+        screens.Compose(varnel::StartupEdges());
         benchmark::DoNotOptimize(screens.Screen1Image().constBits());
     }
 }

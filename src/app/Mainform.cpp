@@ -622,9 +622,7 @@ void TForm1::ComposeScreens()
 {
     if (!ScreenMap)
         return;
-    const AreaEdges& e = Area.Edges();
-    ScreenMap->Compose(e.Area2Left, e.Area2Top, e.Area2Right, e.Area2Bottom, e.Area1Left,
-                       e.Area1Top, e.Area1Right, e.Area1Bottom);
+    ScreenMap->Compose(Area.Edges());
     Screen1->update();
     Screen2->update();
 }

@@ -2,6 +2,7 @@
 
 #include "audio/Twave.h"
 #include "dsp/Vfunc.h"
+#include "platform/Assert.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -103,7 +104,10 @@ MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, i
 
 ExportJob::ExportJob(TWaveData& in, TWaveData& out, const ExportSettings& settings)
     : mIn(in), mOut(out), mSettings(settings)
-{}
+{
+    // One object cannot be read and written at once.
+    VARNEL_ASSERT(&in != &out);
+}
 
 ExportJob::~ExportJob() = default;
 

@@ -75,6 +75,14 @@ void ThSoundPlay::PostInverted(bool inverted)
     Post(mInvertBox, inverted);
 }
 
+void ThSoundPlay::PostArea(const FilterArea& area)
+{
+    PostPanRange(area.PanLow, area.PanHigh);
+    PostFreqRange(area.FreqLowHz, area.FreqHighHz);
+    PostDepthRange(area.DepthLow, area.DepthHigh);
+    PostInverted(area.Inverted);
+}
+
 void ThSoundPlay::PostVisualFeed(bool on)
 {
     Post(mVisualBox, on);
@@ -83,21 +91,6 @@ void ThSoundPlay::PostVisualFeed(bool on)
 void ThSoundPlay::PostVolume(int hundredthsDb)
 {
     Post(mVolumeBox, hundredthsDb);
-}
-
-std::mutex& ThSoundPlay::MailboxLockForTest(Mailbox box) noexcept
-{
-    switch (box) {
-    case Mailbox::Seek: return mSeekBox.Lock;
-    case Mailbox::Pan: return mPanBox.Lock;
-    case Mailbox::Freq: return mFreqBox.Lock;
-    case Mailbox::Depth: return mDepthBox.Lock;
-    case Mailbox::Invert: return mInvertBox.Lock;
-    case Mailbox::Visual: return mVisualBox.Lock;
-    case Mailbox::Volume:
-    case Mailbox::Count: break;
-    }
-    return mVolumeBox.Lock;
 }
 
 void ThSoundPlay::ApplyMailboxes() noexcept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/FilterParams.h"
 #include "platform/Clock.h"
 
 #include <atomic>
@@ -27,19 +28,6 @@ class TWaveData;
 class ThSoundPlay
 {
 public:
-    // The mailboxes, in the order the thread applies them.
-    enum class Mailbox
-    {
-        Seek,
-        Pan,
-        Freq,
-        Depth,
-        Invert,
-        Visual,
-        Volume,
-        Count
-    };
-
     // GUI thread. Created parked and never started: nothing runs until the first Resume.
     // sound, reader and clock must outlive the thread.
     ThSoundPlay(TDsound& sound, TWaveData& reader, Clock& clock = SteadyClock());
@@ -65,6 +53,9 @@ public:
     void PostFreqRange(float lowHz, float highHz);
     void PostDepthRange(float low, float high);
     void PostInverted(bool inverted);
+    // The pan, frequency and depth ranges and the invert flag of an area, posted in that
+    // order into their four mailboxes.
+    void PostArea(const FilterArea& area);
     void PostVisualFeed(bool on);
     void PostVolume(int hundredthsDb);
 
@@ -92,10 +83,10 @@ public:
     // GUI thread. Whether the thread has been started.
     bool IsStarted() const;
 
-    // Test thread only: the lock of one mailbox, to hold it busy across a cycle.
-    std::mutex& MailboxLockForTest(Mailbox box) noexcept;
-
 private:
+    // Tests reach the mailboxes' locks through it, to hold one busy across a cycle.
+    friend struct ThSoundPlayTestAccess;
+
     struct Range
     {
         float Low = 0.0f;

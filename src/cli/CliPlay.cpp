@@ -134,10 +134,7 @@ int RunPlay(int argc, char** argv)
     {
         ThSoundPlay thread(sound, reader);
         thread.SetHalfRate(halfRate);
-        thread.PostPanRange(filterArea.PanLow, filterArea.PanHigh);
-        thread.PostFreqRange(filterArea.FreqLowHz, filterArea.FreqHighHz);
-        thread.PostDepthRange(filterArea.DepthLow, filterArea.DepthHigh);
-        thread.PostInverted(filterArea.Inverted);
+        thread.PostArea(filterArea);
         thread.PostVisualFeed(false);
         thread.PostVolume(VolumeFromSlider(volumePosition));
         if (!thread.Resume()) {

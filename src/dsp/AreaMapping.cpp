@@ -1,5 +1,7 @@
 #include "dsp/AreaMapping.h"
 
+#include "platform/Assert.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +35,7 @@ float PowerOfTen(float exponent)
 
 AreaEdges StartupEdges(int screen1Width, int screen1Height, int screen2Width)
 {
+    VARNEL_ASSERT(screen1Width > 0 && screen1Height > 0 && screen2Width > 0);
     AreaEdges e;
     e.Area1Left = screen1Width / 4;
     e.Area1Top = screen1Height / 6;
@@ -49,6 +52,8 @@ AreaEdges StartupEdges(int screen1Width, int screen1Height, int screen2Width)
 // bounds match what the window computes bit for bit; logarithms and powers run in double.
 AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry)
 {
+    VARNEL_ASSERT(geometry.Screen1Width > 0 && geometry.Screen1Height > 0 &&
+                  geometry.Screen2Width > 0);
     AreaMapping result;
     FilterArea& area = result.Area;
     const int width1 = geometry.Screen1Width;
@@ -104,6 +109,8 @@ AreaMapping MapArea(const AreaEdges& edges, const AreaGeometry& geometry)
 
 AreaEdges EdgesForArea(const FilterArea& area, const AreaGeometry& geometry)
 {
+    VARNEL_ASSERT(geometry.Screen1Width > 0 && geometry.Screen1Height > 0 &&
+                  geometry.Screen2Width > 0);
     const int width1 = geometry.Screen1Width;
     const int height1 = geometry.Screen1Height;
     const int width2 = geometry.Screen2Width;

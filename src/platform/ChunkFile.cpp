@@ -1,5 +1,6 @@
 #include "platform/ChunkFile.h"
 
+#include "platform/Assert.h"
 #include "platform/FileNames.h"
 
 #include <cerrno>
@@ -288,6 +289,7 @@ bool ChunkFile::WriteU32At(int64_t at, uint32_t value)
 
 int64_t ChunkFile::Read(void* dst, int64_t bytes) noexcept
 {
+    VARNEL_ASSERT(dst != nullptr || bytes <= 0);
     if (!mFile || mWriting || bytes < 0)
         return -1;
     if (bytes == 0)
@@ -303,6 +305,7 @@ int64_t ChunkFile::Read(void* dst, int64_t bytes) noexcept
 
 int64_t ChunkFile::Write(const void* src, int64_t bytes) noexcept
 {
+    VARNEL_ASSERT(src != nullptr || bytes <= 0);
     if (!mFile || !mWriting || bytes < 0)
         return -1;
     if (bytes == 0)

@@ -163,8 +163,7 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     screens.DrawBackground(static_cast<float>(halfRate), kFreqAxisFloorHz, panScale);
     screens.SetInvertArea(request.Inverted);
     screens.SetShowVisual(true);
-    screens.Compose(edges.Area2Left, edges.Area2Top, edges.Area2Right, edges.Area2Bottom,
-                    edges.Area1Left, edges.Area1Top, edges.Area1Right, edges.Area1Bottom);
+    screens.Compose(edges);
     result.Picture = MapAreaPicture(screens);
     return result;
 }

@@ -245,8 +245,7 @@ void TScreenMap::DrawArea(QImage& layer, int left, int top, int right, int botto
     painter.fillRect(QRect(QPoint(x1 - kFrameWidth + 1, y0), QPoint(x1, y1)), frame);
 }
 
-void TScreenMap::Compose(int area2Left, int area2Top, int area2Right, int area2Bottom,
-                         int area1Left, int area1Top, int area1Right, int area1Bottom)
+void TScreenMap::Compose(const AreaEdges& edges)
 {
     // Plain copies into the composed pictures, which keep their own buffers.
     std::memcpy(mScreen1Image.bits(), mScreen1Back.constBits(),
@@ -260,8 +259,8 @@ void TScreenMap::Compose(int area2Left, int area2Top, int area2Right, int area2B
         EnlargeOr(mVisualMap->DepthImage(), mScreen2Image, mColumnMap2);
     }
 
-    DrawArea(mScreen1Area, area1Left, area1Top, area1Right, area1Bottom);
-    DrawArea(mScreen2Area, area2Left, area2Top, area2Right, area2Bottom);
+    DrawArea(mScreen1Area, edges.Area1Left, edges.Area1Top, edges.Area1Right, edges.Area1Bottom);
+    DrawArea(mScreen2Area, edges.Area2Left, edges.Area2Top, edges.Area2Right, edges.Area2Bottom);
     OrInto(mScreen1Area, mScreen1Image);
     OrInto(mScreen2Area, mScreen2Image);
 }

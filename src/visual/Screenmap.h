@@ -57,10 +57,9 @@ public:
     // not recompose; call Compose after it.
     void DrawBackground(float halfRateHz, float minFreqHz, float maxRatio);
     // GUI thread. Builds both composed pictures: background, the visual images (when shown;
-    // this rebuilds them from the visual map), then the area layers. Rectangles in screen
-    // pixels, right and bottom one past the last column and row inside; Screen2's first.
-    void Compose(int area2Left, int area2Top, int area2Right, int area2Bottom, int area1Left,
-                 int area1Top, int area1Right, int area1Bottom);
+    // this rebuilds them from the visual map), then the area layers, from the eight edges in
+    // screen pixels.
+    void Compose(const AreaEdges& edges);
     // GUI thread. Take effect at the next Compose.
     void SetInvertArea(bool value) { mInvertArea = value; }
     void SetShowVisual(bool value) { mShowVisual = value; }

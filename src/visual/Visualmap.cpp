@@ -1,5 +1,7 @@
 #include "visual/Visualmap.h"
 
+#include "platform/Assert.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -419,6 +421,7 @@ void TVisualMap::AddBin(int bin, float depth, float magRight, float magLeft, flo
 void TVisualMap::AddBins(const float* depth, const float* magRight, const float* magLeft,
                          const float* ratio, const float* sumMag, int count) noexcept
 {
+    VARNEL_ASSERT(count <= 0 || (depth && magRight && magLeft && ratio && sumMag));
     if (!mAllocated || mSkipFrame || count <= 0)
         return;
     const int slot = mCurrentSlot.load(std::memory_order_relaxed);

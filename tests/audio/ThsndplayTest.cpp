@@ -21,6 +21,18 @@
 #include <vector>
 
 namespace varnel {
+
+// The mailboxes' locks in the order the thread applies them: seek, pan, frequency, depth,
+// invert, visual, volume.
+struct ThSoundPlayTestAccess
+{
+    static std::vector<std::mutex*> MailboxLocks(ThSoundPlay& t)
+    {
+        return {&t.mSeekBox.Lock,   &t.mPanBox.Lock,    &t.mFreqBox.Lock,  &t.mDepthBox.Lock,
+                &t.mInvertBox.Lock, &t.mVisualBox.Lock, &t.mVolumeBox.Lock};
+    }
+};
+
 namespace {
 
 using test::FilteredStream;
@@ -258,17 +270,19 @@ TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
 
     // Each mailbox in turn is held busy through a cycle: the others are applied, it is not,
     // and it is applied at the following cycle.
-    for (int box = 0; box < static_cast<int>(ThSoundPlay::Mailbox::Count); ++box) {
+    const std::vector<std::mutex*> locks = ThSoundPlayTestAccess::MailboxLocks(*mThread);
+    ASSERT_EQ(locks.size(), 7u);
+    for (int box = 0; box < 7; ++box) {
         const float pan = 0.5f + static_cast<float>(box);
         const int volume = -100 * (box + 1);
         const int64_t frame = 100 * (box + 1);
         mThread->PostSeek(frame);
         mThread->PostPanRange(pan, pan + 1.0f);
         mThread->PostVolume(volume);
-        const bool busyIsSeek = box == static_cast<int>(ThSoundPlay::Mailbox::Seek);
-        const bool busyIsPan = box == static_cast<int>(ThSoundPlay::Mailbox::Pan);
-        const bool busyIsVolume = box == static_cast<int>(ThSoundPlay::Mailbox::Volume);
-        std::mutex& lock = mThread->MailboxLockForTest(static_cast<ThSoundPlay::Mailbox>(box));
+        const bool busyIsSeek = box == 0;
+        const bool busyIsPan = box == 1;
+        const bool busyIsVolume = box == 6;
+        std::mutex& lock = *locks[static_cast<size_t>(box)];
         lock.lock();
         ASSERT_TRUE(mClock.StepAndWait()) << "a busy mailbox must not hold up the cycle";
         EXPECT_EQ(mReader.TellFrame() == frame, !busyIsSeek) << box;
@@ -484,14 +498,6 @@ FilterArea OtherArea()
 class HeardEqualsSaved : public ThSoundPlayTest
 {
 protected:
-    void PostArea(const FilterArea& area)
-    {
-        mThread->PostPanRange(area.PanLow, area.PanHigh);
-        mThread->PostFreqRange(area.FreqLowHz, area.FreqHighHz);
-        mThread->PostDepthRange(area.DepthLow, area.DepthHigh);
-        mThread->PostInverted(area.Inverted);
-    }
-
     // Plays the file to its end and one more ring, moving the cursor in uneven steps of up
     // to one frame short of the ring, one step per cycle. before(frame) runs before each step
     // with the reader's position. Returns the heard samples.
@@ -533,7 +539,7 @@ TEST_F(HeardEqualsSaved, WholeFileMatchesTheExportFrameForFrame)
         mReader.Close();
         const int frames = 3 * c.Rate;
         Open(c.Rate, frames, c.BufferMs, c.FftSize, 16);
-        PostArea(NarrowArea());
+        mThread->PostArea(NarrowArea());
         const std::vector<int16_t> heard = PlayToTheEnd(frames, nullptr);
         const std::vector<int16_t> saved =
             ExportWhole(mDir, mDir.File("in.wav"), NarrowArea(), c.FftSize, 16);
@@ -567,11 +573,11 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
     const int overlap = 16;
     const int hop = fftSize / overlap;
     Open(rate, frames, 200, fftSize, overlap);
-    PostArea(NarrowArea());
+    mThread->PostArea(NarrowArea());
     int64_t postedAt = -1;
     const std::vector<int16_t> heard = PlayToTheEnd(frames, [&](int64_t frame) {
         if (postedAt < 0 && frame >= frames / 2) {
-            PostArea(OtherArea());
+            mThread->PostArea(OtherArea());
             postedAt = frame; // applied before the next pump, which reads from here
         }
     });

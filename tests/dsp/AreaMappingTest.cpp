@@ -1,5 +1,7 @@
 #include "dsp/AreaMapping.h"
 
+#include "platform/Assert.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -213,6 +215,18 @@ TEST(AreaMappingTest, EdgesForOpenOutOfRangeAndBackwardBounds)
     const AreaEdges backwards = EdgesForArea(area, geometry);
     EXPECT_EQ(backwards.Area1Left, 420);
     EXPECT_EQ(backwards.Area1Right, 420);
+}
+
+TEST(AreaMappingTest, ScreensWithoutPixelsBreakThePreconditions)
+{
+    if (!kAssertsOn)
+        GTEST_SKIP() << "precondition checks are off in this build";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    AreaGeometry g;
+    g.Screen2Width = 0;
+    EXPECT_DEATH(MapArea(StartupEdges(), g), "precondition failed");
+    EXPECT_DEATH(EdgesForArea(FilterArea::Widest(44100), g), "precondition failed");
+    EXPECT_DEATH(StartupEdges(560, 0, 196), "precondition failed");
 }
 
 TEST(AreaMappingTest, FftLengthFromTheSampleRate)

@@ -69,10 +69,10 @@ TEST(LangsetTest, LanguageChosenByLowTenBitsOfTheId)
         bool Japanese;
     };
     const Case cases[] = {
-        {17, true},     {0x0411, true}, // Japanese, Japan
-        {0x0811, true},                 // a Japanese sublanguage still has primary 17
-        {9, false},     {0x0409, false},     {4, false},  {0x0804, false},
-        {0, false},     {0x0400 | 9, false}, {18, false}, {16, false},
+        {17, true},          {0x0411, true}, // Japanese, Japan
+        {0x0811, true},                      // a Japanese sublanguage still has primary 17
+        {9, false},          {0x0409, false}, {4, false},  {0x0804, false}, {0, false},
+        {0x0400 | 9, false}, {18, false},     {16, false}, {0x0211, false}, // low 8 bits are 17, low 10 bits are 0x211: not Japanese
     };
     for (const Case& c : cases) {
         const TLangSet texts(c.LanguageId);

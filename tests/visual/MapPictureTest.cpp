@@ -16,7 +16,7 @@ TEST(MapPictureLayout, ScreensAndScalesWhereTheWindowHasThem)
     ASSERT_EQ(visual.Init(90, 60, 40, 40.0f, 22050.0f, 10.0f), 0);
     TScreenMap screens(&visual);
     screens.DrawInitial();
-    screens.Compose(0, 56, 98, 283, 140, 56, 420, 283);
+    screens.Compose(StartupEdges());
     const QImage picture = MapAreaPicture(screens);
     ASSERT_EQ(picture.size(), QSize(793, 360));
     struct Part

@@ -72,9 +72,7 @@ QImage PlayedFromStart(const std::string& path, int quality, int64_t readerFrame
     TScreenMap screens(&map);
     screens.DrawInitial();
     screens.DrawBackground(22050.0f, 40.0f, 10.0f);
-    const AreaEdges e = StartupEdges();
-    screens.Compose(e.Area2Left, e.Area2Top, e.Area2Right, e.Area2Bottom, e.Area1Left, e.Area1Top,
-                    e.Area1Right, e.Area1Bottom);
+    screens.Compose(StartupEdges());
     return MapAreaPicture(screens);
 }
 

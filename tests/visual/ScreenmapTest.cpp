@@ -197,7 +197,7 @@ TEST_F(ScreenMapTest, AreaTintFrameAndInversion)
     const QColor tint = screen_colours::kTint;
     for (bool inverted : {false, true}) {
         mScreens->SetInvertArea(inverted);
-        mScreens->Compose(0, 56, 98, 283, 140, 56, 420, 283);
+        mScreens->Compose(StartupEdges());
         const QImage& image = mScreens->Screen1Image();
         const QColor inside = At(image, 300, 150);
         const QColor outside = At(image, 50, 150);
@@ -220,7 +220,7 @@ TEST_F(ScreenMapTest, AreaTintFrameAndInversion)
 TEST_F(ScreenMapTest, WholeScreenAreaLeavesMapUntinted)
 {
     mVisual.Clear();
-    mScreens->Compose(0, 0, 196, 340, 0, 0, 560, 340);
+    mScreens->Compose(AreaEdges{0, 0, 560, 340, 0, 0, 196, 340});
     const QImage& image = mScreens->Screen1Image();
     const QImage& back = mScreens->Screen1Back();
     for (int y = 2; y < 338; ++y)
@@ -230,7 +230,7 @@ TEST_F(ScreenMapTest, WholeScreenAreaLeavesMapUntinted)
     EXPECT_GE(At(image, 559, 100).red(), 250);
     EXPECT_GE(At(image, 100, 339).red(), 250);
     mScreens->SetInvertArea(true);
-    mScreens->Compose(0, 0, 196, 340, 0, 0, 560, 340);
+    mScreens->Compose(AreaEdges{0, 0, 560, 340, 0, 0, 196, 340});
     EXPECT_EQ(At(mScreens->Screen1Image(), 300, 150),
               Or(At(back, 300, 150), screen_colours::kTint));
 }
@@ -244,7 +244,7 @@ TEST_F(ScreenMapTest, VisualCellsEnlargedAndCombinedByOr)
         mVisual.NextFrame();
         mVisual.AddBin(1000, 0.0f, 20000.0f, 20000.0f, 1.0f);
     }
-    mScreens->Compose(0, 0, 196, 340, 0, 0, 560, 340);
+    mScreens->Compose(AreaEdges{0, 0, 560, 340, 0, 0, 196, 340});
     const QImage& pan = mVisual.PanImage();
     int row = -1;
     for (int y = 0; y < 60; ++y)
@@ -262,14 +262,14 @@ TEST_F(ScreenMapTest, VisualCellsEnlargedAndCombinedByOr)
     EXPECT_EQ(At(image, 287, y), At(back, 287, y));
     // Visuals off: the background only; the map keeps its picture for later.
     mScreens->SetShowVisual(false);
-    mScreens->Compose(0, 0, 196, 340, 0, 0, 560, 340);
+    mScreens->Compose(AreaEdges{0, 0, 560, 340, 0, 0, 196, 340});
     EXPECT_EQ(At(mScreens->Screen1Image(), 283, y), At(back, 283, y));
     EXPECT_EQ(mVisual.PanImage().pixelColor(45, row), cell);
 }
 
 TEST_F(ScreenMapTest, PaintCopiesOnlyTheInvalidRect)
 {
-    mScreens->Compose(0, 56, 98, 283, 140, 56, 420, 283);
+    mScreens->Compose(StartupEdges());
     for (int screen : {1, 2}) {
         const QImage& source = screen == 1 ? mScreens->Screen1Image() : mScreens->Screen2Image();
         QImage target(source.size(), QImage::Format_RGB888);
