@@ -1,16 +1,50 @@
 #include "app/Thfout.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 
 #include <utility>
 
 namespace varnel {
 
-ThFileOut::ThFileOut(QObject* receiver, Calls calls, ExportWork work)
-    : mReceiver(receiver), mCalls(std::move(calls)), mWork(std::move(work)),
-      mShared(std::make_shared<Shared>())
+namespace {
+
+const QEvent::Type kDrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+} // namespace
+
+// Runs the pending calls on its thread when woken. A child of the receiver, so it goes with
+// it; the thread object lets it go later, never from inside one of its calls.
+class ThFileOut::Drain : public QObject
 {
+public:
+    Drain(std::shared_ptr<Shared> shared, QObject* receiver)
+        : QObject(receiver), mShared(std::move(shared))
+    {}
+
+    bool event(QEvent* e) override
+    {
+        if (e->type() != kDrainEvent)
+            return QObject::event(e);
+        std::deque<std::function<void()>> calls;
+        {
+            std::lock_guard<std::mutex> hold(mShared->Lock);
+            calls.swap(mShared->Pending);
+        }
+        for (std::function<void()>& call : calls)
+            call();
+        return true;
+    }
+
+private:
+    std::shared_ptr<Shared> mShared;
+};
+
+ThFileOut::ThFileOut(QObject* receiver, Calls calls, ExportWork work)
+    : mCalls(std::move(calls)), mWork(std::move(work)), mShared(std::make_shared<Shared>())
+{
+    mDrain = new Drain(mShared, receiver);
     mThread = std::thread([this] { Execute(); });
 }
 
@@ -18,6 +52,8 @@ ThFileOut::~ThFileOut()
 {
     Terminate();
     Wait();
+    // Calls still pending stay safe to run; the drain may be inside one of them now.
+    mDrain->deleteLater();
 }
 
 void ThFileOut::Terminate()
@@ -38,7 +74,11 @@ void ThFileOut::Wait()
 
 void ThFileOut::Queue(std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(mReceiver, std::move(fn), Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> hold(mShared->Lock);
+        mShared->Pending.push_back(std::move(fn));
+    }
+    QCoreApplication::postEvent(mDrain, new QEvent(kDrainEvent));
 }
 
 void ThFileOut::Synchronize(std::function<void()> fn)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -81,8 +82,10 @@ private:
         std::atomic<bool> Terminated{false};
         std::mutex Lock;
         std::condition_variable Served;
-        bool Done = false; // the synchronous call has run (or was dropped)
+        bool Done = false;                         // the synchronous call has run (or was dropped)
+        std::deque<std::function<void()>> Pending; // calls for the GUI thread, under Lock
     };
+    class Drain;
 
     void Execute();
     // Export thread. Runs fn on the receiver's thread later.
@@ -91,7 +94,7 @@ private:
     // receiver is gone, or the thread is terminated.
     void Synchronize(std::function<void()> fn);
 
-    QObject* mReceiver; // outlives the object: its owner destroys the thread first
+    QObject* mDrain; // on the receiver's thread; runs the pending calls
     Calls mCalls;
     ExportWork mWork;
     std::shared_ptr<Shared> mShared;

@@ -166,14 +166,14 @@ void* CountedAllocate(std::size_t size)
         return nullptr;
     if (size == 0)
         size = 1;
-    const UncheckedHeap unchecked;
+    [[maybe_unused]] const UncheckedHeap unchecked;
     return std::malloc(size);
 }
 
 // Out of line, so the compiler never sees a pointer from operator new reach free directly.
 [[gnu::noinline]] void CountedFree(void* p) noexcept
 {
-    const UncheckedHeap unchecked;
+    [[maybe_unused]] const UncheckedHeap unchecked;
     std::free(p);
 }
 
