@@ -3,6 +3,7 @@
 //   the reader, both screens are composed from the visual map and painted;
 // - the cold start of the real program, from exec to the first paint of the maps on an X
 //   server (Xvfb, started here when it is installed).
+#include "BenchMix.h"
 #include "app/Mainform.h"
 #include "app/MapScreen.h"
 #include "audio/Twave.h"
@@ -46,29 +47,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 constexpr int kSeconds = 60;
 
-// A mix of partials panned apart, so the visual map has something to show.
 bool WriteMix(const std::string& path)
 {
-    TWaveData out;
-    out.Format = WaveFormat::PcmStereo16(kRate);
-    if (out.OpenWrite(path) != 0)
-        return false;
-    std::vector<int16_t> block(2 * kRate);
-    for (int s = 0; s < kSeconds; ++s) {
-        for (int i = 0; i < kRate; ++i) {
-            const double t = static_cast<double>(s * kRate + i) / kRate;
-            const double centre = 6000 * std::sin(2 * M_PI * 220 * t);
-            const double left = 5000 * std::sin(2 * M_PI * 587 * t);
-            const double right = 5000 * std::sin(2 * M_PI * 1319 * t);
-            block[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + left + 0.2 * right);
-            block[2 * static_cast<size_t>(i) + 1] =
-                static_cast<int16_t>(centre + 0.2 * left + right);
-        }
-        if (out.Write(block.data(), static_cast<int>(block.size() * 2)) !=
-            static_cast<int>(block.size() * 2))
-            return false;
-    }
-    return out.Close() == 0;
+    return varnel::WriteBenchMix(path, kSeconds);
 }
 
 void Percentiles(benchmark::State& state, std::vector<double>& ms, double limit)
