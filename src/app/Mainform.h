@@ -34,11 +34,11 @@ class ElidedLabel;
 class MapScreen;
 class PaintBox;
 
-// The main window: it owns the playback reader, the two export files, the sound output, the
-// playback thread, the visual map and the map screens, and every handler of the window.
+// The main window: it owns the playback reader, the sound output, the playback thread, the
+// visual map and the map screens, and every handler of the window. A save's files belong to
+// the save (SaveFile) while it runs.
 //
-// GUI thread only, but for the fields the export thread reads while the modal save dialog
-// shows (the area parameters, FftSize, Overlap, SaveAB, PointA, PointB, ExportIn, ExportOut).
+// GUI thread only.
 //
 // Every command that re-creates the stream, the reader or the visual ring, or that saves,
 // first runs StopPlayback, so the playback thread is parked whenever they change.
@@ -133,8 +133,6 @@ public:
     // ---- Owned objects -----------------------------------------------------------------------
     TLangSet LangSet;
     std::unique_ptr<TScreenMap> ScreenMap;
-    TWaveData ExportIn;
-    TWaveData ExportOut;
     TWaveData PlayIn;
     TDsound Dsound;
     TVisualMap VisualMap;

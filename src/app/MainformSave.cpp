@@ -5,33 +5,25 @@
 #include "app/Mainform.h"
 #include "app/MessageBox.h"
 #include "app/Saveform.h"
-#include "audio/ExportJob.h"
-#include "audio/OutputFile.h"
+#include "audio/SaveFile.h"
+#include "audio/WaveCheck.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 
-#include <filesystem>
 #include <memory>
 
 namespace varnel {
 
 namespace {
 
+constexpr int64_t kFrameBytes = 4; // 16-bit stereo
+
 std::string LocalName(const QString& path)
 {
     return QFile::encodeName(path).toStdString();
-}
-
-// The path with its file name's extension replaced by ".wav" (appended when it has none).
-QString WithWavExtension(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? name.left(dot) : name;
-    return path.left(path.size() - name.size()) + stem + QStringLiteral(".wav");
 }
 
 } // namespace
@@ -66,8 +58,9 @@ void TForm1::FileSaveBtnClick()
         SaveAB = false;
     }
 
-    // 4. The output's name. The question about an existing file is the program's own (5).
-    SaveDialog1->setNameFilter(QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgSaveDialogFilter))));
+    // 4. The output's name. The question about an existing file is the program's own (10).
+    SaveDialog1->setNameFilter(
+        QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgSaveDialogFilter))));
     SaveDialog1->setDefaultSuffix(QStringLiteral("wav"));
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
     if (SaveDialog1->exec() != QDialog::Accepted)
@@ -78,45 +71,41 @@ void TForm1::FileSaveBtnClick()
     // 5.
     OutputFileName = chosen.first();
 
-    // 6. The input is checked again: it may have changed since it was loaded.
-    if (CheckWaveFile(InputFileName, WformLbl))
-        return;
-    // 7.
-    if (ExportIn.OpenRead(LocalName(InputFileName)) != 0) {
-        ShowWarning(FileMessageText(InputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgCannotOpen))));
+    // 6, 7. The input is checked again and opened once: it may have changed since it was
+    // loaded. 8, 9. The output gets its ".wav" and never names the input, by any spelling,
+    // link or case, nor a folder. The save command's rules are those of varnel-cli export.
+    auto save = std::make_shared<SaveFile>();
+    SaveResult checked = save->Check(LocalName(InputFileName), LocalName(OutputFileName));
+    if (checked.Message >= kMsgCannotOpen && checked.Message <= kMsgNotStereo16) {
+        ShowWarning(FileMessageText(InputFileName,
+                                    QString::fromStdString(LangSet.GetMsgText(checked.Message))));
         return;
     }
-    // 8.
-    OutputFileName = WithWavExtension(OutputFileName);
-    const std::string output = LocalName(OutputFileName);
-    // 9. Never the input, by any spelling, link or case.
-    if (SameFile(output, LocalName(InputFileName))) {
-        ExportIn.Close();
-        ShowWarning(
-            FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgOutputIsInput))));
+    WformLbl->setText(QString::fromStdString(FormatLabelText(save->InputFormat())));
+    OutputFileName = QFile::decodeName(QByteArray::fromStdString(save->OutputPath()));
+    if (checked.Message != kMsgNone) {
+        ShowWarning(FileMessageText(OutputFileName,
+                                    QString::fromStdString(LangSet.GetMsgText(checked.Message))));
         return;
     }
     // 10.
-    std::error_code ec;
-    const bool replacing = std::filesystem::exists(std::filesystem::u8path(output), ec);
-    if (replacing && !ShowMessageBox(this, MessageKind::Question,
-                                     FileMessageText(OutputFileName, QString::fromStdString(
-                                                                         LangSet.GetMsgText(kMsgFileExists))))) {
-        ExportIn.Close();
+    if (save->OutputExists() &&
+        !ShowMessageBox(this, MessageKind::Question,
+                        FileMessageText(OutputFileName, QString::fromStdString(
+                                                            LangSet.GetMsgText(kMsgFileExists)))))
         return;
-    }
-    // 11, 12. The sound goes to a temporary beside the output, renamed at the end.
-    SafeOutput safe;
-    const std::string temp = safe.Begin(output);
-    ExportOut.Format = ExportIn.Format;
-    if (temp.empty() || ExportOut.OpenWrite(temp) != 0) {
-        safe.Discard();
-        ExportIn.Close();
-        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgCreateFailed))));
+    // 11, 12. The sound goes to a temporary beside the output, renamed when complete; a file
+    // that is there is replaced only by a complete save.
+    const SaveResult begun = save->Begin(/*replaceExisting=*/true);
+    if (begun.Message != kMsgNone) {
+        ShowWarning(FileMessageText(OutputFileName,
+                                    QString::fromStdString(LangSet.GetMsgText(begun.Message))));
         return;
     }
 
-    // 13. The export runs while the progress dialog shows.
+    // 13. The export runs on the dialog's thread while the dialog shows, and settles the
+    // output: a complete save takes the output's name; an unfinished one never replaces a file
+    // that was there, and where there was none it stays as the valid, shorter file.
     ExportSettings settings;
     settings.FftSize = FftSize;
     settings.Overlap = Overlap;
@@ -130,30 +119,23 @@ void TForm1::FileSaveBtnClick()
     settings.SaveAB = SaveAB;
     settings.PointA = PointA;
     settings.PointB = PointB;
-    auto job = std::make_shared<ExportJob>(ExportIn, ExportOut, settings);
     ExportWork work;
     work.DisplayName = QFileInfo(OutputFileName).fileName().toStdString();
-    work.TotalBytes = job->TotalBytes();
-    work.Run = [job](const ExportJob::ProgressFn& progress, const std::atomic<bool>& abort) {
+    work.TotalBytes = save->StretchBytes(settings);
+    work.Run = [save, settings](const ExportJob::ProgressFn& progress,
+                                const std::atomic<bool>& abort) {
+        const SaveResult r = save->Run(settings, progress, abort);
         ExportOutcome outcome;
-        outcome.Message = job->Run(progress, abort);
-        outcome.Aborted = job->Aborted();
-        outcome.Written = job->Written();
+        outcome.Message = r.Message;
+        outcome.Aborted = r.Aborted;
+        outcome.Written = r.SavedFrames * kFrameBytes;
         return outcome;
     };
     SaveFileForm->SetExport(std::move(work));
     SaveFileForm->exec();
-
-    // 14. Closing the writer fixes the sizes, so whatever was written is a valid file. A
-    // complete save takes the output's name; an unfinished one never replaces a file that was
-    // there, and where there was none it stays as the valid, shorter file.
-    ExportIn.Close();
-    const bool closed = ExportOut.Close() == 0;
-    const bool complete = closed && SaveFileForm->LastComplete();
-    if (!complete && replacing)
-        safe.Discard();
-    else if (!safe.Commit() && complete)
-        ShowWarning(FileMessageText(OutputFileName, QString::fromStdString(LangSet.GetMsgText(kMsgSaveFailed))));
+    // 14. The dialog lets the work go, so the files are closed (and a temporary that was never
+    // settled removed) here, when the command ends.
+    SaveFileForm->SetExport(ExportWork());
 }
 
 } // namespace varnel

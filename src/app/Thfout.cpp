@@ -106,11 +106,15 @@ void ThFileOut::Execute()
 {
     int message = 0;
     bool aborted = false;
-    if (mWork.TotalBytes > 0 && mWork.Run) {
-        Queue([setup = mCalls.Setup, name = mWork.DisplayName, total = mWork.TotalBytes] {
-            if (setup)
-                setup(name, total);
-        });
+    // An empty stretch shows nothing, but its work still runs: a save settles its empty file.
+    const bool shows = mWork.TotalBytes > 0;
+    if (mWork.Run) {
+        if (shows) {
+            Queue([setup = mCalls.Setup, name = mWork.DisplayName, total = mWork.TotalBytes] {
+                if (setup)
+                    setup(name, total);
+            });
+        }
         // The export reports after every 12th block and once when complete; the complete one
         // is the synchronous step below.
         int64_t last = 0;
@@ -130,7 +134,7 @@ void ThFileOut::Execute()
         message = outcome.Message;
         aborted = outcome.Aborted;
         mWritten.store(outcome.Written);
-        if (message == 0 && !aborted) {
+        if (shows && message == 0 && !aborted) {
             Synchronize([step = mCalls.Progress, last, all] {
                 if (step)
                     step(last, all);

@@ -21,14 +21,14 @@ struct ExportOutcome
 {
     int Message = 0; // to show: 0, 7 (the filter cannot be set up) or 8 (reading or writing failed)
     bool Aborted = false; // the abort flag stopped it
-    int64_t Written = 0;  // sample bytes written
+    int64_t Written = 0;  // sample bytes written that the output keeps
 };
 
 // What one save runs on the export thread.
 struct ExportWork
 {
     std::string DisplayName; // the output's file name without folders, for the label
-    int64_t TotalBytes = 0;  // the stretch's length; 0 runs nothing and shows nothing
+    int64_t TotalBytes = 0;  // the stretch's length; 0 shows nothing (Run still runs)
     // Export thread. Runs the export with the progress callback and the abort flag.
     std::function<ExportOutcome(const ExportJob::ProgressFn& progress,
                                 const std::atomic<bool>& abort)>

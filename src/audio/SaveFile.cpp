@@ -85,6 +85,13 @@ bool SaveFile::OutputExists() const
     return NameExists(mOutputPath);
 }
 
+int64_t SaveFile::StretchBytes(const ExportSettings& settings)
+{
+    if (!mChecked)
+        return 0;
+    return ExportJob(mReader, mWriter, settings).TotalBytes();
+}
+
 SaveResult SaveFile::Begin(bool replaceExisting)
 {
     SaveResult result;

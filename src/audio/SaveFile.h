@@ -85,6 +85,9 @@ public:
     const WaveFormat& InputFormat() const noexcept { return mReader.Format; }
     int64_t InputFrames() const noexcept { return mReader.FrameCount(); }
     bool OutputExists() const;
+    // After a passing Check; the caller's thread. The sample bytes Run writes with these
+    // settings when it completes: the stretch's length (0 for an empty stretch).
+    int64_t StretchBytes(const ExportSettings& settings);
 
     // Step 2, after a passing Check; the caller's thread. Creates the temporary output and
     // writes its header: kMsgNone, kMsgFileExists (a file of that name is there and

@@ -303,6 +303,22 @@ TEST_F(SaveCommandTest, UncreatableOutputGivesMessage6)
     EXPECT_EQ(shown[1].toStdString(), "\"out.wav\"\nAn error occurred during file creation.");
 }
 
+// The chosen name becomes a folder's once it gets its ".wav": refused before any question,
+// and the folder stays as it was.
+TEST_F(SaveCommandTest, FolderAsOutputGivesMessage6WithoutAsking)
+{
+    fs::create_directory(w.Dir.File("take.wav"));
+    std::ofstream(w.Dir.File("take.wav/inside.txt")).write("x", 1);
+    const Seen seen = PressSave(*w.Form, {nullptr, w.Dir.File("take.mp3"), nullptr, nullptr});
+    EXPECT_FALSE(seen.Progress);
+    ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+    EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
+    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
+              "\"take.wav\"\nAn error occurred during file creation.");
+    EXPECT_EQ(ReadFileBytes(w.Dir.File("take.wav/inside.txt")), (std::vector<uint8_t>{'x'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(w.Dir.File("take.wav")), {}), 1);
+}
+
 TEST_F(SaveCommandTest, EmptyAbStretchWritesAnEmptyWaveAndClosesAtOnce)
 {
     SetAB(5000, 5000);
