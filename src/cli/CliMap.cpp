@@ -24,9 +24,6 @@ namespace varnel::cli {
 
 namespace {
 
-constexpr int kDefaultPanScalePosition = 3;    // pan scale 10
-constexpr int kDefaultColourScalePosition = 5; // divisor 6000
-
 // The edges the window would show: the start-up edges, except for each range given on the
 // command line (or all three with --widest), which is placed on the screens' axes.
 AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panScale)
@@ -51,16 +48,17 @@ AreaEdges EdgesForOptions(const AreaOptions& options, int sampleRate, float panS
     return edges;
 }
 
-// A slider position 0..10 from --pan-scale or --colour-scale.
-OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int& position)
+// A slider position from --pan-scale or --colour-scale, within the window's slider.
+OptionParse ParseSliderOption(int argc, char** argv, int& i, const char* name, int maxPosition,
+                              int& position)
 {
     std::string value;
     const OptionParse parse = TakeOptionValue(argc, argv, i, name, value);
     if (parse != OptionParse::Taken)
         return parse;
-    if (!ParseInt(value, 0, 10, position)) {
-        UsageError(std::string("map: ") + name + " takes a slider position 0-10, not \"" + value +
-                   "\"");
+    if (!ParseInt(value, 0, maxPosition, position)) {
+        UsageError(std::string("map: ") + name + " takes a slider position 0-" +
+                   std::to_string(maxPosition) + ", not \"" + value + "\"");
         return OptionParse::Bad;
     }
     return OptionParse::Taken;
@@ -82,8 +80,8 @@ int RunMap(int argc, char** argv)
     MapPictureRequest request;
     request.Quality = kDefaultQuality;
     request.BufferMs = kDefaultBufferMs;
-    request.PanScalePosition = kDefaultPanScalePosition;
-    request.ColourScalePosition = kDefaultColourScalePosition;
+    request.PanScalePosition = kPanScaleBarStart;
+    request.ColourScalePosition = kColourScaleBarStart;
     std::vector<std::string> files;
     bool force = false;
     bool optionsEnded = false;
@@ -104,9 +102,11 @@ int RunMap(int argc, char** argv)
         if (parse == OptionParse::NotMine)
             parse = ParseBufferOption(argc, argv, i, request.BufferMs);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--pan-scale", request.PanScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--pan-scale", kPanScaleBarMax,
+                                      request.PanScalePosition);
         if (parse == OptionParse::NotMine)
-            parse = ParseSliderOption(argc, argv, i, "--colour-scale", request.ColourScalePosition);
+            parse = ParseSliderOption(argc, argv, i, "--colour-scale", kColourScaleBarMax,
+                                      request.ColourScalePosition);
         if (parse == OptionParse::NotMine) {
             std::string value;
             parse = TakeOptionValue(argc, argv, i, "--at", value);

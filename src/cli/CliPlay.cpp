@@ -22,7 +22,6 @@ namespace varnel::cli {
 
 namespace {
 
-constexpr int kDefaultVolumePosition = 20;
 constexpr int kTickMs = 30;
 
 // The heard position on one line: redrawn in place on a terminal, one line per change
@@ -72,7 +71,7 @@ int RunPlay(int argc, char** argv)
     AreaOptions area;
     int quality = kDefaultQuality;
     int bufferMs = kDefaultBufferMs;
-    int volumePosition = kDefaultVolumePosition;
+    int volumePosition = kVolumeBarStart;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         if (TakeEndOfOptions(argv[i], optionsEnded))
@@ -91,9 +90,9 @@ int RunPlay(int argc, char** argv)
         if (parsed == OptionParse::NotMine) {
             std::string value;
             parsed = TakeOptionValue(argc, argv, i, "--volume", value);
-            if (parsed == OptionParse::Taken && !ParseInt(value, 0, 20, volumePosition))
-                return UsageError("play: --volume takes a whole number 0..20, not \"" + value +
-                                  "\"");
+            if (parsed == OptionParse::Taken && !ParseInt(value, 0, kVolumeBarMax, volumePosition))
+                return UsageError("play: --volume takes a whole number 0.." +
+                                  std::to_string(kVolumeBarMax) + ", not \"" + value + "\"");
         }
         if (parsed == OptionParse::Bad)
             return kExitUsage;
