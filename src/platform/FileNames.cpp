@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -67,6 +69,74 @@ std::error_code RenameNoReplace(const std::string& from, const std::string& to)
     if (link(from.c_str(), to.c_str()) != 0)
         return std::error_code(errno, std::generic_category());
     unlink(from.c_str());
+    return {};
+#endif
+}
+
+std::error_code ReplaceFileContents(const std::string& path, const std::string& contents)
+{
+    std::error_code error;
+    fs::path target = PathFromBytes(path);
+    if (fs::is_symlink(target, error)) {
+        target = fs::weakly_canonical(target, error);
+        if (error)
+            return error;
+    }
+#ifdef _WIN32
+    fs::path temporary = target;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temporary, error);
+            return std::make_error_code(std::errc::io_error);
+        }
+    }
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+    }
+    return error;
+#else
+    std::string pattern = target.native() + ".XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        return std::error_code(errno, std::generic_category());
+    int failure = 0;
+    size_t written = 0;
+    while (failure == 0 && written < contents.size()) {
+        const ssize_t n = write(fd, contents.data() + written, contents.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failure = n < 0 ? errno : EIO;
+        else
+            written += static_cast<size_t>(n);
+    }
+    struct stat old;
+    if (failure == 0 && stat(target.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0)
+        failure = errno;
+    if (failure == 0 && fsync(fd) != 0)
+        failure = errno;
+    if (close(fd) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0 && rename(pattern.c_str(), target.c_str()) != 0)
+        failure = errno;
+    if (failure != 0) {
+        unlink(pattern.c_str());
+        return std::error_code(failure, std::generic_category());
+    }
+    // The rename itself reaches the disk with the folder's entry.
+    const fs::path parent = target.parent_path();
+    const int folder = open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
     return {};
 #endif
 }

@@ -25,4 +25,11 @@ size_t MaxFileNameBytes(const std::string& folder);
 // as they are. Both names are in one folder (one file system).
 std::error_code RenameNoReplace(const std::string& from, const std::string& to);
 
+// Any thread. Gives the file at path (bytes as the user gave them) exactly these contents in
+// one step: they are written under a new name beside it, flushed to the disk, given the old
+// file's permissions, and renamed over it, so a crash leaves the old file or the new one,
+// never half of either. A symbolic link keeps pointing at its file, which is the one
+// replaced. On failure nothing is left behind and the old file is as it was.
+std::error_code ReplaceFileContents(const std::string& path, const std::string& contents);
+
 } // namespace varnel

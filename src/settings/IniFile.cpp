@@ -1,5 +1,7 @@
 #include "settings/IniFile.h"
 
+#include "platform/FileNames.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -7,12 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace varnel {
 
@@ -296,67 +292,7 @@ bool IniFile::Save(const std::string& path) const
 {
     if (mUnreadable || path.empty())
         return false;
-    std::error_code error;
-    fs::path target = fs::u8path(path);
-    if (fs::is_symlink(target, error)) {
-        target = fs::weakly_canonical(target, error);
-        if (error)
-            return false;
-    }
-    const std::string text = Text();
-#ifdef _WIN32
-    fs::path temporary = target;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-#else
-    std::string pattern = target.string() + ".XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    size_t written = 0;
-    while (ok && written < text.size()) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            written += static_cast<size_t>(n);
-    }
-    struct stat old;
-    if (ok && stat(target.c_str(), &old) == 0)
-        ok = fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(pattern.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(pattern.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the folder's entry.
-    const int folder = open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
-                            O_RDONLY | O_DIRECTORY);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-    return true;
-#endif
+    return !ReplaceFileContents(path, Text());
 }
 
 } // namespace varnel

@@ -7,25 +7,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+// One scratch file per fuzzing process (several may run at once with -jobs).
 const std::string& TempPath()
 {
-    static const std::string path = [] {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        pattern += "/varnel-fuzz-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        const int fd = mkstemp(buf.data());
-        if (fd < 0)
-            std::abort();
-        close(fd);
-        return std::string(buf.data());
-    }();
+    static const std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("varnel-fuzz-" + std::to_string(std::random_device{}()) + ".wav"))
+            .string();
     return path;
 }
 

@@ -4,6 +4,8 @@
 // the maps, draw the extraction area, listen and loop an A-B stretch, save, and set the
 // options. The text is ours and is kept here, beside the tool that typesets it.
 
+#include "platform/Terminal.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -121,8 +123,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // Typesetting needs fonts but no display.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    varnel::SetEnvironmentDefault("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 
     const QString out = QString::fromLocal8Bit(argv[1]);
