@@ -104,7 +104,6 @@ public:
     // GUI thread readers.
     const AreaEdges& Edges() const { return mEdges; }
     const AreaEdges& SavedArea() const { return mSaved; }
-    const AreaScreens& Screens() const { return mScreens; }
     int MaxMode() const { return mMaxMode; }
     int GrabKind(AreaScreen screen) const;
     AreaCursor Cursor(AreaScreen screen) const;

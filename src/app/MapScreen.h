@@ -25,7 +25,6 @@ public:
 
     // GUI thread. Shows the cursor for this kind; a kind already shown changes nothing.
     void SetAreaCursor(AreaCursor cursor);
-    AreaCursor ShownAreaCursor() const { return mCursor; }
 
     // Set by the window. Any button; X and Y in the screen's pixels, also outside it.
     std::function<void(QPainter& painter, const QRect& rect)> OnPaint;

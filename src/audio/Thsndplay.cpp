@@ -164,7 +164,7 @@ bool ThSoundPlay::Park()
 void ThSoundPlay::Execute() noexcept
 {
     // Not being allowed a higher priority is no error: the thread runs at normal priority.
-    mPriorityRaised.store(RaiseCurrentThreadPriority(), std::memory_order_relaxed);
+    (void)RaiseCurrentThreadPriority();
     mSound.Play();
     for (;;) {
         const uint32_t t0 = mClock.Milliseconds();

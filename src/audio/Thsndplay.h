@@ -76,8 +76,6 @@ public:
     // Any thread. CPU time the playback thread has used so far, in nanoseconds, as of the end
     // of its last cycle (0 where the system cannot tell).
     uint64_t CpuTimeNs() const noexcept { return mCpuTimeNs.load(std::memory_order_relaxed); }
-    // Any thread. Whether the thread runs above normal priority (where the system allows).
-    bool PriorityRaised() const noexcept { return mPriorityRaised.load(std::memory_order_relaxed); }
     // GUI thread. Whether the thread has parked after a RequestPause and not been woken.
     bool IsParked() const;
     // GUI thread. Whether the thread has been started.
@@ -127,7 +125,6 @@ private:
     std::atomic<bool> mOverloaded{false};
     std::atomic<int64_t> mCycles{0};
     std::atomic<uint64_t> mCpuTimeNs{0};
-    std::atomic<bool> mPriorityRaised{false};
     std::atomic<bool> mPauseRequested{false};
     std::atomic<bool> mTerminate{false};
 

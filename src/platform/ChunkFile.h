@@ -55,7 +55,6 @@ public:
     // 0 when nothing was open.
     int Close();
     bool IsOpen() const noexcept { return mFile != nullptr; }
-    bool IsWriting() const noexcept { return mWriting; }
 
     // Owner's thread. The file's length when it was opened for reading.
     int64_t FileSize() const noexcept { return mFileSize; }

@@ -85,10 +85,8 @@ RingResult SoundRingDevice::Lock(int offset, int bytes, bool entire, RingRegions
     mLocks.fetch_add(1, std::memory_order_relaxed);
     if (mRingBytes == 0)
         return RingResult::Failed;
-    if (TakeLoss()) {
-        mLostLocks.fetch_add(1, std::memory_order_relaxed);
+    if (TakeLoss())
         return RingResult::BufferLost;
-    }
     if (entire) {
         offset = 0;
         bytes = mRingBytes;

@@ -90,7 +90,6 @@ public:
 
     // Any thread; counters for tests and diagnostics.
     int Locks() const noexcept { return mLocks.load(std::memory_order_relaxed); }
-    int LostLocks() const noexcept { return mLostLocks.load(std::memory_order_relaxed); }
     int Restores() const noexcept { return mRestores.load(std::memory_order_relaxed); }
 
 protected:
@@ -126,7 +125,6 @@ private:
     std::atomic<float> mGain{1.0f};
     std::atomic<uint32_t> mPublished{0};
     std::atomic<int> mLocks{0};
-    std::atomic<int> mLostLocks{0};
     std::atomic<int> mRestores{0};
 };
 

@@ -74,12 +74,8 @@ public:
     const QImage& Screen2Image() const { return mScreen2Image; }
     const QImage& Screen1Back() const { return mScreen1Back; }
     const QImage& Screen2Back() const { return mScreen2Back; }
-    const QImage& Screen1Area() const { return mScreen1Area; }
-    const QImage& Screen2Area() const { return mScreen2Area; }
     const QImage& PanScaleImage() const { return mPanScaleImage; }
     const QImage& FreqScaleImage() const { return mFreqScaleImage; }
-    bool InvertArea() const { return mInvertArea; }
-    bool ShowVisual() const { return mShowVisual; }
     // The scale pictures' fill: the window's background colour.
     QColor ScaleBackground() const { return mScaleBackground; }
 

@@ -84,8 +84,6 @@ public:
     int PanWidth() const { return mPanWidth; }
     int PanHeight() const { return mPanHeight; }
     int DepthWidth() const { return mDepthWidth; }
-    int DepthHeight() const { return mDepthHeight; }
-    int PanCentre() const { return mPanCentre; }
     float MinBin() const { return mMinBin; }
     float PanXPerDecade() const { return mPanXPerDecade.load(std::memory_order_relaxed); }
     float RowsPerDecade() const { return mRowsPerDecade; }
@@ -95,7 +93,6 @@ public:
     int SkipReload() const { return mSkipReload; }
     bool Allocated() const { return mAllocated; }
     int CurrentSlot() const { return mCurrentSlot.load(std::memory_order_relaxed); }
-    int LastBuiltSlot() const { return mLastBuiltSlot; }
     // Palette entry i as red, green, blue.
     std::array<uint8_t, 3> PaletteEntry(int i) const { return mPalette[static_cast<size_t>(i)]; }
     // GUI thread, feed idle (tests): a cell of a slot, row 0 = lowest frequency; 0 for an
