@@ -1,6 +1,7 @@
 #include "audio/ExportJob.h"
 
 #include "audio/Twave.h"
+#include "support/AreaSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,43 +18,15 @@
 namespace varnel {
 namespace {
 
+using test::MixLike;
 using test::ReadFileBytes;
 using test::ReadWavSamples;
 using test::TempDir;
 using test::WriteWav16;
 
-// Deterministic stereo content with sounds at several pans, depths and frequencies, so an
-// area keeps some bins and clears others.
-std::vector<int16_t> MusicLike(int frames, int rate)
-{
-    std::vector<int16_t> s(static_cast<size_t>(frames) * 2);
-    uint32_t noise = 12345;
-    for (int i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / rate;
-        const double centre =
-            6000 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.7 * t));
-        const double left = 4000 * std::sin(2 * M_PI * 1234.5 * t);
-        const double right = 3000 * std::sin(2 * M_PI * 3100 * t + 0.3);
-        const double wide = 2500 * std::sin(2 * M_PI * 660 * t);
-        noise = noise * 1664525u + 1013904223u;
-        const double hiss = (static_cast<double>(noise >> 16) - 32768.0) * 0.03;
-        s[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + left + wide + hiss);
-        s[2 * static_cast<size_t>(i) + 1] =
-            static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
-    }
-    return s;
-}
-
 FilterArea SomeArea()
 {
-    FilterArea a;
-    a.PanLow = 0.31623f;
-    a.PanHigh = 3.1623f;
-    a.FreqLowHz = 150.0f;
-    a.FreqHighHz = 5000.0f;
-    a.DepthLow = 0.0f;
-    a.DepthHigh = 1.5707964f;
-    return a;
+    return test::AreaOf(0.31623f, 3.1623f, 150.0f, 5000.0f, 0.0f, 1.5707964f);
 }
 
 struct ExportResult
@@ -109,7 +82,7 @@ TEST(ExportJob, AbSaveEqualsTheMatchingFramesOfAWholeSave)
     constexpr int kRate = 44100;
     constexpr int kFrames = 120000;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(kFrames, kRate), kRate);
+    WriteWav16(in, MixLike(kFrames, kRate), kRate);
 
     for (int overlap : {16, 4}) {
         SCOPED_TRACE(overlap);
@@ -188,7 +161,7 @@ TEST(ExportJob, WritesHalfSecondBlocksAndChecksAbortAfterEach)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(30000, 44100), 44100);
+    WriteWav16(in, MixLike(30000, 44100), 44100);
     const ExportSettings s = Settings(4096, 4, SomeArea());
 
     const ExportResult aborted = Export(in, dir.File("aborted.wav"), s, true);
@@ -216,7 +189,7 @@ TEST(ExportJob, InputLongerThanAWavFileHoldsIsCutUpFront)
 {
     TempDir dir;
     const std::string in = dir.File("huge.wav");
-    WriteWav16(in, MusicLike(1000, 44100), 44100);
+    WriteWav16(in, MixLike(1000, 44100), 44100);
     {
         std::fstream f(in, std::ios::binary | std::ios::in | std::ios::out);
         const char all[4] = {'\xFF', '\xFF', '\xFF', '\xFF'};
@@ -255,7 +228,7 @@ TEST(ExportJob, ProgressAfterEveryTwelfthBlockAndAtTheEnd)
     TempDir dir;
     constexpr int kRate = 8000; // blocks of 4000 frames, 16000 bytes
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(24 * 4000 + 100, kRate), kRate);
+    WriteWav16(in, MixLike(24 * 4000 + 100, kRate), kRate);
     const ExportResult r = Export(in, dir.File("out.wav"), Settings(2048, 4, SomeArea()));
     ASSERT_EQ(r.message, 0);
     const std::vector<int64_t> expected = {12 * 16000, 24 * 16000, 24 * 16000 + 400};
@@ -266,7 +239,7 @@ TEST(ExportJob, EmptyStretchWritesNothing)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(5000, 44100), 44100);
+    WriteWav16(in, MixLike(5000, 44100), 44100);
     for (int64_t point : {0, 2500, 5000, 9000}) {
         ExportSettings s = Settings(8192, 16, SomeArea());
         s.SaveAB = true;
@@ -282,7 +255,7 @@ TEST(ExportJob, FilterThatCannotBeSetUpGivesMessageSeven)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(5000, 44100), 44100);
+    WriteWav16(in, MixLike(5000, 44100), 44100);
     const ExportResult r = Export(in, dir.File("out.wav"), Settings(1000, 16, SomeArea()));
     EXPECT_EQ(r.message, 7);
     EXPECT_EQ(r.written, 0);
@@ -295,7 +268,7 @@ TEST(ExportJob, InputThatEndsEarlyGivesMessageEight)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(200000, 44100), 44100);
+    WriteWav16(in, MixLike(200000, 44100), 44100);
     TWaveData reader;
     TWaveData writer;
     ASSERT_EQ(reader.OpenRead(in), 0);
@@ -326,7 +299,7 @@ TEST(ExportJob, WriteFailureGivesMessageEightAndAValidFile)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(120000, 44100), 44100);
+    WriteWav16(in, MixLike(120000, 44100), 44100);
     const std::string out = dir.File("out.wav");
 
     rlimit old{};
@@ -397,7 +370,7 @@ TEST(ExportJob, ThreadedExportEqualsOneThreadByteForByte)
         };
         for (const auto& st : stretches) {
             const std::string in = dir.File("in.wav");
-            WriteWav16(in, MusicLike(static_cast<int>(st.fileFrames), setup.rate), setup.rate);
+            WriteWav16(in, MixLike(static_cast<int>(st.fileFrames), setup.rate), setup.rate);
             ExportSettings s = Settings(setup.frameSize, setup.overlap, SomeArea());
             s.SaveAB = st.ab;
             s.PointA = st.a;
@@ -431,7 +404,7 @@ TEST(ExportJob, ThreadedAbortAndFailuresLeaveAValidPrefix)
     const int64_t piece = PieceFrames(kRate, 256);
     const auto frames = static_cast<int>(5 * piece);
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(frames, kRate), kRate);
+    WriteWav16(in, MixLike(frames, kRate), kRate);
     ExportSettings s = Settings(256, 8, SomeArea());
     const ExportResult full = Export(in, dir.File("full.wav"), s);
     ASSERT_EQ(full.message, 0);
@@ -507,7 +480,7 @@ TEST(ExportJob, BlockLoopAllocatesNothing)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
-    WriteWav16(in, MusicLike(100000, 44100), 44100);
+    WriteWav16(in, MixLike(100000, 44100), 44100);
     TWaveData reader;
     TWaveData writer;
     ASSERT_EQ(reader.OpenRead(in), 0);

@@ -5,6 +5,7 @@
 
 #include "dsp/FilterParams.h"
 #include "dsp/Vfunc.h"
+#include "support/AreaSupport.h"
 
 #include <cmath>
 #include <cstdint>
@@ -74,14 +75,7 @@ inline std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes)
 // A narrow area that keeps part of the mix and clears the rest, so a test sees the filter work.
 inline FilterArea NarrowArea()
 {
-    FilterArea area;
-    area.PanLow = 0.5f;
-    area.PanHigh = 4.0f;
-    area.FreqLowHz = 100.0f;
-    area.FreqHighHz = 2000.0f;
-    area.DepthLow = 0.0f;
-    area.DepthHigh = kPi / 2;
-    return area;
+    return AreaOf(0.5f, 4.0f, 100.0f, 2000.0f, 0.0f, kPi / 2);
 }
 
 } // namespace varnel::test

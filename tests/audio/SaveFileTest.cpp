@@ -1,5 +1,6 @@
 #include "audio/SaveFile.h"
 
+#include "support/AreaSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -77,12 +78,7 @@ TEST(SaveFile, FilesEqualThoseOfTheExportJobDrivenDirectly)
     TempDir dir;
     const std::string in = dir.File("in.wav");
     WriteWav16(in, Mix(70000));
-    FilterArea band;
-    band.PanLow = 0.31623f;
-    band.PanHigh = 3.1623f;
-    band.FreqLowHz = 115.0f;
-    band.FreqHighHz = 7800.0f;
-    band.DepthHigh = 1.5707964f;
+    const FilterArea band = test::AreaOf(0.31623f, 3.1623f, 115.0f, 7800.0f, 0.0f, 1.5707964f);
     FilterArea inverted = band;
     inverted.Inverted = true;
     FilterArea left = FilterArea::Widest(kRate);

@@ -485,14 +485,7 @@ std::vector<int16_t> ExportWhole(const TempDir& dir, const std::string& path,
 
 FilterArea OtherArea()
 {
-    FilterArea area;
-    area.PanLow = 0.0f;
-    area.PanHigh = 0.8f;
-    area.FreqLowHz = 1500.0f;
-    area.FreqHighHz = 6000.0f;
-    area.DepthLow = 0.0f;
-    area.DepthHigh = kPi;
-    return area;
+    return test::AreaOf(0.0f, 0.8f, 1500.0f, 6000.0f, 0.0f, kPi);
 }
 
 class HeardEqualsSaved : public ThSoundPlayTest

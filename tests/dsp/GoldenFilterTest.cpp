@@ -1,6 +1,7 @@
 #include "dsp/Cntrfocus.h"
 
 #include "ReferenceFilter.h"
+#include "support/AreaSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,27 +73,12 @@ uint64_t Fnv1a(const std::vector<int16_t>& v)
 
 FilterArea KeptArea()
 {
-    FilterArea a;
-    a.PanLow = 0.2f;
-    a.PanHigh = 5.0f;
-    a.FreqLowHz = 100.0f;
-    a.FreqHighHz = 4000.0f;
-    a.DepthLow = 0.0f;
-    a.DepthHigh = 2.5f;
-    return a;
+    return test::AreaOf(0.2f, 5.0f, 100.0f, 4000.0f, 0.0f, 2.5f);
 }
 
 FilterArea RemovedCentre()
 {
-    FilterArea a;
-    a.PanLow = 0.8f;
-    a.PanHigh = 1.25f;
-    a.FreqLowHz = 300.0f;
-    a.FreqHighHz = 1000.0f;
-    a.DepthLow = 0.0f;
-    a.DepthHigh = 0.5f;
-    a.Inverted = true;
-    return a;
+    return test::AreaOf(0.8f, 1.25f, 300.0f, 1000.0f, 0.0f, 0.5f, /*inverted=*/true);
 }
 
 // Output samples (left and right interleaved, clipped to 16 bits) compared by hash and at

@@ -7,6 +7,7 @@
 #include "audio/Twave.h"
 #include "settings/FormLabels.h"
 #include "settings/Langset.h"
+#include "support/AreaSupport.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>
@@ -157,11 +158,7 @@ protected:
         test::WriteWav16(mInput, test::MixLike(kFrames, kRate), kRate);
         mSettings.FftSize = 8192;
         mSettings.Overlap = 16;
-        mSettings.Area.PanLow = 0.31623f;
-        mSettings.Area.PanHigh = 3.1623f;
-        mSettings.Area.FreqLowHz = 150.0f;
-        mSettings.Area.FreqHighHz = 5000.0f;
-        mSettings.Area.DepthHigh = 1.5707964f;
+        mSettings.Area = test::AreaOf(0.31623f, 3.1623f, 150.0f, 5000.0f, 0.0f, 1.5707964f);
     }
 
     // act runs inside the dialog's event loop (nullptr: let the save finish).

@@ -1,6 +1,5 @@
 #include "SaveTestSupport.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,26 +28,6 @@ Watchdog::~Watchdog()
     }
     mDisarmed.notify_all();
     mThread.join();
-}
-
-std::vector<int16_t> MixLike(int frames, int rate)
-{
-    std::vector<int16_t> s(static_cast<size_t>(frames) * 2);
-    uint32_t noise = 12345;
-    for (int i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / rate;
-        const double centre =
-            6000 * std::sin(2 * M_PI * 220 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.7 * t));
-        const double left = 4000 * std::sin(2 * M_PI * 1234.5 * t);
-        const double right = 3000 * std::sin(2 * M_PI * 3100 * t + 0.3);
-        const double wide = 2500 * std::sin(2 * M_PI * 660 * t);
-        noise = noise * 1664525u + 1013904223u;
-        const double hiss = (static_cast<double>(noise >> 16) - 32768.0) * 0.03;
-        s[2 * static_cast<size_t>(i)] = static_cast<int16_t>(centre + left + wide + hiss);
-        s[2 * static_cast<size_t>(i) + 1] =
-            static_cast<int16_t>(centre + 0.2 * left + right - wide - hiss);
-    }
-    return s;
 }
 
 int RunCli(const std::vector<std::string>& args)

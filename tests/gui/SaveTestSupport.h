@@ -32,10 +32,6 @@ private:
     std::thread mThread;
 };
 
-// Stereo content with sounds at several pans, depths and frequencies, so an area keeps some
-// bins and clears others. Deterministic.
-std::vector<int16_t> MixLike(int frames, int rate);
-
 // GUI thread. Polls every few milliseconds (from the event loop, so also inside a modal
 // dialog's) until test(), then runs act() once. The poll stops with the returned object.
 class WhenReady

@@ -25,6 +25,11 @@ private:
 void WriteWav16(const std::string& path, const std::vector<int16_t>& interleaved,
                 int sampleRate = 44100, int channels = 2);
 
+// Deterministic stereo content, frames interleaved frames at rate: a centre tone, a tone on
+// each side, a wide tone in opposite phase and noise, so an area keeps some bins and clears
+// others.
+std::vector<int16_t> MixLike(int frames, int rate);
+
 // Reads the whole file's bytes; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
