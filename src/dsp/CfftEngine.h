@@ -24,8 +24,23 @@ struct Tables
     std::vector<double> FirstWdStore; // the first pass's twiddles as doubles, per lane
     std::size_t FirstWdOffset = 0;    // FirstWdStore from its first 64-byte boundary
 
+    // The AVX-512 engine's joined first two passes (span 2 and span 8) over chunks of 8 units
+    // of 16 values; lane i of chunk c holds unit FirstTwoUnit[8c + i]. Per chunk 15 vectors of
+    // 8 complex floats, one value per lane: w1, w2, w3 of first-pass block 4u + k for k = 0..3,
+    // then w1, w2, w3 of span-8 block u. Empty below kFirstTwoMinSize.
+    std::vector<int> FirstTwoUnit;
+    std::vector<float> FirstTwoWStore;
+    std::size_t FirstTwoWOffset = 0; // FirstTwoWStore from its first 64-byte boundary
+
     const double* FirstWd() const noexcept { return FirstWdStore.data() + FirstWdOffset; }
+    const float* FirstTwoW() const noexcept { return FirstTwoWStore.data() + FirstTwoWOffset; }
 };
+
+// The smallest size the joined first two passes take: chunks of 8 units of 16 values, units 0
+// and 1 in lane 0 of two different chunks.
+inline constexpr int kFirstTwoMinSize = 256;
+// Floats of twiddles per chunk of the joined first two passes.
+inline constexpr int kFirstTwoChunkFloats = 15 * 16;
 
 // Set-up thread; allocates, may throw std::bad_alloc. size is a power of two >= 2.
 void BuildTables(int size, Tables& t);

@@ -190,6 +190,44 @@ void FirstPassDoubles(int size, Tables& t)
     t.FirstWdOffset = offset;
 }
 
+// The joined first two passes' unit order and twiddles (see Tables::FirstTwoUnit). Unit u
+// holds the values at positions 16u..16u+15 of the bit-reversed order; its sources are the
+// values rev(u) + j N/16, so that lanes taking units rev(r)..rev(r + 7) read runs of 8
+// consecutive values.
+void FirstTwoPassOrder(int size, Tables& t)
+{
+    if (size < kFirstTwoMinSize)
+        return;
+    const int units = size / 16;
+    const int unitBits = BitsFor(units);
+    std::vector<int> unitOf(static_cast<std::size_t>(units));
+    const auto chunks = static_cast<std::size_t>(units / 8);
+    std::vector<float> store(kFirstTwoChunkFloats * chunks + 16, 0.0f);
+    const auto address = reinterpret_cast<std::uintptr_t>(store.data());
+    const std::size_t offset = ((64 - address % 64) % 64) / sizeof(float);
+    const std::vector<float>* sets[3] = {&t.BlockW1, &t.BlockW2, &t.BlockW3};
+    for (int r = 0; r < units; ++r) {
+        const int u = ReverseBits(r, unitBits);
+        unitOf[static_cast<std::size_t>(r)] = u;
+        float* chunk =
+            store.data() + offset + kFirstTwoChunkFloats * static_cast<std::size_t>(r / 8);
+        const auto lane = static_cast<std::size_t>(2 * (r % 8));
+        for (int k = 0; k < 5; ++k) {
+            // k < 4: first-pass block 4u + k; k == 4: span-8 block u.
+            const auto block = static_cast<std::size_t>(k < 4 ? 4 * u + k : u);
+            for (std::size_t w = 0; w < 3; ++w) {
+                float* out = chunk + 16 * (3 * static_cast<std::size_t>(k) + w) + lane;
+                out[0] = (*sets[w])[2 * block];
+                out[1] = (*sets[w])[2 * block + 1];
+            }
+        }
+    }
+    t.FirstTwoUnit = std::move(unitOf);
+    // Moving the vector keeps its buffer, so the offset stays valid.
+    t.FirstTwoWStore = std::move(store);
+    t.FirstTwoWOffset = offset;
+}
+
 } // namespace
 
 void BuildTables(int size, Tables& t)
@@ -201,6 +239,7 @@ void BuildTables(int size, Tables& t)
     MiddlePassDoubles(t);
     FirstPassOrder(size, t);
     FirstPassDoubles(size, t);
+    FirstTwoPassOrder(size, t);
     t.Size = size;
 }
 

@@ -582,6 +582,163 @@ VARNEL_AVX512 void FirstPass512(int size, const float* src, float* dst, const fl
     }
 }
 
+// w * y with a different twiddle per value: w holds 8 interleaved complex floats.
+VARNEL_AVX512 inline __m512 MulRoundEach(__m512 y, __m512 w)
+{
+    const __m512 wr = _mm512_moveldup_ps(w), wi = _mm512_movehdup_ps(w);
+    return MulRound(y, _mm512_cvtps_pd(_mm512_castps512_ps256(wr)),
+                    _mm512_cvtps_pd(_mm512_castps512_ps256(wi)),
+                    _mm512_cvtps_pd(_mm512_extractf32x8_ps(wr, 1)),
+                    _mm512_cvtps_pd(_mm512_extractf32x8_ps(wi, 1)));
+}
+
+template <bool Exact>
+VARNEL_AVX512 inline __m512 TwiddleEach(__m512 y, const float* w)
+{
+    if constexpr (Exact)
+        return MulRoundEach(y, _mm512_load_ps(w));
+    else
+        return MulFastEach(y, _mm512_load_ps(w));
+}
+
+// One radix-4 butterfly on four vectors in place, lane by lane: a0 = x0 + x2, a1 = w1 (x1 +
+// i x3), a2 = w2 (x0 - x2), a3 = w3 (x1 - i x3), with the twiddles w[0..15], w[16..31],
+// w[32..47] per lane: the arithmetic of a generic block of every pass.
+template <bool Exact>
+VARNEL_AVX512 inline void TwiddledButterfly(__m512& a0, __m512& a1, __m512& a2, __m512& a3,
+                                            const float* w)
+{
+    const Sums512 x = SumsOf(a0, a1, a2, a3);
+    const __m512 ix3 = TimesI(x.x3);
+    a0 = _mm512_add_ps(x.x0, x.x2);
+    a1 = TwiddleEach<Exact>(_mm512_add_ps(x.x1, ix3), w);
+    a2 = TwiddleEach<Exact>(_mm512_sub_ps(x.x0, x.x2), w + 16);
+    a3 = TwiddleEach<Exact>(_mm512_sub_ps(x.x1, ix3), w + 32);
+}
+
+// Rows r[0..7] of 8 complex values each become columns.
+VARNEL_AVX512 inline void Transpose8(__m512* r)
+{
+    __m512d t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+        const __m512d a = _mm512_castps_pd(r[i]), b = _mm512_castps_pd(r[i + 1]);
+        t[i] = _mm512_unpacklo_pd(a, b);     // r_i[0] r_i+1[0] r_i[2] r_i+1[2] ...
+        t[i + 1] = _mm512_unpackhi_pd(a, b); // r_i[1] r_i+1[1] r_i[3] r_i+1[3] ...
+    }
+    const __m512i even = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
+    const __m512i odd = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm512_permutex2var_pd(t[i], even, t[i + 2]);         // columns 0 and 4 of 4 rows
+        u[i + 1] = _mm512_permutex2var_pd(t[i + 1], even, t[i + 3]); // columns 1 and 5
+        u[i + 2] = _mm512_permutex2var_pd(t[i], odd, t[i + 2]);      // columns 2 and 6
+        u[i + 3] = _mm512_permutex2var_pd(t[i + 1], odd, t[i + 3]);  // columns 3 and 7
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm512_castpd_ps(_mm512_shuffle_f64x2(u[i], u[i + 4], 0x44));
+        r[i + 4] = _mm512_castpd_ps(_mm512_shuffle_f64x2(u[i], u[i + 4], 0xEE));
+    }
+}
+
+// Span-8 block s of the unit at p, with the AVX2 pass's arithmetic.
+template <bool Exact>
+VARNEL_AVX2 inline void SpanEightBlock(float* p, int s, const Tables& t)
+{
+    const Sums q = SumsOf(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8), _mm256_loadu_ps(p + 16),
+                          _mm256_loadu_ps(p + 24));
+    __m256 o0, o1, o2, o3;
+    if (s == 0) {
+        PlainOutputs(q, o0, o1, o2, o3);
+    } else if (s == 1) {
+        EighthOutputs<Exact>(q, _mm256_set1_pd(static_cast<double>(t.Twiddle[2])), o0, o1, o2, o3);
+    } else {
+        const __m256 ix3 = TimesI(q.x3);
+        o0 = _mm256_add_ps(q.x0, q.x2);
+        const auto u = static_cast<std::size_t>(2 * s);
+        if constexpr (Exact) {
+            const double* ws = t.BlockWd.data() + 3 * u;
+            o1 = MulRoundD(_mm256_add_ps(q.x1, ix3), ws);
+            o2 = MulRoundD(_mm256_sub_ps(q.x0, q.x2), ws + 2);
+            o3 = MulRoundD(_mm256_sub_ps(q.x1, ix3), ws + 4);
+        } else {
+            o1 = MulFast(_mm256_add_ps(q.x1, ix3), t.BlockW1.data() + u);
+            o2 = MulFast(_mm256_sub_ps(q.x0, q.x2), t.BlockW2.data() + u);
+            o3 = MulFast(_mm256_sub_ps(q.x1, ix3), t.BlockW3.data() + u);
+        }
+    }
+    _mm256_storeu_ps(p, o0);
+    _mm256_storeu_ps(p + 8, o1);
+    _mm256_storeu_ps(p + 16, o2);
+    _mm256_storeu_ps(p + 24, o3);
+}
+
+// The first pass (span 2) and the span-8 pass at once, reading the data in bit-reversed order
+// from src and writing work: every unit of 16 values (4 first-pass blocks, 1 span-8 block)
+// stays in registers between the two passes, each lane holding one unit. Every value is formed
+// by the same operations as in the separate passes. The few units holding blocks that the
+// separate passes give special forms are redone after their chunk.
+template <bool Exact>
+VARNEL_AVX512 void FirstTwoPasses512(const Tables& t, const float* src, float* dst, bool conjugate)
+{
+    static constexpr int kReversed2[4] = {0, 2, 1, 3};
+    const int size = t.Size;
+    const int units = size / 16;
+    const float* twiddles = t.FirstTwoW();
+    const int* unitOf = t.FirstTwoUnit.data();
+    for (int r0 = 0; r0 < units; r0 += 8) {
+        const float* w = twiddles + static_cast<std::size_t>(kFirstTwoChunkFloats / 8) * r0;
+        // v[4k + i]: value i of first-pass block 4u + k, per lane's unit u.
+        __m512 v[16];
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < 4; ++i) {
+                const float* p =
+                    src + 2 * (kReversed2[i] * (size / 4) + kReversed2[k] * units + r0);
+                v[4 * k + i] = conjugate ? Conj(_mm512_loadu_ps(p)) : _mm512_loadu_ps(p);
+            }
+        }
+        for (int k = 0; k < 4; ++k)
+            TwiddledButterfly<Exact>(v[4 * k], v[4 * k + 1], v[4 * k + 2], v[4 * k + 3],
+                                     w + 48 * k);
+        // Lanes redone after the chunk, with the first pass's values kept for them. Chunk 0,
+        // lanes 0..3 (units 0, N/32, N/64 and 3N/64): their first-pass blocks 4u and 4u + 1
+        // take the plain arithmetic in either rounding, as the separate first pass gives them.
+        // The chunk of unit 1, lane 0: its span-8 block takes the eighth-turn form.
+        const int redo = r0 == 0 ? 4 : (r0 == units / 2 ? 1 : 0);
+        alignas(64) float first[16][16];
+        if (redo > 0)
+            for (int j = 0; j < 16; ++j)
+                _mm512_store_ps(first[j], v[j]);
+        for (int i = 0; i < 4; ++i)
+            TwiddledButterfly<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], w + 192);
+        Transpose8(v);
+        Transpose8(v + 8);
+        for (int lane = 0; lane < 8; ++lane) {
+            float* unit = dst + 32 * unitOf[r0 + lane];
+            _mm512_storeu_ps(unit, v[lane]);
+            _mm512_storeu_ps(unit + 16, v[8 + lane]);
+        }
+        for (int lane = 0; lane < redo; ++lane) {
+            const int u = unitOf[r0 + lane];
+            float* unit = dst + 32 * u;
+            for (int j = 0; j < 16; ++j) {
+                unit[2 * j] = first[j][2 * lane];
+                unit[2 * j + 1] = first[j][2 * lane + 1];
+            }
+            if (r0 == 0) {
+                for (int k = 0; k < 2; ++k) {
+                    for (int i = 0; i < 4; ++i) {
+                        const float* p =
+                            src + 2 * (kReversed2[i] * (size / 4) + kReversed2[k] * units + lane);
+                        unit[8 * k + 2 * i] = p[0];
+                        unit[8 * k + 2 * i + 1] = conjugate ? -p[1] : p[1];
+                    }
+                    FirstPassBlock(dst, 4 * u + k, t);
+                }
+            }
+            SpanEightBlock<Exact>(unit, u, t);
+        }
+    }
+}
+
 VARNEL_AVX512 void LastPass512(int n, int l, const float* src, float* dst, bool conjugate,
                                float scale)
 {
@@ -659,14 +816,22 @@ void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bo
     const int size = t.Size;
     const int n = 2 * size;
     const double c = t.Twiddle[2];
-    if (exact)
-        FirstPass512<true>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
-                           t.FirstWd(), t.FirstBlock.data(), forward);
-    else
-        FirstPass512<false>(size, data, work, t.FirstW1.data(), t.FirstW2.data(), t.FirstW3.data(),
-                            t.FirstWd(), t.FirstBlock.data(), forward);
-    FirstPassEdgeGroups(t, data, work, forward);
     int l = 8;
+    if (size >= kFirstTwoMinSize) {
+        if (exact)
+            FirstTwoPasses512<true>(t, data, work, forward);
+        else
+            FirstTwoPasses512<false>(t, data, work, forward);
+        l = 32;
+    } else {
+        if (exact)
+            FirstPass512<true>(size, data, work, t.FirstW1.data(), t.FirstW2.data(),
+                               t.FirstW3.data(), t.FirstWd(), t.FirstBlock.data(), forward);
+        else
+            FirstPass512<false>(size, data, work, t.FirstW1.data(), t.FirstW2.data(),
+                                t.FirstW3.data(), t.FirstWd(), t.FirstBlock.data(), forward);
+        FirstPassEdgeGroups(t, data, work, forward);
+    }
     while ((l << 2) < n) {
         // The span-8 pass holds 4 complex values per run: the AVX2 form.
         if (l < 16) {
