@@ -620,6 +620,7 @@ VARNEL_AVX512 inline void TwiddledButterfly(__m512& a0, __m512& a1, __m512& a2, 
 VARNEL_AVX512 inline void Transpose8(__m512* r)
 {
     __m512d t[8], u[8];
+    VARNEL_UNROLL
     for (int i = 0; i < 8; i += 2) {
         const __m512d a = _mm512_castps_pd(r[i]), b = _mm512_castps_pd(r[i + 1]);
         t[i] = _mm512_unpacklo_pd(a, b);     // r_i[0] r_i+1[0] r_i[2] r_i+1[2] ...
@@ -627,12 +628,14 @@ VARNEL_AVX512 inline void Transpose8(__m512* r)
     }
     const __m512i even = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
     const __m512i odd = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
+    VARNEL_UNROLL
     for (int i = 0; i < 8; i += 4) {
         u[i] = _mm512_permutex2var_pd(t[i], even, t[i + 2]);         // columns 0 and 4 of 4 rows
         u[i + 1] = _mm512_permutex2var_pd(t[i + 1], even, t[i + 3]); // columns 1 and 5
         u[i + 2] = _mm512_permutex2var_pd(t[i], odd, t[i + 2]);      // columns 2 and 6
         u[i + 3] = _mm512_permutex2var_pd(t[i + 1], odd, t[i + 3]);  // columns 3 and 7
     }
+    VARNEL_UNROLL
     for (int i = 0; i < 4; ++i) {
         r[i] = _mm512_castpd_ps(_mm512_shuffle_f64x2(u[i], u[i + 4], 0x44));
         r[i + 4] = _mm512_castpd_ps(_mm512_shuffle_f64x2(u[i], u[i + 4], 0xEE));
@@ -688,13 +691,16 @@ VARNEL_AVX512 void FirstTwoPasses512(const Tables& t, const float* src, float* d
         const float* w = twiddles + static_cast<std::size_t>(kFirstTwoChunkFloats / 8) * r0;
         // v[4k + i]: value i of first-pass block 4u + k, per lane's unit u.
         __m512 v[16];
+        VARNEL_UNROLL
         for (int k = 0; k < 4; ++k) {
+            VARNEL_UNROLL
             for (int i = 0; i < 4; ++i) {
                 const float* p =
                     src + 2 * (kReversed2[i] * (size / 4) + kReversed2[k] * units + r0);
                 v[4 * k + i] = conjugate ? Conj(_mm512_loadu_ps(p)) : _mm512_loadu_ps(p);
             }
         }
+        VARNEL_UNROLL
         for (int k = 0; k < 4; ++k)
             TwiddledButterfly<Exact>(v[4 * k], v[4 * k + 1], v[4 * k + 2], v[4 * k + 3],
                                      w + 48 * k);
@@ -704,13 +710,17 @@ VARNEL_AVX512 void FirstTwoPasses512(const Tables& t, const float* src, float* d
         // The chunk of unit 1, lane 0: its span-8 block takes the eighth-turn form.
         const int redo = r0 == 0 ? 4 : (r0 == units / 2 ? 1 : 0);
         alignas(64) float first[16][16];
-        if (redo > 0)
+        if (redo > 0) {
+            VARNEL_UNROLL
             for (int j = 0; j < 16; ++j)
                 _mm512_store_ps(first[j], v[j]);
+        }
+        VARNEL_UNROLL
         for (int i = 0; i < 4; ++i)
             TwiddledButterfly<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], w + 192);
         Transpose8(v);
         Transpose8(v + 8);
+        VARNEL_UNROLL
         for (int lane = 0; lane < 8; ++lane) {
             float* unit = dst + 32 * unitOf[r0 + lane];
             _mm512_storeu_ps(unit, v[lane]);

@@ -18,6 +18,9 @@
 
 #define VARNEL_AVX2 __attribute__((target("avx2,fma")))
 #define VARNEL_AVX512 __attribute__((target("avx2,fma,avx512f,avx512dq,avx512bw,avx512vl")))
+// Unrolls the next loop fully, so that arrays of vectors indexed by its counter live in
+// registers.
+#define VARNEL_UNROLL _Pragma("GCC unroll 16")
 
 namespace varnel::simd {
 
