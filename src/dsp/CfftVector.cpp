@@ -448,6 +448,35 @@ VARNEL_AVX512 inline void EighthOutputs(const Sums512& q, double c, __m512& o0, 
     o3 = ThreeEighths<Exact>(_mm512_add_ps(p, r), c);
 }
 
+// Butterfly block s of a middle pass on four vectors in place: block 0 untwiddled, block 1
+// the eighth turn, the others their twiddles w1, w2, w3 (as doubles in wd when exact).
+template <bool Exact>
+VARNEL_AVX512 inline void BlockButterfly512(__m512& a0, __m512& a1, __m512& a2, __m512& a3, int s,
+                                            const float* w1, const float* w2, const float* w3,
+                                            const double* wd, double c)
+{
+    const Sums512 q = SumsOf(a0, a1, a2, a3);
+    if (s == 0) {
+        PlainOutputs(q, a0, a1, a2, a3);
+    } else if (s == 1) {
+        EighthOutputs<Exact>(q, c, a0, a1, a2, a3);
+    } else {
+        const __m512 ix3 = TimesI(q.x3);
+        a0 = _mm512_add_ps(q.x0, q.x2);
+        if constexpr (Exact) {
+            const double* ws = wd + 6 * static_cast<std::size_t>(s);
+            a1 = MulRoundD(_mm512_add_ps(q.x1, ix3), ws);
+            a2 = MulRoundD(_mm512_sub_ps(q.x0, q.x2), ws + 2);
+            a3 = MulRoundD(_mm512_sub_ps(q.x1, ix3), ws + 4);
+        } else {
+            const auto u = static_cast<std::size_t>(2 * s);
+            a1 = MulFast(_mm512_add_ps(q.x1, ix3), w1 + u);
+            a2 = MulFast(_mm512_sub_ps(q.x0, q.x2), w2 + u);
+            a3 = MulFast(_mm512_sub_ps(q.x1, ix3), w3 + u);
+        }
+    }
+}
+
 // A middle pass of span l >= 16 floats.
 template <bool Exact>
 VARNEL_AVX512 void MiddlePass512(int n, int l, float* a, const float* w1, const float* w2,
@@ -457,37 +486,47 @@ VARNEL_AVX512 void MiddlePass512(int n, int l, float* a, const float* w1, const 
     const int blocks = n / m;
     for (int s = 0; s < blocks; ++s) {
         const int base = s * m;
-        const auto u = static_cast<std::size_t>(2 * s);
-        const double* ws = wd + 6 * static_cast<std::size_t>(s);
         for (int j = base; j < base + l; j += 16) {
-            float* p0 = a + j;
-            float* p1 = p0 + l;
-            float* p2 = p1 + l;
-            float* p3 = p2 + l;
-            const Sums512 q = SumsOf(_mm512_loadu_ps(p0), _mm512_loadu_ps(p1), _mm512_loadu_ps(p2),
-                                     _mm512_loadu_ps(p3));
-            __m512 o0, o1, o2, o3;
-            if (s == 0) {
-                PlainOutputs(q, o0, o1, o2, o3);
-            } else if (s == 1) {
-                EighthOutputs<Exact>(q, c, o0, o1, o2, o3);
-            } else {
-                const __m512 ix3 = TimesI(q.x3);
-                o0 = _mm512_add_ps(q.x0, q.x2);
-                if constexpr (Exact) {
-                    o1 = MulRoundD(_mm512_add_ps(q.x1, ix3), ws);
-                    o2 = MulRoundD(_mm512_sub_ps(q.x0, q.x2), ws + 2);
-                    o3 = MulRoundD(_mm512_sub_ps(q.x1, ix3), ws + 4);
-                } else {
-                    o2 = MulFast(_mm512_sub_ps(q.x0, q.x2), w2 + u);
-                    o1 = MulFast(_mm512_add_ps(q.x1, ix3), w1 + u);
-                    o3 = MulFast(_mm512_sub_ps(q.x1, ix3), w3 + u);
-                }
-            }
-            _mm512_storeu_ps(p0, o0);
-            _mm512_storeu_ps(p1, o1);
-            _mm512_storeu_ps(p2, o2);
-            _mm512_storeu_ps(p3, o3);
+            float* p = a + j;
+            __m512 v0 = _mm512_loadu_ps(p), v1 = _mm512_loadu_ps(p + l);
+            __m512 v2 = _mm512_loadu_ps(p + 2 * l), v3 = _mm512_loadu_ps(p + 3 * l);
+            BlockButterfly512<Exact>(v0, v1, v2, v3, s, w1, w2, w3, wd, c);
+            _mm512_storeu_ps(p, v0);
+            _mm512_storeu_ps(p + l, v1);
+            _mm512_storeu_ps(p + 2 * l, v2);
+            _mm512_storeu_ps(p + 3 * l, v3);
+        }
+    }
+}
+
+// The middle passes of spans l >= 16 and 4l at once: each run of 16 vectors l apart (the 4
+// blocks of span l inside one block of span 4l) stays in registers between the two passes.
+// Every value is formed by the same operations as in two separate passes.
+template <bool Exact>
+VARNEL_AVX512 void MiddleTwoPasses512(int n, int l, float* a, const float* w1, const float* w2,
+                                      const float* w3, const double* wd, double c)
+{
+    const int span = l << 4;
+    const int blocks = n / span;
+    for (int s = 0; s < blocks; ++s) {
+        const int base = s * span;
+        for (int j = base; j < base + l; j += 16) {
+            float* p = a + j;
+            // v[4b + i]: value i of the span-l block 4s + b.
+            __m512 v[16];
+            VARNEL_UNROLL
+            for (int i = 0; i < 16; ++i)
+                v[i] = _mm512_loadu_ps(p + i * l);
+            VARNEL_UNROLL
+            for (int b = 0; b < 4; ++b)
+                BlockButterfly512<Exact>(v[4 * b], v[4 * b + 1], v[4 * b + 2], v[4 * b + 3],
+                                         4 * s + b, w1, w2, w3, wd, c);
+            VARNEL_UNROLL
+            for (int i = 0; i < 4; ++i)
+                BlockButterfly512<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], s, w1, w2, w3, wd, c);
+            VARNEL_UNROLL
+            for (int i = 0; i < 16; ++i)
+                _mm512_storeu_ps(p + i * l, v[i]);
         }
     }
 }
@@ -851,6 +890,15 @@ void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bo
             else
                 MiddlePassAvx<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
                                      t.BlockW3.data(), t.BlockWd.data(), c);
+        } else if ((l << 4) < n) {
+            // This pass and the next are both middle passes: joined.
+            if (exact)
+                MiddleTwoPasses512<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
+                                         t.BlockW3.data(), t.BlockWd.data(), c);
+            else
+                MiddleTwoPasses512<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
+                                          t.BlockW3.data(), t.BlockWd.data(), c);
+            l <<= 2;
         } else if (exact) {
             MiddlePass512<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
                                 t.BlockWd.data(), c);
