@@ -448,33 +448,42 @@ VARNEL_AVX512 inline void EighthOutputs(const Sums512& q, double c, __m512& o0, 
     o3 = ThreeEighths<Exact>(_mm512_add_ps(p, r), c);
 }
 
-// Butterfly block s of a middle pass on four vectors in place: block 0 untwiddled, block 1
-// the eighth turn, the others their twiddles w1, w2, w3 (as doubles in wd when exact).
+// A generic butterfly block of a middle pass (s >= 2) on four vectors in place, with its
+// twiddles w1, w2, w3 (as doubles in wd when exact).
 template <bool Exact>
-VARNEL_AVX512 inline void BlockButterfly512(__m512& a0, __m512& a1, __m512& a2, __m512& a3, int s,
-                                            const float* w1, const float* w2, const float* w3,
-                                            const double* wd, double c)
+VARNEL_AVX512 VARNEL_ALWAYS_INLINE void
+GenericButterfly512(__m512& a0, __m512& a1, __m512& a2, __m512& a3, int s, const float* w1,
+                    const float* w2, const float* w3, const double* wd)
 {
     const Sums512 q = SumsOf(a0, a1, a2, a3);
-    if (s == 0) {
-        PlainOutputs(q, a0, a1, a2, a3);
-    } else if (s == 1) {
-        EighthOutputs<Exact>(q, c, a0, a1, a2, a3);
+    const __m512 ix3 = TimesI(q.x3);
+    a0 = _mm512_add_ps(q.x0, q.x2);
+    if constexpr (Exact) {
+        const double* ws = wd + 6 * static_cast<std::size_t>(s);
+        a1 = MulRoundD(_mm512_add_ps(q.x1, ix3), ws);
+        a2 = MulRoundD(_mm512_sub_ps(q.x0, q.x2), ws + 2);
+        a3 = MulRoundD(_mm512_sub_ps(q.x1, ix3), ws + 4);
     } else {
-        const __m512 ix3 = TimesI(q.x3);
-        a0 = _mm512_add_ps(q.x0, q.x2);
-        if constexpr (Exact) {
-            const double* ws = wd + 6 * static_cast<std::size_t>(s);
-            a1 = MulRoundD(_mm512_add_ps(q.x1, ix3), ws);
-            a2 = MulRoundD(_mm512_sub_ps(q.x0, q.x2), ws + 2);
-            a3 = MulRoundD(_mm512_sub_ps(q.x1, ix3), ws + 4);
-        } else {
-            const auto u = static_cast<std::size_t>(2 * s);
-            a1 = MulFast(_mm512_add_ps(q.x1, ix3), w1 + u);
-            a2 = MulFast(_mm512_sub_ps(q.x0, q.x2), w2 + u);
-            a3 = MulFast(_mm512_sub_ps(q.x1, ix3), w3 + u);
-        }
+        const auto u = static_cast<std::size_t>(2 * s);
+        a1 = MulFast(_mm512_add_ps(q.x1, ix3), w1 + u);
+        a2 = MulFast(_mm512_sub_ps(q.x0, q.x2), w2 + u);
+        a3 = MulFast(_mm512_sub_ps(q.x1, ix3), w3 + u);
     }
+}
+
+// Butterfly block s of a middle pass on four vectors in place: block 0 untwiddled, block 1
+// the eighth turn, the others generic.
+template <bool Exact>
+VARNEL_AVX512 VARNEL_ALWAYS_INLINE void
+BlockButterfly512(__m512& a0, __m512& a1, __m512& a2, __m512& a3, int s, const float* w1,
+                  const float* w2, const float* w3, const double* wd, double c)
+{
+    if (s == 0)
+        PlainOutputs(SumsOf(a0, a1, a2, a3), a0, a1, a2, a3);
+    else if (s == 1)
+        EighthOutputs<Exact>(SumsOf(a0, a1, a2, a3), c, a0, a1, a2, a3);
+    else
+        GenericButterfly512<Exact>(a0, a1, a2, a3, s, w1, w2, w3, wd);
 }
 
 // A middle pass of span l >= 16 floats.
@@ -499,6 +508,39 @@ VARNEL_AVX512 void MiddlePass512(int n, int l, float* a, const float* w1, const 
     }
 }
 
+// One run of the joined middle passes below: 16 vectors l apart from p. Edge: the block of
+// span 4l is block 0 or 1, which take special forms.
+template <bool Exact, bool Edge>
+VARNEL_AVX512 VARNEL_ALWAYS_INLINE void TwoPassRun512(float* p, int l, int s, const float* w1,
+                                                      const float* w2, const float* w3,
+                                                      const double* wd, double c)
+{
+    // v[4b + i]: value i of the span-l block 4s + b.
+    __m512 v[16];
+    VARNEL_UNROLL
+    for (int i = 0; i < 16; ++i)
+        v[i] = _mm512_loadu_ps(p + i * l);
+    VARNEL_UNROLL
+    for (int b = 0; b < 4; ++b) {
+        if constexpr (Edge)
+            BlockButterfly512<Exact>(v[4 * b], v[4 * b + 1], v[4 * b + 2], v[4 * b + 3], 4 * s + b,
+                                     w1, w2, w3, wd, c);
+        else
+            GenericButterfly512<Exact>(v[4 * b], v[4 * b + 1], v[4 * b + 2], v[4 * b + 3],
+                                       4 * s + b, w1, w2, w3, wd);
+    }
+    VARNEL_UNROLL
+    for (int i = 0; i < 4; ++i) {
+        if constexpr (Edge)
+            BlockButterfly512<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], s, w1, w2, w3, wd, c);
+        else
+            GenericButterfly512<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], s, w1, w2, w3, wd);
+    }
+    VARNEL_UNROLL
+    for (int i = 0; i < 16; ++i)
+        _mm512_storeu_ps(p + i * l, v[i]);
+}
+
 // The middle passes of spans l >= 16 and 4l at once: each run of 16 vectors l apart (the 4
 // blocks of span l inside one block of span 4l) stays in registers between the two passes.
 // Every value is formed by the same operations as in two separate passes.
@@ -511,22 +553,10 @@ VARNEL_AVX512 void MiddleTwoPasses512(int n, int l, float* a, const float* w1, c
     for (int s = 0; s < blocks; ++s) {
         const int base = s * span;
         for (int j = base; j < base + l; j += 16) {
-            float* p = a + j;
-            // v[4b + i]: value i of the span-l block 4s + b.
-            __m512 v[16];
-            VARNEL_UNROLL
-            for (int i = 0; i < 16; ++i)
-                v[i] = _mm512_loadu_ps(p + i * l);
-            VARNEL_UNROLL
-            for (int b = 0; b < 4; ++b)
-                BlockButterfly512<Exact>(v[4 * b], v[4 * b + 1], v[4 * b + 2], v[4 * b + 3],
-                                         4 * s + b, w1, w2, w3, wd, c);
-            VARNEL_UNROLL
-            for (int i = 0; i < 4; ++i)
-                BlockButterfly512<Exact>(v[i], v[4 + i], v[8 + i], v[12 + i], s, w1, w2, w3, wd, c);
-            VARNEL_UNROLL
-            for (int i = 0; i < 16; ++i)
-                _mm512_storeu_ps(p + i * l, v[i]);
+            if (s < 2)
+                TwoPassRun512<Exact, true>(a + j, l, s, w1, w2, w3, wd, c);
+            else
+                TwoPassRun512<Exact, false>(a + j, l, s, w1, w2, w3, wd, c);
         }
     }
 }

@@ -18,6 +18,9 @@
 
 #define VARNEL_AVX2 __attribute__((target("avx2,fma")))
 #define VARNEL_AVX512 __attribute__((target("avx2,fma,avx512f,avx512dq,avx512bw,avx512vl")))
+// For the small helpers of the joined passes, which must inline for their vectors to stay in
+// registers.
+#define VARNEL_ALWAYS_INLINE inline __attribute__((always_inline))
 // Unrolls the next loop fully, so that arrays of vectors indexed by its counter live in
 // registers.
 #define VARNEL_UNROLL _Pragma("GCC unroll 16")
