@@ -61,6 +61,7 @@ private:
     // Work area of the vector paths: the first pass reads the data in bit-reversed order and
     // writes here, the last pass writes back.
     mutable std::vector<float> mWork;
+    std::size_t mWorkOffset = 0; // the work area from mWork's first 64-byte boundary
     int mSize = 0;
     bool mForward = true;
     CodePath mPathLimit = CodePath::Avx512;

@@ -197,29 +197,35 @@ TEST(Cfft, VectorPathsAreBitIdenticalToPlainPath)
         std::printf("  no AVX-512 on this processor: only the AVX2 path is compared\n");
     for (int size = 16; size <= 32768; size *= 2) {
         for (bool forward : {true, false}) {
-            std::vector<float> input = RandomData(size, 5u);
-            // Exact zeros and negative zeros exercise the sign rules of every pass.
-            for (std::size_t i = 0; i < input.size(); i += 5)
-                input[i] = (i % 2) ? -0.0f : 0.0f;
-            for (bool exact : {true, false}) {
-                std::vector<std::vector<float>> results;
-                for (CodePath path : {CodePath::Plain, CodePath::Avx2, CodePath::Avx512}) {
-                    if (ChooseCodePath(path) != path || (!exact && path == CodePath::Plain))
-                        continue;
-                    CFFT fft;
-                    ASSERT_TRUE(fft.Setup(size, forward));
-                    fft.SetCodePath(path);
-                    fft.SetExactRounding(exact);
-                    EXPECT_EQ(fft.ActiveCodePath(), size >= 32 ? path : CodePath::Plain);
-                    results.push_back(WithGuards(input));
-                    fft.Transform(results.back().data());
-                    ExpectGuardsIntact(results.back(), input.size());
+            for (bool sparse : {false, true}) {
+                std::vector<float> input = RandomData(size, 5u);
+                // Exact zeros and negative zeros exercise the sign rules of every pass; the sparse
+                // input (mostly signed zeros, a few values of either sign) makes whole blocks and
+                // lanes of the joined passes zero, where only the operand order decides the sign.
+                for (std::size_t i = 0; i < input.size(); ++i)
+                    if (sparse ? (i % 37 != 0) : (i % 5 == 0))
+                        input[i] = (i % 2) ? -0.0f : 0.0f;
+                for (bool exact : {true, false}) {
+                    std::vector<std::vector<float>> results;
+                    for (CodePath path : {CodePath::Plain, CodePath::Avx2, CodePath::Avx512}) {
+                        if (ChooseCodePath(path) != path || (!exact && path == CodePath::Plain))
+                            continue;
+                        CFFT fft;
+                        ASSERT_TRUE(fft.Setup(size, forward));
+                        fft.SetCodePath(path);
+                        fft.SetExactRounding(exact);
+                        EXPECT_EQ(fft.ActiveCodePath(), size >= 32 ? path : CodePath::Plain);
+                        results.push_back(WithGuards(input));
+                        fft.Transform(results.back().data());
+                        ExpectGuardsIntact(results.back(), input.size());
+                    }
+                    for (std::size_t r = 1; r < results.size(); ++r)
+                        ASSERT_EQ(0, std::memcmp(results[0].data(), results[r].data(),
+                                                 input.size() * sizeof(float)))
+                            << "size " << size << (forward ? " forward" : " inverse")
+                            << (exact ? " exact" : " fused") << (sparse ? " sparse" : "")
+                            << " path " << r;
                 }
-                for (std::size_t r = 1; r < results.size(); ++r)
-                    ASSERT_EQ(0, std::memcmp(results[0].data(), results[r].data(),
-                                             input.size() * sizeof(float)))
-                        << "size " << size << (forward ? " forward" : " inverse")
-                        << (exact ? " exact" : " fused") << " path " << r;
             }
         }
     }
