@@ -33,22 +33,15 @@ public:
     int Size() const noexcept { return mSize; }
     bool IsForward() const noexcept { return mForward; }
 
-    // Any thread. Whether this processor runs a vector code path. Every path gives
-    // bit-identical results; tests and benchmarks switch the vector paths off to compare.
-    static bool VectorCodeAvailable() noexcept { return WidestCodePath() != CodePath::Plain; }
     // Set-up thread. The widest code path this object may take (default: the widest the
-    // processor runs); SetVectorCode(false) is SetCodePath(CodePath::Plain).
+    // processor runs). Every path gives bit-identical results with exact rounding; tests and
+    // benchmarks switch the vector paths off to compare.
     void SetCodePath(CodePath limit) noexcept { mPathLimit = limit; }
-    void SetVectorCode(bool allowed) noexcept
-    {
-        mPathLimit = allowed ? CodePath::Avx512 : CodePath::Plain;
-    }
     // Any thread. The path Transform takes: vector paths need 32 points and up.
     CodePath ActiveCodePath() const noexcept
     {
         return mSize >= 32 ? ChooseCodePath(mPathLimit) : CodePath::Plain;
     }
-    bool UsesVectorCode() const noexcept { return ActiveCodePath() != CodePath::Plain; }
     // Set-up thread. With exact rounding off, the vector paths form twiddle products in float
     // with fused multiply-adds: faster, equal to the exact result within float rounding, but
     // no longer bit-identical to the plain path. On by default.

@@ -188,13 +188,6 @@ void CenterFocus::SetArea(const FilterArea& area) noexcept
     SetInverted(area.Inverted);
 }
 
-bool CenterFocus::BinKept(int j) const noexcept
-{
-    if (j < 0 || static_cast<std::size_t>(j) >= mKeep.size())
-        return false;
-    return IsKept(mKeep[static_cast<std::size_t>(j)]);
-}
-
 void CenterFocus::ResetStream() noexcept
 {
     for (std::vector<float>* v : {&mInRingL, &mInRingR, &mOutRingL, &mOutRingR})

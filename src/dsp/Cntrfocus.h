@@ -53,33 +53,11 @@ public:
     void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                  int count) noexcept;
 
-    // Any thread, for the owner and tests.
-    bool IsReady() const noexcept { return mAllocated; }
+    // Any thread.
     int FrameSize() const noexcept { return mFrameSize; }
     int Hop() const noexcept { return mHop; }
-    int Overlap() const noexcept { return mOverlap; }
     int Latency() const noexcept { return mFrameSize - mHop; }
-    float BinWidth() const noexcept { return mBinWidth; }
-    int CorrectionLimit() const noexcept { return mCorrectionLimit; }
-    int LowBin() const noexcept { return mLowBin; }
-    int HighBin() const noexcept { return mHighBin; }
-    float PanLow() const noexcept { return mPanLow; }
-    float PanHigh() const noexcept { return mPanHigh; }
-    float DepthLow() const noexcept { return mDepthLow; }
-    float DepthHigh() const noexcept { return mDepthHigh; }
-    bool Inverted() const noexcept { return mInverted; }
-    bool VisualFeedOn() const noexcept { return mVisualFeed; }
-    const std::vector<float>& CorrectionTable() const noexcept { return mCorrectionTable; }
-    const std::vector<float>& Window() const noexcept { return mWindow; }
-    // The filter's input history, for tests of the flush: the last N input samples of each
-    // channel, held twice in a ring of 2N cells.
-    const std::vector<float>& InRingL() const noexcept { return mInRingL; }
-    const std::vector<float>& InRingR() const noexcept { return mInRingR; }
-    // Owner's thread, for tests: whether bin j (0..N/2-1) was kept in the last frame.
-    bool BinKept(int j) const noexcept;
 
-    // Any thread. Whether this processor runs a vector code path.
-    static bool VectorCodeAvailable() noexcept { return WidestCodePath() != CodePath::Plain; }
     // Set-up thread, for tests and benchmarks: the widest code path the filter and its
     // transforms may take (default: the widest the processor runs). All paths make the same
     // keep/clear decisions; the vector paths' output may differ from the plain path's by
@@ -89,10 +67,13 @@ public:
     {
         SetCodePath(allowed ? CodePath::Avx512 : CodePath::Plain);
     }
+    // Any thread. The path Process takes: the vector paths need frames of 64 samples and up.
     CodePath ActiveCodePath() const noexcept;
-    bool UsesVectorCode() const noexcept { return ActiveCodePath() != CodePath::Plain; }
 
 private:
+    // Tests read the inner state through it (defined with the tests).
+    friend struct CenterFocusTestAccess;
+
     void FrameStep() noexcept;
 
     int mFrameSize = 0;

@@ -52,8 +52,6 @@ public:
     int32_t* OutR() noexcept { return mOutR.data(); }
     int BlockFrames() const noexcept { return mBlockFrames; }
     int BlockBytes() const noexcept { return mBlockBytes; }
-    int Channels() const noexcept { return mChannels; }
-    int SampleRate() const noexcept { return mSampleRate; }
     CenterFocus& Filter() noexcept { return mFilter; }
     const CenterFocus& Filter() const noexcept { return mFilter; }
 

@@ -5,6 +5,7 @@
 #include "dsp/VisualFeed.h"
 #include "platform/SilentRingDevice.h"
 #include "platform/TestRingDevice.h"
+#include "support/CenterFocusTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -244,9 +245,9 @@ TEST_F(TdsoundTest, FlushRunsWholeBlocksOfSilenceCoveringOneFftLength)
         // whether the last partial hop completes one more.
         EXPECT_NEAR(feed.Frames, c.FramesRun / 512, 1) << c.Ms;
         EXPECT_EQ(sound.WriteCursor(), cursor);
-        for (float v : sound.VocalFunc()->Filter().InRingL())
+        for (float v : CenterFocusTestAccess::InRingL(sound.VocalFunc()->Filter()))
             ASSERT_EQ(v, 0.0f) << c.Ms;
-        for (float v : sound.VocalFunc()->Filter().InRingR())
+        for (float v : CenterFocusTestAccess::InRingR(sound.VocalFunc()->Filter()))
             ASSERT_EQ(v, 0.0f) << c.Ms;
         sound.Play();
         raw->ClearHeard();

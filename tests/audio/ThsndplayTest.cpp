@@ -5,6 +5,7 @@
 #include "audio/Tdsound.h"
 #include "audio/Twave.h"
 #include "platform/TestRingDevice.h"
+#include "support/CenterFocusTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -190,9 +191,11 @@ TEST_F(ThSoundPlayTest, PostsWhileParkedReachTheFilterBeforeTheFirstPump)
     seen.reserve(64);
     mDevice->SetCursorReadHook([&] {
         const CenterFocus& f = Filter();
-        seen.push_back({mReader.TellFrame(), f.PanLow(), f.PanHigh(),
-                        static_cast<float>(f.LowBin()), f.DepthHigh(), f.Inverted(),
-                        f.VisualFeedOn(), mDevice->Volume()});
+        seen.push_back({mReader.TellFrame(), CenterFocusTestAccess::PanLow(f),
+                        CenterFocusTestAccess::PanHigh(f),
+                        static_cast<float>(CenterFocusTestAccess::LowBin(f)),
+                        CenterFocusTestAccess::DepthHigh(f), CenterFocusTestAccess::Inverted(f),
+                        CenterFocusTestAccess::VisualFeedOn(f), mDevice->Volume()});
     });
     auto postAll = [&](int64_t frame, float pan, int volume, bool flag) {
         mThread->PostSeek(frame);
@@ -243,8 +246,8 @@ TEST_F(ThSoundPlayTest, MailboxesApplyInOrderSeekFirstVolumeLastThenThePump)
     int volumeAtPump = 0;
     mDevice->SetVolumeHook([&] {
         frameAtVolume = mReader.TellFrame();
-        panAtVolume = Filter().PanLow();
-        invertedAtVolume = Filter().Inverted();
+        panAtVolume = CenterFocusTestAccess::PanLow(Filter());
+        invertedAtVolume = CenterFocusTestAccess::Inverted(Filter());
     });
     mDevice->SetCursorReadHook([&] { volumeAtPump = mDevice->Volume(); });
     mThread->PostVolume(-139);
@@ -265,8 +268,8 @@ TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
     mThread->PostPanRange(0.2f, 0.3f);
     mThread->PostPanRange(0.4f, 5.0f);
     ASSERT_TRUE(mClock.StepAndWait());
-    EXPECT_EQ(Filter().PanLow(), 0.4f);
-    EXPECT_EQ(Filter().PanHigh(), 5.0f);
+    EXPECT_EQ(CenterFocusTestAccess::PanLow(Filter()), 0.4f);
+    EXPECT_EQ(CenterFocusTestAccess::PanHigh(Filter()), 5.0f);
 
     // Each mailbox in turn is held busy through a cycle: the others are applied, it is not,
     // and it is applied at the following cycle.
@@ -286,12 +289,12 @@ TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
         lock.lock();
         ASSERT_TRUE(mClock.StepAndWait()) << "a busy mailbox must not hold up the cycle";
         EXPECT_EQ(mReader.TellFrame() == frame, !busyIsSeek) << box;
-        EXPECT_EQ(Filter().PanLow() == pan, !busyIsPan) << box;
+        EXPECT_EQ(CenterFocusTestAccess::PanLow(Filter()) == pan, !busyIsPan) << box;
         EXPECT_EQ(mDevice->Volume() == volume, !busyIsVolume) << box;
         lock.unlock();
         ASSERT_TRUE(mClock.StepAndWait());
         EXPECT_EQ(mReader.TellFrame(), frame) << box;
-        EXPECT_EQ(Filter().PanLow(), pan) << box;
+        EXPECT_EQ(CenterFocusTestAccess::PanLow(Filter()), pan) << box;
         EXPECT_EQ(mDevice->Volume(), volume) << box;
     }
 }
@@ -396,8 +399,10 @@ TEST(ThSoundPlayPause, ThousandsOfPausesNeverHangNorLoseAWakeUp)
         CenterFocus expected;
         ASSERT_TRUE(expected.Setup(2048, 4, 22050));
         expected.SetFreqRange(300.0f, 600.0f);
-        EXPECT_EQ(sound.VocalFunc()->Filter().LowBin(), expected.LowBin());
-        EXPECT_EQ(sound.VocalFunc()->Filter().HighBin(), expected.HighBin());
+        EXPECT_EQ(CenterFocusTestAccess::LowBin(sound.VocalFunc()->Filter()),
+                  CenterFocusTestAccess::LowBin(expected));
+        EXPECT_EQ(CenterFocusTestAccess::HighBin(sound.VocalFunc()->Filter()),
+                  CenterFocusTestAccess::HighBin(expected));
     }
     EXPECT_EQ(raw->PlayCalls(), raw->StopCalls());
 }

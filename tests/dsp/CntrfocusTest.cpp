@@ -2,6 +2,7 @@
 #include "dsp/VisualFeed.h"
 
 #include "ReferenceFilter.h"
+#include "support/CenterFocusTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -86,26 +87,26 @@ TEST(CenterFocus, WorkedSetupValues)
     for (const Case& c : {Case{44100, 5.3833008f, 17, 242}, Case{48000, 5.859375f, 16, 222}}) {
         CenterFocus filter;
         ASSERT_TRUE(filter.Setup(8192, 16, c.rate));
-        EXPECT_FLOAT_EQ(filter.BinWidth(), c.binWidth) << c.rate;
-        EXPECT_EQ(filter.CorrectionLimit(), c.correctionLimit) << c.rate;
-        const std::vector<float>& table = filter.CorrectionTable();
+        EXPECT_FLOAT_EQ(CenterFocusTestAccess::BinWidth(filter), c.binWidth) << c.rate;
+        EXPECT_EQ(CenterFocusTestAccess::CorrectionLimit(filter), c.correctionLimit) << c.rate;
+        const std::vector<float>& table = CenterFocusTestAccess::CorrectionTable(filter);
         for (int i = 0; i < c.fullCorrectionBins; ++i)
             EXPECT_EQ(table[static_cast<std::size_t>(i)], 1.4f) << c.rate << " bin " << i;
         EXPECT_LT(table[static_cast<std::size_t>(c.fullCorrectionBins)], 1.4f) << c.rate;
         EXPECT_GT(table[static_cast<std::size_t>(c.correctionLimit - 1)], 0.0f) << c.rate;
         EXPECT_EQ(filter.Latency(), 8192 - 512);
         // A fresh filter: pan exactly 1..1, every bin, depth 0..pi, not inverted, no feed.
-        EXPECT_EQ(filter.PanLow(), 1.0f);
-        EXPECT_EQ(filter.PanHigh(), 1.0f);
-        EXPECT_EQ(filter.LowBin(), 0);
-        EXPECT_EQ(filter.HighBin(), 4095);
-        EXPECT_EQ(filter.DepthLow(), 0.0f);
-        EXPECT_EQ(filter.DepthHigh(), kPi);
-        EXPECT_FALSE(filter.Inverted());
-        EXPECT_FALSE(filter.VisualFeedOn());
+        EXPECT_EQ(CenterFocusTestAccess::PanLow(filter), 1.0f);
+        EXPECT_EQ(CenterFocusTestAccess::PanHigh(filter), 1.0f);
+        EXPECT_EQ(CenterFocusTestAccess::LowBin(filter), 0);
+        EXPECT_EQ(CenterFocusTestAccess::HighBin(filter), 4095);
+        EXPECT_EQ(CenterFocusTestAccess::DepthLow(filter), 0.0f);
+        EXPECT_EQ(CenterFocusTestAccess::DepthHigh(filter), kPi);
+        EXPECT_FALSE(CenterFocusTestAccess::Inverted(filter));
+        EXPECT_FALSE(CenterFocusTestAccess::VisualFeedOn(filter));
         // Periodic Hann window: divisor N, so w[N/2] is exactly 1 and w[0] is 0.
-        EXPECT_EQ(filter.Window()[0], 0.0f);
-        EXPECT_EQ(filter.Window()[4096], 1.0f);
+        EXPECT_EQ(CenterFocusTestAccess::Window(filter)[0], 0.0f);
+        EXPECT_EQ(CenterFocusTestAccess::Window(filter)[4096], 1.0f);
     }
 }
 
@@ -113,8 +114,8 @@ TEST(CenterFocus, RatesTooLowToReach1300HzCorrectEveryBin)
 {
     CenterFocus filter;
     ASSERT_TRUE(filter.Setup(512, 4, 2000));
-    EXPECT_EQ(filter.CorrectionLimit(), 256);
-    EXPECT_GT(filter.CorrectionTable()[255], 0.0f);
+    EXPECT_EQ(CenterFocusTestAccess::CorrectionLimit(filter), 256);
+    EXPECT_GT(CenterFocusTestAccess::CorrectionTable(filter)[255], 0.0f);
 }
 
 TEST(CenterFocus, RefusesUnusableSizesAndThenWritesSilence)
@@ -127,7 +128,7 @@ TEST(CenterFocus, RefusesUnusableSizesAndThenWritesSilence)
                           Case{8192, 0, 44100}, Case{8192, 3, 44100}, Case{8192, 16, 0}}) {
         CenterFocus filter;
         EXPECT_FALSE(filter.Setup(c.n, c.overlap, c.rate)) << c.n << "/" << c.overlap;
-        EXPECT_FALSE(filter.IsReady());
+        EXPECT_FALSE(CenterFocusTestAccess::IsReady(filter));
         std::vector<int32_t> in(100, 1000), outL(100, 7), outR(100, 7);
         filter.Process(in.data(), in.data(), outL.data(), outR.data(), 100);
         for (std::size_t i = 0; i < outL.size(); ++i) {
@@ -151,7 +152,7 @@ TEST(CenterFocus, SilenceGivesExactZeros)
         ASSERT_EQ(out.R[i], 0);
     }
     for (int j = 0; j < 512; ++j)
-        ASSERT_TRUE(filter.BinKept(j)) << j;
+        ASSERT_TRUE(CenterFocusTestAccess::BinKept(filter, j)) << j;
 }
 
 // Gain per position within a hop of a centre sine through the widest area, fitted over many
@@ -337,7 +338,7 @@ TEST(CenterFocus, InvertedAreas)
     area.FreqLowHz = 5000.0f;
     area.FreqHighHz = 4000.0f; // low above high: no bin inside, so an inverted area keeps all
     emptyBand.SetArea(area);
-    EXPECT_GT(emptyBand.LowBin(), emptyBand.HighBin());
+    EXPECT_GT(CenterFocusTestAccess::LowBin(emptyBand), CenterFocusTestAccess::HighBin(emptyBand));
     const Stereo all = RunFilter(plain, in);
     const Stereo kept = RunFilter(emptyBand, in);
     EXPECT_EQ(all.L, kept.L);
@@ -433,7 +434,8 @@ Agreement CompareWithReference(const MusicLike& music, int rate, int n, int over
         bool frameAgrees = true;
         for (int j = 0; j < n / 2; ++j) {
             ++result.bins;
-            if (filter.BinKept(j) != (reference.KeepMask()[static_cast<std::size_t>(j)] != 0)) {
+            if (CenterFocusTestAccess::BinKept(filter, j) !=
+                (reference.KeepMask()[static_cast<std::size_t>(j)] != 0)) {
                 ++result.differ;
                 frameAgrees = false;
             }
@@ -510,7 +512,8 @@ TEST(CenterFocus, VectorAndPlainPathsMakeTheSameDecisions)
             for (int j = 0; j < n / 2; ++j) {
                 ++bins;
                 for (int p = 1; p < 3; ++p)
-                    differ[p] += filters[p]->BinKept(j) != plain.BinKept(j);
+                    differ[p] += CenterFocusTestAccess::BinKept(*filters[p], j) !=
+                                 CenterFocusTestAccess::BinKept(plain, j);
             }
         }
         // All paths decide from bit-identical spectra with the same float operations in the
@@ -602,7 +605,7 @@ TEST(CenterFocus, SameInputGivesSameOutputWhateverTheBlocksAndFeed)
 // from the library's. Both see bit-identical spectra.
 TEST(CenterFocus, FastFeedDepthFollowsExactArcTangent)
 {
-    if (!CenterFocus::VectorCodeAvailable())
+    if (WidestCodePath() == CodePath::Plain)
         GTEST_SKIP() << "no AVX2 on this processor";
     const int rate = 44100, n = 4096;
     const MusicLike music = MakeMusicLike(n * 4, rate, 13u);

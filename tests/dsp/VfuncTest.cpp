@@ -1,6 +1,7 @@
 #include "dsp/Vfunc.h"
 #include "dsp/VisualFeed.h"
 
+#include "support/CenterFocusTestAccess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -98,10 +99,10 @@ TEST(TVocalFunc, ResetAndOneFrameLengthOfSilenceClearHistory)
         v.Process(0, v.BlockFrames());
     }
     auto allZero = [&] {
-        for (float x : v.Filter().InRingL())
+        for (float x : CenterFocusTestAccess::InRingL(v.Filter()))
             if (x != 0.0f)
                 return false;
-        for (float x : v.Filter().InRingR())
+        for (float x : CenterFocusTestAccess::InRingR(v.Filter()))
             if (x != 0.0f)
                 return false;
         return true;
@@ -177,7 +178,7 @@ TEST(TVocalFunc, FailedAllocationsAreReportedNotThrown)
         initFailures += init;
         filterFailures += filter;
         if (filter != 0) {
-            EXPECT_FALSE(v.Filter().IsReady());
+            EXPECT_FALSE(CenterFocusTestAccess::IsReady(v.Filter()));
             // The filter without buffers writes silence and touches nothing else.
             for (int i = 0; i < v.BlockFrames(); ++i)
                 v.InL()[i] = v.InR()[i] = 1000;
@@ -186,7 +187,7 @@ TEST(TVocalFunc, FailedAllocationsAreReportedNotThrown)
                 ASSERT_EQ(v.OutL()[i], 0);
         }
         if (init == 0 && filter == 0) {
-            EXPECT_TRUE(v.Filter().IsReady());
+            EXPECT_TRUE(CenterFocusTestAccess::IsReady(v.Filter()));
         }
     }
     EXPECT_GE(initFailures, 6);    // the six buffers
