@@ -7,6 +7,7 @@
 #include "app/Mainform.h"
 #include "app/MapScreen.h"
 #include "audio/Twave.h"
+#include "platform/Terminal.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,15 +16,8 @@
 #include <benchmark/benchmark.h>
 
 #ifdef VARNEL_HAVE_X11
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#undef None
-#undef Bool
-#undef Status
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// After Qt and the benchmark framework: Xlib's macros would rename their names.
+#include "support/VirtualDisplay.h"
 #endif
 
 #include <algorithm>
@@ -103,109 +97,45 @@ BENCHMARK(BM_TimerTickPlayingWithVisuals)->Unit(benchmark::kMillisecond)->Iterat
 
 #ifdef VARNEL_HAVE_X11
 
-std::string FindProgram(const char* name)
-{
-    const char* env = std::getenv("PATH");
-    const std::string dirs = env ? env : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::string();
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env)
-{
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    for (const std::string& e : env)
-        putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
 // The shown window titled "Varnel" whose Screen1 shows more than one colour, or 0.
 Window PaintedWindow(Display* display)
 {
-    Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (!XQueryTree(display, root, &root, &parent, &children, &count))
+    const Window window = varnel::test::FindVarnelWindow(display);
+    if (window == 0)
         return 0;
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        char* name = nullptr;
-        XWindowAttributes a;
-        if (XFetchName(display, children[i], &name) && name && std::strcmp(name, "Varnel") == 0 &&
-            XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable) {
-            // Screen1's middle column: the grid and the area frame cross it once painted.
-            if (XImage* image =
-                    XGetImage(display, children[i], 17 + 280, 72, 1, 340, AllPlanes, ZPixmap)) {
-                const unsigned long first = XGetPixel(image, 0, 0);
-                for (int y = 1; y < 340 && found == 0; ++y)
-                    if (XGetPixel(image, 0, y) != first)
-                        found = children[i];
-                XDestroyImage(image);
-            }
-        }
-        if (name)
-            XFree(name);
-    }
-    if (children)
-        XFree(children);
-    return found;
+    // Screen1's middle column: the grid and the area frame cross it once painted.
+    const std::vector<uint32_t> column =
+        varnel::test::Grab(display, window, varnel::test::kScreen1X + varnel::test::kScreen1W / 2,
+                           varnel::test::kScreen1Y, 1, varnel::test::kScreen1H);
+    for (const uint32_t pixel : column)
+        if (pixel != column.front())
+            return window;
+    return 0;
 }
 
 // From exec of the program, with a file to open, to its maps painted on the X server.
 void BM_ColdStartToFirstPaint(benchmark::State& state)
 {
-    const std::string xvfb = FindProgram("Xvfb");
+    const std::string xvfb = varnel::test::FindProgram("Xvfb");
     if (xvfb.empty()) {
         state.SkipWithError("needs Xvfb");
         return;
     }
-    int fds[2];
-    if (pipe(fds) != 0) {
-        state.SkipWithError("no pipe");
-        return;
-    }
-    const pid_t server = Spawn({xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                "1280x1024x24", "-nolisten", "tcp"},
-                               {});
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    const std::string displayName = ":" + number;
-    Display* display = number.empty() ? nullptr : XOpenDisplay(displayName.c_str());
+    const varnel::test::VirtualDisplay server(xvfb);
+    Display* display = server.Display();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("mix.wav"));
     if (!display || !WriteMix(QDir::toNativeSeparators(path).toStdString())) {
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
         state.SkipWithError("no X server or no mix");
         return;
     }
     std::vector<double> startsMs;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const pid_t program =
-            Spawn({VARNEL_PROGRAM_PATH, path.toStdString()},
-                  {"DISPLAY=" + displayName, "QT_QPA_PLATFORM=xcb", "VARNEL_AUDIO=null",
-                   "XDG_CONFIG_HOME=" + dir.path().toStdString()});
+        varnel::test::Child program({VARNEL_PROGRAM_PATH, path.toStdString()},
+                                    {"DISPLAY=" + server.Name(), "QT_QPA_PLATFORM=xcb",
+                                     "VARNEL_AUDIO=null",
+                                     "XDG_CONFIG_HOME=" + dir.path().toStdString()});
         Window window = 0;
         while (window == 0 && Clock::now() - start < std::chrono::seconds(10)) {
             window = PaintedWindow(display);
@@ -215,12 +145,8 @@ void BM_ColdStartToFirstPaint(benchmark::State& state)
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         state.SetIterationTime(ms / 1000.0);
         startsMs.push_back(window ? ms : 1e9);
-        kill(program, SIGTERM);
-        waitpid(program, nullptr, 0);
+        program.Kill(SIGTERM);
     }
-    XCloseDisplay(display);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
     Percentiles(state, startsMs, 1000.0);
 }
 BENCHMARK(BM_ColdStartToFirstPaint)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
@@ -231,8 +157,7 @@ BENCHMARK(BM_ColdStartToFirstPaint)->Unit(benchmark::kMillisecond)->UseManualTim
 
 int main(int argc, char** argv)
 {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    varnel::SetEnvironmentDefault("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
