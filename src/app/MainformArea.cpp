@@ -152,11 +152,12 @@ void TForm1::UpdateFilterParams()
     FrqLwLbl->setText(QString::fromStdString(mapping.FreqLowLabel));
     if (!SoundThread)
         return;
-    // Three mailboxes, each waited for only to store: a cycle may take the new pan range with
-    // the old frequency range, and the next cycle the rest.
-    SoundThread->PostPanRange(PanLow, PanHigh);
-    SoundThread->PostFreqRange(FreqLowHz, FreqHighHz);
-    SoundThread->PostDepthRange(DepthLow, DepthHigh);
+    // One mailbox per range, each waited for only to store: a cycle may take the new pan range
+    // with the old frequency range, and the next cycle the rest. The invert flag goes along
+    // unchanged.
+    FilterArea area = mapping.Area;
+    area.Inverted = Inverted;
+    SoundThread->PostArea(area);
 }
 
 void TForm1::RefreshMaps()
