@@ -48,8 +48,6 @@ namespace {
 constexpr int kClientWidth = 822;
 constexpr int kClientHeight = 584;
 constexpr int kTimerMs = 30;
-constexpr int kDefaultBufferMs = 200;
-constexpr int kDefaultQuality = 2;
 
 // The window's font: 12 pixels, from a family that has both the Japanese and the Chinese
 // texts (the first one found is used).
@@ -407,8 +405,8 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    BufferMs = SetOptForm ? SetOptForm->GetBuffSize() : kDefaultBufferMs;
-    Quality = SetOptForm ? SetOptForm->GetQtyLevel() : kDefaultQuality;
+    BufferMs = SetOptForm ? SetOptForm->GetBuffSize() : kDefaultBuffSize;
+    Quality = SetOptForm ? SetOptForm->GetQtyLevel() : kDefaultQtyLevel;
     if (!mArguments.isEmpty())
         LoadWaveFile(mArguments.first());
 }

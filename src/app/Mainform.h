@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/SoundRingDevice.h"
 #include "settings/Langset.h"
+#include "settings/Options.h"
 #include "visual/Screenmap.h"
 #include "visual/Visualmap.h"
 
@@ -144,8 +145,8 @@ public:
     int HalfRate = 22050;
     int FftSize = 0;
     int Overlap = 0;
-    int BufferMs = 200;
-    int Quality = 2;
+    int BufferMs = kDefaultBuffSize;
+    int Quality = kDefaultQtyLevel;
     int PlayLatency = 0;
     bool VisualOn = true;
 
