@@ -8,14 +8,6 @@
 #include "app/Saveform.h"
 #include "settings/Setform.h"
 
-// Under the leak checker (sanitizer builds only): fontconfig's font cache and the D-Bus
-// connection Qt opens on a real display live as long as the process and are never freed by
-// their libraries, so they are not our leaks.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
-}
-
 int main(int argc, char** argv)
 {
     using namespace varnel;

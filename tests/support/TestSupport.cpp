@@ -278,26 +278,3 @@ void operator delete[](void* p, std::size_t) noexcept
 {
     CountedFree(p);
 }
-
-// ---- Leak checking -------------------------------------------------------------------------
-
-// Fontconfig keeps its font cache for the life of the process and frees it only when asked,
-// which Qt never does; under the leak checker every test that draws text would report it.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\n";
-}
-
-// ---- Thread checking -----------------------------------------------------------------------
-
-// Qt is not built for the thread checker: its locks and atomics are invisible to it, so memory
-// that Qt hands from one thread to another (queued calls, its thread pool, wait conditions)
-// looks unsynchronised. Calls into the checker made from inside Qt are ignored; our own code
-// stays fully checked.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n"
-           "called_from_lib:libglib-2.0.so.0\n"; // Qt's event loop
-}
