@@ -8,6 +8,7 @@
 #include "app/OpenDocument.h"
 #include "app/PaintBox.h"
 #include "app/Pictures.h"
+#include "app/TextFit.h"
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
 #include "settings/FormLabels.h"
@@ -37,6 +38,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <initializer_list>
 #include <limits>
 
 namespace varnel {
@@ -48,6 +50,8 @@ namespace {
 constexpr int kClientWidth = 822;
 constexpr int kClientHeight = 584;
 constexpr int kTimerMs = 30;
+// Between a slider's label and the slider.
+constexpr int kSliderLabelGap = 4;
 
 // The window's font: 12 pixels, from a family that has both the Japanese and the Chinese
 // texts (the first one found is used).
@@ -179,7 +183,7 @@ TForm1::TForm1(QStringList arguments, std::unique_ptr<SoundRingDevice> device, C
     // 10. The texts of the user's language.
     setFont(WindowFont(LangSet.IsJapanese()));
     ApplyFormLabels(*this, TLangSet::Form1Labels(), LangSet);
-    FitAutoSizeLabels();
+    FitCaptions();
 
     // 11. Files may be dropped on the window.
     setAcceptDrops(true);
@@ -335,10 +339,18 @@ void TForm1::CreateControls()
     Timer1->setTimerType(Qt::PreciseTimer);
 }
 
-void TForm1::FitAutoSizeLabels()
+void TForm1::FitCaptions()
 {
-    for (QLabel* label : {Label4, Label5, Label6})
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             Label3, FileOpenBtn, FileSaveBtn, Label1, Label2, PanMaxBtn, CenterBtn, FrqMaxBtn,
+             PhaseMaxBtn, PanCheck, FreqCheck, InvCheck, VisOffCheck})
+        FitCaption(*control, TextRoom(*control));
+    // The sliders' labels take their text's width, short of their sliders by a small gap.
+    for (auto [label, bar] : {std::pair{Label4, VolumeBar}, std::pair{Label5, PanScaleBar},
+                              std::pair{Label6, ColorScaleBar}}) {
+        FitCaption(*label, bar->x() - kSliderLabelGap - label->x());
         label->adjustSize();
+    }
     // These two end at a given column whatever their texts.
     for (auto [label, right] : {std::pair{PgmNameLbl, 564}, std::pair{RightsLbl, 563}}) {
         label->adjustSize();

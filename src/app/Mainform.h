@@ -239,8 +239,9 @@ private:
     void CreateControls();
     void ConnectControls();
     void CreateShortcuts();
-    // Labels whose size follows their text (after the texts of the language are set).
-    void FitAutoSizeLabels();
+    // Fits the captions into their controls and sizes the labels whose size follows their
+    // text (after the texts of the language are set).
+    void FitCaptions();
 
     Clock& mClock;
     QStringList mArguments;

@@ -1,13 +1,20 @@
 #include "gui/WindowFixture.h"
 
+#include "app/TextFit.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 namespace varnel {
 namespace {
@@ -177,6 +184,70 @@ TEST(MainWindowLayout, TextsFollowTheLocale)
         EXPECT_EQ(w.Form->InvCheck->text(), QString::fromUtf8(c.InvCheck));
         EXPECT_EQ(w.Form->HelpBtn->toolTip(), QString::fromUtf8(c.HelpHint));
         EXPECT_EQ(w.Form->windowTitle(), "Varnel");
+    }
+}
+
+// The pixels a label's text covers: its line placed in the label by the label's alignment, and
+// the glyphs' own outline on that line's baseline.
+QRect InkRect(const QLabel& label)
+{
+    const QFontMetrics metrics(label.font());
+    const QRect line = QStyle::alignedRect(
+        Qt::LeftToRight, label.alignment(),
+        QSize(metrics.horizontalAdvance(label.text()), metrics.height()), label.contentsRect());
+    return metrics.tightBoundingRect(label.text())
+        .translated(line.left(), line.top() + metrics.ascent())
+        .intersected(label.rect());
+}
+
+// What a person sees in either language: every caption fits the room its control gives it
+// (narrowed characters where it must, never a smaller font), the controls that need no
+// narrowing keep the window's font, and no caption, button or slider overlaps another.
+TEST(MainWindowLayout, EveryCaptionFitsAndNothingOverlapsInEitherLanguage)
+{
+    const char* const captions[] = {
+        "Label3",      "FileOpenBtn", "FileSaveBtn", "Label1",   "Label2",     "PanMaxBtn",
+        "CenterBtn",   "FrqMaxBtn",   "PhaseMaxBtn", "PanCheck", "FreqCheck",  "InvCheck",
+        "VisOffCheck", "Label4",      "Label5",      "Label6",   "PgmNameLbl", "RightsLbl",
+        "TstmpLbl",    "FrqHiLbl",    "FrqLwLbl"};
+    for (const char* name : {"ja_JP.UTF-8", "en_US.UTF-8", "zh_CN.UTF-8"}) {
+        SCOPED_TRACE(name);
+        ScopedLocale locale(name);
+        WindowFixture w;
+        TForm1& form = *w.Form;
+        for (const char* caption : captions) {
+            SCOPED_TRACE(caption);
+            auto* control = form.findChild<QWidget*>(caption);
+            ASSERT_NE(control, nullptr);
+            const QString text = CaptionOf(*control);
+            ASSERT_FALSE(text.isEmpty());
+            const int room = TextRoom(*control);
+            EXPECT_LE(QFontMetrics(control->font()).horizontalAdvance(text), room);
+            EXPECT_EQ(control->font().pixelSize(), 12);
+            if (QFontMetrics(form.font()).horizontalAdvance(text) <= room) {
+                EXPECT_EQ(control->font(), form.font()) << "narrowed though it fits";
+            }
+        }
+
+        // What each control of the window shows, in the window's coordinates: the ink of a
+        // label's text, the whole of a button or slider.
+        std::vector<std::pair<QString, QRect>> shown;
+        for (QWidget* widget : form.findChildren<QWidget*>()) {
+            if (widget->window() != &form)
+                continue;
+            QRect area;
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                area = InkRect(*label);
+            else if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<QSlider*>(widget))
+                area = widget->rect();
+            if (!area.isEmpty())
+                shown.emplace_back(widget->objectName(),
+                                   area.translated(widget->mapTo(&form, QPoint(0, 0))));
+        }
+        for (size_t i = 0; i < shown.size(); ++i)
+            for (size_t j = i + 1; j < shown.size(); ++j)
+                EXPECT_FALSE(shown[i].second.intersects(shown[j].second))
+                    << shown[i].first.toStdString() << " overlaps " << shown[j].first.toStdString();
     }
 }
 
