@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -68,13 +69,20 @@ TEST(RealWindow, PlaysOnAClickShowsTheMapsAndClosesOnTheCloseRequest)
     test::TempDir dir;
     const std::string wav = dir.File("mix.wav");
     const int rate = 22050;
+    // Tones, and a noise panned to the left that lights a column of cells from the lowest
+    // row to the highest, so the lit maps differ from the dark ones wherever a cycle of the
+    // playback thread falls (however slow a checked build makes it).
     std::vector<int16_t> samples(static_cast<size_t>(rate) * 20 * 2);
+    uint32_t seed = 12345;
     for (size_t i = 0; i < samples.size() / 2; ++i) {
         const double t = static_cast<double>(i) / rate;
+        seed = seed * 1664525u + 1013904223u;
+        const double noise = static_cast<double>(seed >> 16) / 32768.0 - 1.0;
         samples[2 * i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t) +
-                                              4000 * std::sin(2 * M_PI * 2500 * t));
-        samples[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t) +
-                                                  2000 * std::sin(2 * M_PI * 900 * t));
+                                              4000 * std::sin(2 * M_PI * 2500 * t) + 6000 * noise);
+        samples[2 * i + 1] =
+            static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t) +
+                                 2000 * std::sin(2 * M_PI * 900 * t) + 2000 * noise);
     }
     test::WriteWav16(wav, samples, rate);
 
