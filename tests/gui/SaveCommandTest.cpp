@@ -167,6 +167,9 @@ TEST_F(SaveCommandTest, WholeFileWithoutAbIsSavedWithoutAskingAsTheCommandLineSa
     EXPECT_FALSE(w.Form->SaveAB);
     EXPECT_EQ(w.Form->OutputFileName.toStdString(), out);
     EXPECT_EQ(ReadFileBytes(out), CliExport());
+    // The bar ran over the whole file's sample bytes.
+    EXPECT_EQ(SaveFileForm->ProgressBar1->maximum(), kFrames * 4);
+    EXPECT_EQ(SaveFileForm->ProgressBar1->value(), kFrames * 4);
 }
 
 // Each answer to the A-B question does what it says; closing it is Cancel.
@@ -198,6 +201,9 @@ TEST_F(SaveCommandTest, AbQuestionAnswers)
         EXPECT_TRUE(w.Boxes.Messages.empty());
         if (c.Expected) {
             EXPECT_EQ(ReadFileBytes(out), *c.Expected);
+            // The bar's length is the stretch's sample bytes, as the file holds them.
+            EXPECT_EQ(SaveFileForm->ProgressBar1->maximum(),
+                      static_cast<int>(c.Expected->size()) - 46);
         } else {
             EXPECT_FALSE(fs::exists(out));
             EXPECT_EQ(w.Form->OutputFileName, before);
