@@ -818,6 +818,57 @@ VARNEL_AVX512 void FirstTwoPasses512(const Tables& t, const float* src, float* d
     }
 }
 
+// The radix-4 last pass's butterfly on four vectors in place, scaled by sv; conjugate folds
+// in the forward direction's conjugation.
+VARNEL_AVX512 VARNEL_ALWAYS_INLINE void LastButterfly512(__m512& a0, __m512& a1, __m512& a2,
+                                                         __m512& a3, bool conjugate, __m512 sv)
+{
+    __m512 o0, o1, o2, o3;
+    if (conjugate) {
+        const Sums512 q = SumsOf(Conj(a0), Conj(a1), a2, a3);
+        const __m512 x2c = Conj(q.x2);
+        const __m512 v = Conj(TimesI(q.x3));
+        o0 = _mm512_add_ps(q.x0, x2c);
+        o2 = _mm512_sub_ps(q.x0, x2c);
+        o1 = _mm512_add_ps(q.x1, v);
+        o3 = _mm512_sub_ps(q.x1, v);
+    } else {
+        PlainOutputs(SumsOf(a0, a1, a2, a3), o0, o1, o2, o3);
+    }
+    a0 = _mm512_mul_ps(o0, sv);
+    a1 = _mm512_mul_ps(o1, sv);
+    a2 = _mm512_mul_ps(o2, sv);
+    a3 = _mm512_mul_ps(o3, sv);
+}
+
+// The last middle pass (span l, 16 l = n: blocks 0..3) and the radix-4 last pass at once,
+// from the work area src into the caller's dst: each run of 16 vectors l apart stays in
+// registers between the two. Every value is formed as in the separate passes.
+template <bool Exact>
+VARNEL_AVX512 void LastTwoPasses512(int l, const float* src, float* dst, const Tables& t,
+                                    bool conjugate, float scale)
+{
+    const __m512 sv = _mm512_set1_ps(scale);
+    const double c = t.Twiddle[2];
+    for (int j = 0; j < l; j += 16) {
+        __m512 v[16];
+        VARNEL_UNROLL
+        for (int i = 0; i < 16; ++i)
+            v[i] = _mm512_loadu_ps(src + j + i * l);
+        VARNEL_UNROLL
+        for (int b = 0; b < 4; ++b)
+            BlockButterfly512<Exact>(v[4 * b], v[4 * b + 1], v[4 * b + 2], v[4 * b + 3], b,
+                                     t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
+                                     t.BlockWd.data(), c);
+        VARNEL_UNROLL
+        for (int i = 0; i < 4; ++i)
+            LastButterfly512(v[i], v[4 + i], v[8 + i], v[12 + i], conjugate, sv);
+        VARNEL_UNROLL
+        for (int i = 0; i < 16; ++i)
+            _mm512_storeu_ps(dst + j + i * l, v[i]);
+    }
+}
+
 VARNEL_AVX512 void LastPass512(int n, int l, const float* src, float* dst, bool conjugate,
                                float scale)
 {
@@ -826,29 +877,12 @@ VARNEL_AVX512 void LastPass512(int n, int l, const float* src, float* dst, bool 
         for (int j = 0; j < l; j += 16) {
             const float* s0 = src + j;
             __m512 a0 = _mm512_loadu_ps(s0), a1 = _mm512_loadu_ps(s0 + l);
-            const __m512 a2 = _mm512_loadu_ps(s0 + 2 * l), a3 = _mm512_loadu_ps(s0 + 3 * l);
-            float* p0 = dst + j;
-            float* p1 = p0 + l;
-            float* p2 = p1 + l;
-            float* p3 = p2 + l;
-            __m512 o0, o1, o2, o3;
-            if (conjugate) {
-                a0 = Conj(a0);
-                a1 = Conj(a1);
-                const Sums512 q = SumsOf(a0, a1, a2, a3);
-                const __m512 x2c = Conj(q.x2);
-                const __m512 v = Conj(TimesI(q.x3));
-                o0 = _mm512_add_ps(q.x0, x2c);
-                o2 = _mm512_sub_ps(q.x0, x2c);
-                o1 = _mm512_add_ps(q.x1, v);
-                o3 = _mm512_sub_ps(q.x1, v);
-            } else {
-                PlainOutputs(SumsOf(a0, a1, a2, a3), o0, o1, o2, o3);
-            }
-            _mm512_storeu_ps(p0, _mm512_mul_ps(o0, sv));
-            _mm512_storeu_ps(p1, _mm512_mul_ps(o1, sv));
-            _mm512_storeu_ps(p2, _mm512_mul_ps(o2, sv));
-            _mm512_storeu_ps(p3, _mm512_mul_ps(o3, sv));
+            __m512 a2 = _mm512_loadu_ps(s0 + 2 * l), a3 = _mm512_loadu_ps(s0 + 3 * l);
+            LastButterfly512(a0, a1, a2, a3, conjugate, sv);
+            _mm512_storeu_ps(dst + j, a0);
+            _mm512_storeu_ps(dst + j + l, a1);
+            _mm512_storeu_ps(dst + j + 2 * l, a2);
+            _mm512_storeu_ps(dst + j + 3 * l, a3);
         }
     } else {
         for (int j = 0; j < l; j += 16) {
@@ -895,6 +929,7 @@ void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bo
     const int size = t.Size;
     const int n = 2 * size;
     const double c = t.Twiddle[2];
+    const float scale = forward ? 1.0f : static_cast<float>(1.0 / size);
     int l = 8;
     if (size >= kFirstTwoMinSize) {
         if (exact)
@@ -929,6 +964,13 @@ void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bo
                 MiddleTwoPasses512<false>(n, l, work, t.BlockW1.data(), t.BlockW2.data(),
                                           t.BlockW3.data(), t.BlockWd.data(), c);
             l <<= 2;
+        } else if ((l << 4) == n) {
+            // The last middle pass and the radix-4 last pass: joined.
+            if (exact)
+                LastTwoPasses512<true>(l, work, data, t, forward, scale);
+            else
+                LastTwoPasses512<false>(l, work, data, t, forward, scale);
+            return;
         } else if (exact) {
             MiddlePass512<true>(n, l, work, t.BlockW1.data(), t.BlockW2.data(), t.BlockW3.data(),
                                 t.BlockWd.data(), c);
@@ -938,7 +980,6 @@ void TransformAvx512(const Tables& t, float* data, float* work, bool forward, bo
         }
         l <<= 2;
     }
-    const float scale = forward ? 1.0f : static_cast<float>(1.0 / size);
     if (l >= 16)
         LastPass512(n, l, work, data, forward, scale);
     else

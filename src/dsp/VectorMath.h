@@ -7,9 +7,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #define VARNEL_X86 1
 // GCC 12's AVX-512 intrinsics pass an undefined source register to their masked forms and then
-// warn about it where they are inlined; the warning is about the header, not our code.
+// warn about it where they are inlined (as maybe or certainly uninitialized, depending on how
+// much of the caller is unrolled); the warning is about the header, not our code.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
