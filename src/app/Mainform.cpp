@@ -250,6 +250,12 @@ void TForm1::CreateControls()
     Screen1->OnPaint = [this](QPainter& p, const QRect& r) {
         if (ScreenMap)
             ScreenMap->PaintScreen1(p, r);
+        // The file dialogs take a good part of the start-up: they wait until the window is
+        // on the screen.
+        if (!OpenDialog1 && !mDialogsQueued) {
+            mDialogsQueued = true;
+            QTimer::singleShot(0, this, [this] { CreateFileDialogs(); });
+        }
     };
     Screen2->OnPaint = [this](QPainter& p, const QRect& r) {
         if (ScreenMap)
@@ -322,6 +328,16 @@ void TForm1::CreateControls()
     VisOffCheck = Make<QCheckBox>(this, "VisOffCheck", 703, 548, 97, 17);
     VisOffCheck->setText(QStringLiteral("ビジュアルなし"));
 
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kTimerMs);
+    Timer1->setTimerType(Qt::PreciseTimer);
+}
+
+void TForm1::CreateFileDialogs()
+{
+    if (OpenDialog1)
+        return;
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
@@ -332,11 +348,6 @@ void TForm1::CreateControls()
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setOption(QFileDialog::HideNameFilterDetails);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kTimerMs);
-    Timer1->setTimerType(Qt::PreciseTimer);
 }
 
 void TForm1::FitCaptions()
@@ -521,6 +532,7 @@ void TForm1::LoadWaveFile(const QString& path)
 void TForm1::FileOpenBtnClick()
 {
     StopPlayback();
+    CreateFileDialogs();
     OpenDialog1->setNameFilter(
         QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgOpenDialogFilter))));
     if (OpenDialog1->exec() != QDialog::Accepted)

@@ -68,6 +68,9 @@ public:
     void ShowWarning(const QString& text);
     // Sets FftSize and Overlap for a quality level and a sample rate.
     void ChooseFftParams(int quality, int sampleRate);
+    // Makes OpenDialog1 and SaveDialog1 when they do not exist yet: on first use, or once the
+    // window has first been painted.
+    void CreateFileDialogs();
     // Pauses playback as the play button does, when it runs; otherwise does nothing.
     void StopPlayback();
     // Takes a buffer length and a quality level from the options. When they differ from the
@@ -221,6 +224,7 @@ public:
     QCheckBox* FreqCheck = nullptr;
     QCheckBox* InvCheck = nullptr;
     QCheckBox* VisOffCheck = nullptr;
+    // Made by CreateFileDialogs, after the first paint or on first use.
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     QTimer* Timer1 = nullptr;
@@ -247,6 +251,7 @@ private:
     QStringList mArguments;
     bool mShown = false;
     bool mClosed = false;
+    bool mDialogsQueued = false;
 };
 
 // The main window, created first at start-up; the worker threads reach it through here.

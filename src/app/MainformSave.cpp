@@ -59,6 +59,7 @@ void TForm1::FileSaveBtnClick()
     }
 
     // 4. The output's name. The question about an existing file is the program's own (10).
+    CreateFileDialogs();
     SaveDialog1->setNameFilter(
         QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgSaveDialogFilter))));
     SaveDialog1->setDefaultSuffix(QStringLiteral("wav"));

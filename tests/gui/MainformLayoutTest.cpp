@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -149,14 +150,21 @@ TEST(MainWindowLayout, EveryControlHasItsNameKindAndGeometry)
         EXPECT_FALSE(box->isChecked());
     EXPECT_EQ(form.Timer1->interval(), 30);
     EXPECT_FALSE(form.Timer1->isActive());
-    EXPECT_NE(form.findChild<QFileDialog*>("OpenDialog1"), nullptr);
-    EXPECT_NE(form.findChild<QFileDialog*>("SaveDialog1"), nullptr);
     for (const QIcon& picture : form.ABImages)
         EXPECT_FALSE(picture.isNull());
     EXPECT_FALSE(form.PlayIn.IsOpen);
     EXPECT_EQ(form.HalfRate, 22050);
     EXPECT_TRUE(form.VisualOn);
     EXPECT_TRUE(form.acceptDrops());
+
+    // The two file dialogs are made once the window is on the screen.
+    form.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return form.findChild<QFileDialog*>("OpenDialog1") &&
+               form.findChild<QFileDialog*>("SaveDialog1");
+    }));
+    EXPECT_EQ(form.OpenDialog1->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(form.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
 }
 
 // The alternate texts replace the Japanese ones for every language but Japanese, exactly as
