@@ -775,9 +775,11 @@ VARNEL_AVX512 void FirstTwoPasses512(const Tables& t, const float* src, float* d
                                      w + 48 * k);
         // Lanes redone after the chunk, with the first pass's values kept for them. Chunk 0,
         // lanes 0..3 (units 0, N/32, N/64 and 3N/64): their first-pass blocks 4u and 4u + 1
-        // take the plain arithmetic in either rounding, as the separate first pass gives them.
-        // The chunk of unit 1, lane 0: its span-8 block takes the eighth-turn form.
-        const int redo = r0 == 0 ? 4 : (r0 == units / 2 ? 1 : 0);
+        // take the plain arithmetic in either rounding, as the separate first pass gives them;
+        // with exact rounding that is what the lanes computed already, but for unit 0, whose
+        // blocks 0 and 1 take special forms. The chunk of unit 1, lane 0: its span-8 block
+        // takes the eighth-turn form.
+        const int redo = r0 == 0 ? (Exact ? 1 : 4) : (r0 == units / 2 ? 1 : 0);
         alignas(64) float first[16][16];
         if (redo > 0) {
             VARNEL_UNROLL
