@@ -19,8 +19,6 @@ namespace varnel {
 
 namespace {
 
-constexpr int64_t kFrameBytes = 4; // 16-bit stereo
-
 std::string LocalName(const QString& path)
 {
     return QFile::encodeName(path).toStdString();

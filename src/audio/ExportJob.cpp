@@ -21,7 +21,6 @@ namespace varnel {
 
 namespace {
 
-constexpr int kFrameBytes = 4; // 16-bit stereo
 constexpr double kBlockSeconds = 0.5;
 constexpr int kProgressEveryBlocks = 12;
 // A piece spends about two frame lengths on context before its first written frame; at 100

@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kFrameBytes = 4; // 16-bit stereo
-
 // The written file is a valid WAV file whose sizes match what it holds.
 bool IsValidWave(const std::string& path)
 {

@@ -52,9 +52,12 @@ enum class WaveMode
     Writing,
 };
 
-// The most whole 4-byte frames a written file can hold: its RIFF size field (the file's
-// length minus 8) has 32 bits, and the header before the samples takes 38 of those bytes.
-constexpr int64_t kMaxWrittenFrames = (static_cast<int64_t>(UINT32_MAX) - 38) / 4;
+// The bytes of one frame of the only sound Varnel reads and writes: 16-bit stereo.
+constexpr int kFrameBytes = 4;
+
+// The most whole frames a written file can hold: its RIFF size field (the file's length
+// minus 8) has 32 bits, and the header before the samples takes 38 of those bytes.
+constexpr int64_t kMaxWrittenFrames = (static_cast<int64_t>(UINT32_MAX) - 38) / kFrameBytes;
 
 // Reads or writes one RIFF WAVE file by raw bytes. It finds the "fmt " chunk and the "data"
 // chunk after it; it does not interpret samples. Offsets are 64-bit, so files up to the RIFF

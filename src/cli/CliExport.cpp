@@ -100,15 +100,14 @@ int PrepareExport(const std::string& input, const std::string& output, const Exp
     settings.Overlap = fft.Overlap;
     settings.Area = options.Area.Resolve(rate);
     settings.Threads = options.Threads;
-    int64_t frames = std::min(save.InputFrames(), kMaxWrittenFrames);
     if (options.HasAB) {
         // Points past the end mean the end: the stretch is what the file has.
+        const int64_t frames = std::min(save.InputFrames(), kMaxWrittenFrames);
         settings.SaveAB = true;
         settings.PointA = std::min(options.PointA, frames);
         settings.PointB = std::min(options.PointB, frames);
-        frames =
-            std::max(settings.PointA, settings.PointB) - std::min(settings.PointA, settings.PointB);
     }
+    const int64_t frames = save.StretchBytes(settings) / kFrameBytes;
     progress.Seconds.store(static_cast<double>(frames) / rateHz);
     return kExitDone;
 }
