@@ -9,6 +9,7 @@
 #include <QPalette>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace varnel {
@@ -64,6 +65,23 @@ QImage NewImage(const QSize& size)
     QImage image(size, QImage::Format_RGB888);
     image.fill(Qt::black);
     return image;
+}
+
+// to |= from over bytes, eight at a time: a composed screen is ORed a few hundred thousand
+// bytes at a time, on every timer tick and drag step.
+void OrBytes(const uchar* from, uchar* to, size_t bytes)
+{
+    size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t a = 0;
+        uint64_t b = 0;
+        std::memcpy(&a, to + i, 8);
+        std::memcpy(&b, from + i, 8);
+        a |= b;
+        std::memcpy(to + i, &a, 8);
+    }
+    for (; i < bytes; ++i)
+        to[i] |= from[i];
 }
 
 } // namespace
@@ -188,7 +206,8 @@ void TScreenMap::DrawBackground(float halfRateHz, float minFreqHz, float maxRati
                      screen_colours::kGrid);
 }
 
-void TScreenMap::EnlargeOr(const QImage& source, QImage& target, std::vector<int>& columnMap)
+void TScreenMap::EnlargeOr(const QImage& source, QImage& target, std::vector<int>& columnMap,
+                           std::vector<uchar>& row)
 {
     const int sw = source.width();
     const int sh = source.height();
@@ -197,30 +216,36 @@ void TScreenMap::EnlargeOr(const QImage& source, QImage& target, std::vector<int
     if (sw <= 0 || sh <= 0)
         return;
     // Nearest pixel: target column x shows source column x * sw / tw (byte offset kept).
+    // Sized once per screen size; the same sizes come back on every call.
     columnMap.resize(static_cast<size_t>(tw));
     for (int x = 0; x < tw; ++x)
         columnMap[static_cast<size_t>(x)] = 3 * static_cast<int>(int64_t{x} * sw / tw);
+    const size_t bytes = 3 * static_cast<size_t>(tw);
+    row.resize(bytes);
+    // Target rows y show source row y * sh / th: each source row is enlarged once, then ORed
+    // into every target row that shows it.
+    int enlarged = -1;
     for (int y = 0; y < th; ++y) {
-        const uchar* from = source.constScanLine(static_cast<int>(int64_t{y} * sh / th));
-        uchar* to = target.scanLine(y);
-        for (int x = 0; x < tw; ++x) {
-            const uchar* pixel = from + columnMap[static_cast<size_t>(x)];
-            to[3 * x] |= pixel[0];
-            to[3 * x + 1] |= pixel[1];
-            to[3 * x + 2] |= pixel[2];
+        const int from = static_cast<int>(int64_t{y} * sh / th);
+        if (from != enlarged) {
+            const uchar* line = source.constScanLine(from);
+            for (int x = 0; x < tw; ++x) {
+                const uchar* pixel = line + columnMap[static_cast<size_t>(x)];
+                row[3 * static_cast<size_t>(x)] = pixel[0];
+                row[3 * static_cast<size_t>(x) + 1] = pixel[1];
+                row[3 * static_cast<size_t>(x) + 2] = pixel[2];
+            }
+            enlarged = from;
         }
+        OrBytes(row.data(), target.scanLine(y), bytes);
     }
 }
 
 void TScreenMap::OrInto(const QImage& layer, QImage& target)
 {
-    const int bytes = 3 * target.width();
-    for (int y = 0; y < target.height(); ++y) {
-        const uchar* from = layer.constScanLine(y);
-        uchar* to = target.scanLine(y);
-        for (int i = 0; i < bytes; ++i)
-            to[i] |= from[i];
-    }
+    const size_t bytes = 3 * static_cast<size_t>(target.width());
+    for (int y = 0; y < target.height(); ++y)
+        OrBytes(layer.constScanLine(y), target.scanLine(y), bytes);
 }
 
 void TScreenMap::DrawArea(QImage& layer, int left, int top, int right, int bottom) const
@@ -255,8 +280,8 @@ void TScreenMap::Compose(const AreaEdges& edges)
 
     if (mShowVisual && mVisualMap != nullptr) {
         mVisualMap->BuildImages();
-        EnlargeOr(mVisualMap->PanImage(), mScreen1Image, mColumnMap1);
-        EnlargeOr(mVisualMap->DepthImage(), mScreen2Image, mColumnMap2);
+        EnlargeOr(mVisualMap->PanImage(), mScreen1Image, mColumnMap1, mEnlargedRow);
+        EnlargeOr(mVisualMap->DepthImage(), mScreen2Image, mColumnMap2, mEnlargedRow);
     }
 
     DrawArea(mScreen1Area, edges.Area1Left, edges.Area1Top, edges.Area1Right, edges.Area1Bottom);

@@ -82,7 +82,8 @@ public:
 private:
     void DrawLetters(QImage& image, const QString& left, const QString& right);
     void DrawArea(QImage& layer, int left, int top, int right, int bottom) const;
-    static void EnlargeOr(const QImage& source, QImage& target, std::vector<int>& columnMap);
+    static void EnlargeOr(const QImage& source, QImage& target, std::vector<int>& columnMap,
+                          std::vector<uchar>& row);
     static void OrInto(const QImage& layer, QImage& target);
 
     TVisualMap* mVisualMap;
@@ -100,6 +101,7 @@ private:
     QColor mScaleText;
     std::vector<int> mColumnMap1; // target column -> source column, for the enlargements
     std::vector<int> mColumnMap2;
+    std::vector<uchar> mEnlargedRow; // one source row enlarged to a screen's width
 };
 
 } // namespace varnel

@@ -267,6 +267,53 @@ TEST_F(ScreenMapTest, VisualCellsEnlargedAndCombinedByOr)
     EXPECT_EQ(mVisual.PanImage().pixelColor(45, row), cell);
 }
 
+// Every pixel of both screens, with many cells lit: the screen with visuals is the one without
+// them ORed with the map's cell under it (nearest cell: screen column x shows cell column
+// x * cells / width, the same for rows). Depths up to pi light Screen2's last column, whose bytes
+// end its rows past the last whole 8-byte word.
+TEST_F(ScreenMapTest, EveryPixelShowsTheNearestCellOredIn)
+{
+    mVisual.SetColourScale(10);
+    mVisual.Clear();
+    for (int i = 0; i < 12; ++i) {
+        mVisual.NextFrame();
+        for (int bin = 0; bin < 2000; bin += 7)
+            mVisual.AddBin(bin, static_cast<float>((bin % 32) * M_PI / 31), 20000.0f, 20000.0f,
+                           std::exp(static_cast<float>(bin % 17 - 8) * 0.5f));
+    }
+    const AreaEdges edges{100, 50, 400, 300, 20, 50, 150, 300};
+    mScreens->SetShowVisual(false);
+    mScreens->Compose(edges);
+    const QImage without1 = mScreens->Screen1Image().copy();
+    const QImage without2 = mScreens->Screen2Image().copy();
+    mScreens->SetShowVisual(true);
+    mScreens->Compose(edges);
+    const struct
+    {
+        const char* Name;
+        const QImage& Cells;
+        const QImage& Without;
+        const QImage& With;
+    } screens[] = {{"Screen1", mVisual.PanImage(), without1, mScreens->Screen1Image()},
+                   {"Screen2", mVisual.DepthImage(), without2, mScreens->Screen2Image()}};
+    for (const auto& s : screens) {
+        SCOPED_TRACE(s.Name);
+        int lit = 0;
+        for (int y = 0; y < s.Cells.height(); ++y)
+            for (int x = 0; x < s.Cells.width(); ++x)
+                lit += At(s.Cells, x, y) != QColor(Qt::black) ? 1 : 0;
+        EXPECT_GT(lit, 40) << "too few cells lit to test the enlargement";
+        int wrong = 0;
+        for (int y = 0; y < s.With.height(); ++y)
+            for (int x = 0; x < s.With.width(); ++x) {
+                const QColor cell = At(s.Cells, x * s.Cells.width() / s.With.width(),
+                                       y * s.Cells.height() / s.With.height());
+                wrong += At(s.With, x, y) != Or(At(s.Without, x, y), cell) ? 1 : 0;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST_F(ScreenMapTest, PaintCopiesOnlyTheInvalidRect)
 {
     mScreens->Compose(StartupEdges());
