@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -147,9 +148,13 @@ int main(int argc, char** argv)
         std::printf("run %d: varnel-cli export %.3f  window save %.3f\n", r + 1, cliTimes.back(),
                     windowTimes.back());
     }
-    std::printf("median: varnel-cli export %.3f  window save %.3f  (window / cli %.3f; the "
-                "window's figure includes the dialog's 0.100 s pause after the bar is full)\n",
-                Median(cliTimes), Median(windowTimes), Median(windowTimes) / Median(cliTimes));
+    // The dialog stays 0.100 s after the bar is full (so the full bar is seen); the export
+    // itself is compared without that pause.
+    const double pause = 0.100;
+    std::printf("median: varnel-cli export %.3f  window save %.3f  (window / cli %.3f; without "
+                "the dialog's %.3f s pause after the bar is full %.3f)\n",
+                Median(cliTimes), Median(windowTimes), Median(windowTimes) / Median(cliTimes),
+                pause, (Median(windowTimes) - pause) / Median(cliTimes));
 
     std::vector<double> aborts;
     for (int r = 0; r < runs; ++r) {
@@ -160,8 +165,10 @@ int main(int argc, char** argv)
         press.setInterval(1);
         QObject::connect(&press, &QTimer::timeout, [&] {
             auto* dialog = varnel::SaveFileForm;
+            // Pressed once the bar has moved: the whole save takes about a third of a second
+            // here, so a fixed wait could come after its end.
             if (!dialog->isVisible() || !dialog->FileNameLbl->text().endsWith(".wav") ||
-                Seconds(Clock::now() - answer.Accepted) < 0.3)
+                dialog->ProgressBar1->value() <= dialog->ProgressBar1->minimum())
                 return;
             press.stop();
             const auto p0 = Clock::now();
@@ -170,8 +177,10 @@ int main(int argc, char** argv)
         });
         press.start();
         form->FileSaveBtnClick();
-        if (!varnel::SaveFileForm->LastAborted())
+        if (!varnel::SaveFileForm->LastAborted()) {
+            std::fprintf(stderr, "the save ended before the abort was pressed\n");
             return 1;
+        }
     }
     std::printf("abort, press to dialog closed (s):");
     for (double a : aborts)
