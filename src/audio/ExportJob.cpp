@@ -280,7 +280,10 @@ public:
         try {
             mSlots.resize(static_cast<size_t>(window));
             for (Slot& s : mSlots)
-                s.Bytes.resize(static_cast<size_t>(mPieceFrames * kFrameBytes));
+                // Left uninitialised: every byte is written by a worker before the writer
+                // reads it, and the pages are first touched by the workers, in parallel,
+                // instead of being cleared here before any of them starts.
+                s.Bytes.reset(new uint8_t[static_cast<size_t>(mPieceFrames * kFrameBytes)]);
         } catch (const std::bad_alloc&) {
             return kMsgOutOfMemory;
         } catch (const std::length_error&) {
@@ -312,7 +315,7 @@ public:
 private:
     struct Slot
     {
-        std::vector<uint8_t> Bytes;
+        std::unique_ptr<uint8_t[]> Bytes;
         int64_t Piece = -1;
         int64_t Filled = 0; // bytes published
         bool Finished = false;
@@ -352,7 +355,7 @@ private:
             vocal->Filter().ResetStream();
             const int64_t first = mFirst + piece * mPieceFrames;
             const int64_t end = std::min(mEnd, first + mPieceFrames);
-            uint8_t* bytes = slot.Bytes.data();
+            uint8_t* bytes = slot.Bytes.get();
             int64_t filled = 0;
             const MessageId result =
                 FilterFrames(*vocal, mReader, first, end, [&](const uint8_t* block, int n) {
@@ -402,7 +405,7 @@ private:
                 }
                 while (written < filled) {
                     const int n = static_cast<int>(std::min(blockBytes, filled - written));
-                    if (mJob.mOut.Write(slot.Bytes.data() + written, n) != n)
+                    if (mJob.mOut.Write(slot.Bytes.get() + written, n) != n)
                         return kMsgSaveFailed;
                     written += n;
                     mJob.mWritten += n;
