@@ -26,6 +26,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 set(varnel_run_time_packages "qt6-qpa-plugins, fonts-noto-cjk")
+# Qt's own texts in the file dialogs and standard buttons follow the desktop's language with
+# these; without them they stay English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 find_program(VARNEL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VARNEL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -2,6 +2,7 @@
 
 #include "app/Pictures.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
 
 #include <exception>
@@ -16,6 +17,15 @@ VarnelApplication::VarnelApplication(int& argc, char** argv) : QApplication(argc
     // The desktop ties the windows to the installed menu entry and its icon by this name.
     setDesktopFileName(QStringLiteral("org.varnel.Varnel"));
     setWindowIcon(AppIcon());
+    InstallQtTranslations(mQtTexts, QLocale::system());
+}
+
+bool InstallQtTranslations(QTranslator& translator, const QLocale& locale)
+{
+    if (!translator.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }
 
 bool VarnelApplication::notify(QObject* receiver, QEvent* event)

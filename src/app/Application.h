@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 
 namespace varnel {
 
@@ -13,6 +15,14 @@ class VarnelApplication : public QApplication
 public:
     VarnelApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    QTranslator mQtTexts;
 };
+
+// GUI thread. Gives Qt's own texts (the file dialogs' buttons and columns, the message boxes'
+// standard buttons) in the locale's language where Qt's translations are installed; false
+// when there are none for it, and Qt keeps its English texts.
+bool InstallQtTranslations(QTranslator& translator, const QLocale& locale);
 
 } // namespace varnel

@@ -1,4 +1,5 @@
 #include "app/Abform.h"
+#include "app/Application.h"
 #include "app/Saveform.h"
 #include "platform/Locale.h"
 #include "settings/FormLabels.h"
@@ -9,7 +10,9 @@
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -118,6 +121,27 @@ TEST(FormTexts, SpacesOfTheAlternateCaptionsAreKept)
         EXPECT_EQ(window.Form->FileSaveBtn->text(), QString("  输出文件     "));
         EXPECT_EQ(window.Form->Label3->text(), QString("WAV音频文件     "));
     }
+}
+
+// Qt's own texts (file dialogs, standard buttons) follow the locale where Qt's translations are
+// installed, and stay English where there are none.
+TEST(QtTexts, FollowTheLocaleWhereTranslationsAreInstalled)
+{
+    test::WidgetApp();
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(folder + QStringLiteral("/qtbase_ja.qm")))
+        GTEST_SKIP() << "Qt's translations are not installed (scripts/setup installs them)";
+    const QString english = StandardCancelText();
+    {
+        QTranslator translator;
+        ASSERT_TRUE(InstallQtTranslations(translator, QLocale(QStringLiteral("ja_JP"))));
+        EXPECT_EQ(StandardCancelText(), QStringLiteral("キャンセル"));
+    }
+    // The translator goes with its owner: later texts are Qt's own again.
+    EXPECT_EQ(StandardCancelText(), english);
+    QTranslator none;
+    EXPECT_FALSE(InstallQtTranslations(none, QLocale(QStringLiteral("en_US"))));
+    EXPECT_EQ(StandardCancelText(), english);
 }
 
 } // namespace
