@@ -28,17 +28,9 @@
 namespace {
 
 using varnel::TForm1;
-using varnel::TWaveData;
-using varnel::WaveFormat;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRate = 44100;
 constexpr int kSeconds = 30;
-
-bool WriteMix(const std::string& path)
-{
-    return varnel::WriteBenchMix(path, kSeconds);
-}
 
 struct Window
 {
@@ -48,7 +40,7 @@ struct Window
     Window()
     {
         const QString path = Dir.filePath(QStringLiteral("mix.wav"));
-        WriteMix(QDir::toNativeSeparators(path).toStdString());
+        varnel::WriteBenchMix(QDir::toNativeSeparators(path).toStdString(), kSeconds);
         Form = std::make_unique<TForm1>(QStringList{path});
         Form->show();
         QApplication::processEvents();

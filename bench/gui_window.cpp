@@ -34,17 +34,9 @@
 namespace {
 
 using varnel::TForm1;
-using varnel::TWaveData;
-using varnel::WaveFormat;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRate = 44100;
 constexpr int kSeconds = 60;
-
-bool WriteMix(const std::string& path)
-{
-    return varnel::WriteBenchMix(path, kSeconds);
-}
 
 void Percentiles(benchmark::State& state, std::vector<double>& ms, double limit)
 {
@@ -65,7 +57,7 @@ void BM_TimerTickPlayingWithVisuals(benchmark::State& state)
     setenv("VARNEL_AUDIO", "null", 1);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("mix.wav"));
-    if (!WriteMix(QDir::toNativeSeparators(path).toStdString())) {
+    if (!varnel::WriteBenchMix(QDir::toNativeSeparators(path).toStdString(), kSeconds)) {
         state.SkipWithError("cannot write the mix");
         return;
     }
@@ -125,7 +117,8 @@ void BM_ColdStartToFirstPaint(benchmark::State& state)
     Display* display = server.Display();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("mix.wav"));
-    if (!display || !WriteMix(QDir::toNativeSeparators(path).toStdString())) {
+    if (!display ||
+        !varnel::WriteBenchMix(QDir::toNativeSeparators(path).toStdString(), kSeconds)) {
         state.SkipWithError("no X server or no mix");
         return;
     }
