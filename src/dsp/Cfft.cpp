@@ -13,29 +13,14 @@ void FirstPassBlock(float* a, int s, const Tables& t) noexcept
 {
     const int j = 8 * s, l = 2;
     const Quad q = Butterfly(a, j, l);
-    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-    a[j] = q.x0r + q.x2r;
-    a[j + 1] = q.x0i + q.x2i;
     if (s == 0) {
-        a[j2] = q.x0r - q.x2r;
-        a[j2 + 1] = q.x0i - q.x2i;
-        a[j1] = q.x1r - q.x3i;
-        a[j1 + 1] = q.x1i + q.x3r;
-        a[j3] = q.x1r + q.x3i;
-        a[j3 + 1] = q.x1i - q.x3r;
+        StoreUntwiddled(a, j, l, q);
     } else if (s == 1) {
-        const double c = t.Twiddle[2];
-        a[j2] = q.x2i - q.x0i;
-        a[j2 + 1] = q.x0r - q.x2r;
-        float yr = q.x1r - q.x3i;
-        float yi = q.x1i + q.x3r;
-        a[j1] = F(c * (static_cast<double>(yr) - yi));
-        a[j1 + 1] = F(c * (static_cast<double>(yr) + yi));
-        yr = q.x3i + q.x1r;
-        yi = q.x3r - q.x1i;
-        a[j3] = F(c * (static_cast<double>(yi) - yr));
-        a[j3 + 1] = F(c * (static_cast<double>(yi) + yr));
+        StoreEighthTurn(a, j, l, q, t.Twiddle[2]);
     } else {
+        const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
+        a[j] = q.x0r + q.x2r;
+        a[j + 1] = q.x0i + q.x2i;
         const auto u = static_cast<std::size_t>(2 * s);
         StoreProduct(a, j2, t.BlockW2[u], t.BlockW2[u + 1], q.x0r - q.x2r, q.x0i - q.x2i);
         StoreProduct(a, j1, t.BlockW1[u], t.BlockW1[u + 1], q.x1r - q.x3i, q.x1i + q.x3r);
@@ -68,7 +53,9 @@ namespace {
 using fft::Butterfly;
 using fft::F;
 using fft::Quad;
+using fft::StoreEighthTurn;
 using fft::StoreProduct;
+using fft::StoreUntwiddled;
 
 // Swaps complex values i and bitreverse(i) for every i < bitreverse(i). pairs holds the
 // float offsets of those pairs, two ints per swap.
@@ -86,35 +73,11 @@ void Permute(float* a, const std::vector<int>& pairs) noexcept
 void MiddlePass(int n, int l, float* a, const float* w) noexcept
 {
     const int m = l << 2;
-    for (int j = 0; j < l; j += 2) {
-        const Quad q = Butterfly(a, j, l);
-        const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-        a[j] = q.x0r + q.x2r;
-        a[j + 1] = q.x0i + q.x2i;
-        a[j2] = q.x0r - q.x2r;
-        a[j2 + 1] = q.x0i - q.x2i;
-        a[j1] = q.x1r - q.x3i;
-        a[j1 + 1] = q.x1i + q.x3r;
-        a[j3] = q.x1r + q.x3i;
-        a[j3 + 1] = q.x1i - q.x3r;
-    }
+    for (int j = 0; j < l; j += 2)
+        StoreUntwiddled(a, j, l, Butterfly(a, j, l));
     const double c = w[2];
-    for (int j = m; j < l + m; j += 2) {
-        const Quad q = Butterfly(a, j, l);
-        const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-        a[j] = q.x0r + q.x2r;
-        a[j + 1] = q.x0i + q.x2i;
-        a[j2] = q.x2i - q.x0i;
-        a[j2 + 1] = q.x0r - q.x2r;
-        float yr = q.x1r - q.x3i;
-        float yi = q.x1i + q.x3r;
-        a[j1] = F(c * (static_cast<double>(yr) - yi));
-        a[j1 + 1] = F(c * (static_cast<double>(yr) + yi));
-        yr = q.x3i + q.x1r;
-        yi = q.x3r - q.x1i;
-        a[j3] = F(c * (static_cast<double>(yi) - yr));
-        a[j3 + 1] = F(c * (static_cast<double>(yi) + yr));
-    }
+    for (int j = m; j < l + m; j += 2)
+        StoreEighthTurn(a, j, l, Butterfly(a, j, l), c);
     int k1 = 0;
     const int m2 = 2 * m;
     for (int k = m2; k < n; k += m2) {
@@ -168,14 +131,7 @@ void LastPass(int n, int l, float* a, bool conjugate) noexcept
                 a[j3] = q.x1r + q.x3i;
                 a[j3 + 1] = q.x1i + q.x3r;
             } else {
-                a[j] = q.x0r + q.x2r;
-                a[j + 1] = q.x0i + q.x2i;
-                a[j2] = q.x0r - q.x2r;
-                a[j2 + 1] = q.x0i - q.x2i;
-                a[j1] = q.x1r - q.x3i;
-                a[j1 + 1] = q.x1i + q.x3r;
-                a[j3] = q.x1r + q.x3i;
-                a[j3 + 1] = q.x1i - q.x3r;
+                StoreUntwiddled(a, j, l, q);
             }
         }
     } else {

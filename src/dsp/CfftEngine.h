@@ -83,6 +83,39 @@ inline void StoreProduct(float* a, int j, float wr, float wi, float yr, float yi
     a[j + 1] = F(i);
 }
 
+// Stores the butterfly at j (values l floats apart) without twiddles, as block 0 has.
+inline void StoreUntwiddled(float* a, int j, int l, const Quad& q) noexcept
+{
+    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
+    a[j] = q.x0r + q.x2r;
+    a[j + 1] = q.x0i + q.x2i;
+    a[j2] = q.x0r - q.x2r;
+    a[j2 + 1] = q.x0i - q.x2i;
+    a[j1] = q.x1r - q.x3i;
+    a[j1 + 1] = q.x1i + q.x3r;
+    a[j3] = q.x1r + q.x3i;
+    a[j3 + 1] = q.x1i - q.x3r;
+}
+
+// Stores the butterfly at j with block 1's twiddles, an eighth of a turn: c is cos(pi/4), and
+// the products are formed in double.
+inline void StoreEighthTurn(float* a, int j, int l, const Quad& q, double c) noexcept
+{
+    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
+    a[j] = q.x0r + q.x2r;
+    a[j + 1] = q.x0i + q.x2i;
+    a[j2] = q.x2i - q.x0i;
+    a[j2 + 1] = q.x0r - q.x2r;
+    float yr = q.x1r - q.x3i;
+    float yi = q.x1i + q.x3r;
+    a[j1] = F(c * (static_cast<double>(yr) - yi));
+    a[j1 + 1] = F(c * (static_cast<double>(yr) + yi));
+    yr = q.x3i + q.x1r;
+    yi = q.x3r - q.x1i;
+    a[j3] = F(c * (static_cast<double>(yi) - yr));
+    a[j3 + 1] = F(c * (static_cast<double>(yi) + yr));
+}
+
 // Block s of the first pass (span 2): one butterfly over complex values 4s..4s+3, with the
 // plain path's arithmetic.
 void FirstPassBlock(float* a, int s, const Tables& t) noexcept;
