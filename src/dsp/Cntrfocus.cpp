@@ -63,6 +63,7 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
     mHop = 0;
     mReadPos = 0;
     mWritePos = 0;
+    mSkipFrames = 0;
     mInHead = 0;
     mOutBase = 0;
     mCorrectionLimit = 0;
@@ -196,6 +197,7 @@ void CenterFocus::ResetStream() noexcept
     mOutBase = 0;
     mReadPos = 0;
     mWritePos = mFrameSize - mHop;
+    mSkipFrames = 0;
 }
 
 void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
@@ -236,8 +238,27 @@ void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL,
 
 void CenterFocus::FrameStep() noexcept
 {
+    const int mask = mFrameSize - 1;
+    if (mSkipFrames > 0)
+        --mSkipFrames;
+    else
+        AddFrame();
+    // The cells read out during the last hop become the ring's top hop cells.
+    std::fill(mOutRingL.data() + mOutBase, mOutRingL.data() + mOutBase + mHop, 0.0f);
+    std::fill(mOutRingR.data() + mOutBase, mOutRingR.data() + mOutBase + mHop, 0.0f);
+    mOutBase = (mOutBase + mHop) & mask;
+    mInHead = (mInHead + mHop) & mask;
+    mWritePos -= mHop;
+    mReadPos -= mHop;
+}
+
+void CenterFocus::AddFrame() noexcept
+{
     const int n = mFrameSize;
     const int half = n / 2;
+    const int mask = n - 1;
+    float* accL = mOutRingL.data();
+    float* accR = mOutRingR.data();
     const bool feed = mVisualFeed && mSink != nullptr;
     const CodePath path = ActiveCodePath();
     if (feed)
@@ -270,22 +291,13 @@ void CenterFocus::FrameStep() noexcept
     mInverseFft.Transform(sr);
 
     // Overlap-add the frame's samples hop..N-1; samples 0..hop-1 would land in cells already
-    // read out. Those cells are cleared instead: they become the ring's top hop cells.
-    const int mask = n - 1;
-    float* accL = mOutRingL.data();
-    float* accR = mOutRingR.data();
+    // read out (FrameStep clears those).
     for (int i = mHop; i < n;) {
         const int cell = (mOutBase + i) & mask;
         const int run = std::min(n - i, n - cell);
         OverlapAdd(path, accL + cell, accR + cell, mSynthesis.data() + i, sl + i, sr + i, run);
         i += run;
     }
-    std::fill(accL + mOutBase, accL + mOutBase + mHop, 0.0f);
-    std::fill(accR + mOutBase, accR + mOutBase + mHop, 0.0f);
-    mOutBase = (mOutBase + mHop) & mask;
-    mInHead = (mInHead + mHop) & mask;
-    mWritePos -= mHop;
-    mReadPos -= mHop;
 }
 
 } // namespace varnel

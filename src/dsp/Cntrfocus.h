@@ -47,6 +47,11 @@ public:
     // Owner's thread; allocates nothing. Starts a new stream with the same set-up and area: the
     // state right after Setup, as if no sample had been processed.
     void ResetStream() noexcept;
+    // Owner's thread, after ResetStream; allocates nothing. The next count frames are not
+    // computed: a stream started early only to give a later frame its context skips the
+    // frames whose output all falls before the output it keeps. Their output cells turn over
+    // empty, so the output they would have touched is not the filter's.
+    void SkipFrames(int count) noexcept { mSkipFrames = count; }
 
     // Owner's thread, real-time safe. Consumes count samples of each channel (16-bit values
     // held in int32) and writes count unclipped output samples of each channel.
@@ -74,7 +79,11 @@ private:
     // Tests read the inner state through it (defined with the tests).
     friend struct CenterFocusTestAccess;
 
+    // Computes the frame that ends at the write position unless it is to be skipped, then
+    // moves the rings on by a hop.
     void FrameStep() noexcept;
+    // Transforms, filters and overlap-adds that frame into the output ring.
+    void AddFrame() noexcept;
 
     int mFrameSize = 0;
     int mHop = 0;
@@ -104,6 +113,7 @@ private:
     int mOutBase = 0;                        // ring cell of the next frame's first output sample
     int mReadPos = 0;                        // 0..hop-1
     int mWritePos = 0;                       // N-hop..N-1
+    int mSkipFrames = 0;                     // frames still to skip, see SkipFrames
     bool mAllocated = false;
     CodePath mPathLimit = CodePath::Avx512;
     VisualFeed* mSink = nullptr;

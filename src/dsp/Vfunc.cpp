@@ -18,17 +18,25 @@ inline int16_t ClipToInt16(int32_t v) noexcept
 TVocalFunc::TVocalFunc() = default;
 TVocalFunc::~TVocalFunc() = default;
 
+int TVocalFunc::BlockFramesFor(int sampleRate, double seconds) noexcept
+{
+    // Formed in long double and truncated: 44100 * 0.1 must give 4410, not 4409.
+    const long double frames = static_cast<long double>(sampleRate) * seconds;
+    if (!(frames >= 0.0L) || frames > 1.0e8L)
+        return -1;
+    return static_cast<int>(frames);
+}
+
 int TVocalFunc::Init(int channels, int sampleRate, double seconds)
 {
     mChannels = channels;
     mSampleRate = sampleRate;
-    // Formed in long double and truncated: 44100 * 0.1 must give 4410, not 4409.
-    const long double frames = static_cast<long double>(sampleRate) * seconds;
-    if (!(frames >= 0.0L) || frames > 1.0e8L || channels < 1 || channels > 8) {
+    const int frames = BlockFramesFor(sampleRate, seconds);
+    if (frames < 0 || channels < 1 || channels > 8) {
         mBlockFrames = mBlockBytes = 0;
         return 1;
     }
-    mBlockFrames = static_cast<int>(frames);
+    mBlockFrames = frames;
     mBlockBytes = mBlockFrames * mChannels * 2;
     try {
         const auto f = static_cast<std::size_t>(mBlockFrames);

@@ -18,6 +18,10 @@ public:
     TVocalFunc(const TVocalFunc&) = delete;
     TVocalFunc& operator=(const TVocalFunc&) = delete;
 
+    // Any thread. The block length Init gives: trunc(sampleRate * seconds), or -1 when the
+    // arguments give no usable block (a negative or absurd length).
+    static int BlockFramesFor(int sampleRate, double seconds) noexcept;
+
     // Set-up thread; allocates. BlockFrames = trunc(sampleRate * seconds). 0, or 1 when a
     // buffer cannot be allocated (or the arguments give no usable block: channels outside
     // 1..8, a negative or absurd length).
