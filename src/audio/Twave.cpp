@@ -1,6 +1,7 @@
 #include "audio/Twave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 #include <limits>
 
@@ -189,6 +190,19 @@ int TWaveData::Read(void* dst, int bytes)
     return got < 0 ? -1 : static_cast<int>(got);
 }
 
+int64_t TWaveData::ReadFramesAt(int64_t frame, void* dst, int64_t frames) const noexcept
+{
+    if (!mFile.IsOpen() || Mode != WaveMode::Reading || frame < 0 || frames < 0 ||
+        Format.BlockAlign == 0)
+        return -1;
+    const int64_t align = Format.BlockAlign;
+    const int64_t present = static_cast<int64_t>(DataSize) / align;
+    const int64_t count = std::min(frames, std::max<int64_t>(0, present - frame));
+    if (count == 0)
+        return 0;
+    return mFile.ReadAt(DataStart + frame * align, dst, count * align);
+}
+
 int TWaveData::Write(const void* src, int bytes)
 {
     if (!mFile.IsOpen() || Mode != WaveMode::Writing || bytes < 0)
@@ -197,6 +211,37 @@ int TWaveData::Write(const void* src, int bytes)
     if (written + bytes > kMaxDataBytes)
         return -1;
     return mFile.Write(src, bytes) == bytes ? bytes : -1;
+}
+
+int64_t TWaveData::BeginWritesAt()
+{
+    if (!mFile.IsOpen() || Mode != WaveMode::Writing || Format.BlockAlign == 0 || !mFile.Flush())
+        return -1;
+    return (mFile.Tell() - mSubChunk.DataOffset) / Format.BlockAlign;
+}
+
+int64_t TWaveData::WriteFramesAt(int64_t frame, const void* src, int64_t frames) const noexcept
+{
+    const int64_t align = Format.BlockAlign;
+    if (!mFile.IsOpen() || Mode != WaveMode::Writing || align == 0 || frame < 0 || frames < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    if (frame > kMaxDataBytes / align || frames > kMaxDataBytes / align - frame) {
+        errno = EFBIG;
+        return -1;
+    }
+    return mFile.WriteAt(mSubChunk.DataOffset + frame * align, src, frames * align);
+}
+
+bool TWaveData::EndDataAt(int64_t frames, int errorNumber)
+{
+    if (!mFile.IsOpen() || Mode != WaveMode::Writing || frames < 0)
+        return false;
+    const bool cut = mFile.TruncateAt(mSubChunk.DataOffset + frames * Format.BlockAlign);
+    if (errorNumber != 0)
+        mFile.NoteWriteFailure(errorNumber);
+    return cut;
 }
 
 int64_t TWaveData::SeekFrame(int64_t frame)

@@ -99,9 +99,25 @@ public:
     // Owner's thread. Bytes read, 0 at the end of the sample data, -1 on error. Reads stop at
     // the end of the data chunk's whole frames.
     int Read(void* dst, int bytes);
+    // Any thread while the file is open for reading, also beside the owner's reads and
+    // seeks; allocates nothing. Reads up to frames whole frames from frame on without moving
+    // the position: bytes read (fewer at the end of the sample data) or -1.
+    int64_t ReadFramesAt(int64_t frame, void* dst, int64_t frames) const noexcept;
     // Owner's thread. Bytes written, or -1 on error, also when the file would pass the RIFF
     // limit of 4 GiB.
     int Write(const void* src, int bytes);
+    // Writing by position, for several threads writing parts of the samples at once:
+    // BeginWritesAt (owner's thread) hands the buffered bytes to the system and gives the
+    // frames written so far, or -1 when that fails. WriteFramesAt (any thread, also beside
+    // other WriteFramesAt calls, not beside the owner's other calls; allocates nothing) writes
+    // frames at a sample frame from the data's start: bytes written, or -1 with errno set,
+    // also past the RIFF limit. EndDataAt (owner's thread) makes the samples end after frames
+    // frames, cutting off whatever was written past them, and records errorNumber, when not
+    // 0, as a failed write (Close then returns -1); false when the file cannot be cut.
+    int64_t BeginWritesAt();
+    int64_t WriteFramesAt(int64_t frame, const void* src, int64_t frames) const noexcept;
+    bool EndDataAt(int64_t frames, int errorNumber);
+
     // Owner's thread. Moves to DataStart + frame * BlockAlign; the new byte offset or -1 (a
     // negative frame, or a file not open for reading).
     int64_t SeekFrame(int64_t frame);

@@ -3,12 +3,18 @@
 #include "platform/Assert.h"
 #include "platform/FileNames.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#define NOMINMAX // keeps std::min and std::max usable
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace varnel {
@@ -303,6 +309,41 @@ int64_t ChunkFile::Read(void* dst, int64_t bytes) noexcept
     return static_cast<int64_t>(got);
 }
 
+int64_t ChunkFile::ReadAt(int64_t offset, void* dst, int64_t bytes) const noexcept
+{
+    VARNEL_ASSERT(dst != nullptr || bytes <= 0);
+    if (!mFile || mWriting || offset < 0 || bytes < 0)
+        return -1;
+    auto* at = static_cast<unsigned char*>(dst);
+    int64_t done = 0;
+    while (done < bytes) {
+        // Chunks of at most 1 GiB keep every count within the system calls' types.
+        const int64_t want = std::min<int64_t>(bytes - done, int64_t{1} << 30);
+#if defined(_WIN32)
+        OVERLAPPED where{};
+        const auto position = static_cast<uint64_t>(offset + done);
+        where.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        where.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+        if (!ReadFile(handle, at + done, static_cast<DWORD>(want), &got, &where))
+            return GetLastError() == ERROR_HANDLE_EOF ? done : -1;
+#else
+        const ssize_t got = pread(fileno(mFile), at + done, static_cast<size_t>(want),
+                                  static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+#endif
+        if (got == 0)
+            break;
+        done += static_cast<int64_t>(got);
+    }
+    return done;
+}
+
 int64_t ChunkFile::Write(const void* src, int64_t bytes) noexcept
 {
     VARNEL_ASSERT(src != nullptr || bytes <= 0);
@@ -318,6 +359,81 @@ int64_t ChunkFile::Write(const void* src, int64_t bytes) noexcept
         return -1;
     }
     return bytes;
+}
+
+int64_t ChunkFile::WriteAt(int64_t offset, const void* src, int64_t bytes) const noexcept
+{
+    VARNEL_ASSERT(src != nullptr || bytes <= 0);
+    if (!mFile || !mWriting || offset < 0 || bytes < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const auto* from = static_cast<const unsigned char*>(src);
+    int64_t done = 0;
+    while (done < bytes) {
+        const int64_t want = std::min<int64_t>(bytes - done, int64_t{1} << 30);
+#if defined(_WIN32)
+        OVERLAPPED where{};
+        const auto position = static_cast<uint64_t>(offset + done);
+        where.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        where.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD put = 0;
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+        if (!WriteFile(handle, from + done, static_cast<DWORD>(want), &put, &where)) {
+            errno = EIO;
+            return -1;
+        }
+#else
+        const ssize_t put = pwrite(fileno(mFile), from + done, static_cast<size_t>(want),
+                                   static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+#endif
+        if (put == 0) {
+            errno = EIO;
+            return -1;
+        }
+        done += static_cast<int64_t>(put);
+    }
+    return done;
+}
+
+bool ChunkFile::Flush() noexcept
+{
+    if (!mFile || !mWriting)
+        return false;
+    errno = 0;
+    if (std::fflush(mFile) != 0) {
+        NoteWriteError();
+        return false;
+    }
+    return true;
+}
+
+bool ChunkFile::TruncateAt(int64_t offset) noexcept
+{
+    if (!Flush() || offset < 0)
+        return false;
+    errno = 0;
+#if defined(_WIN32)
+    const bool cut = _chsize_s(_fileno(mFile), offset) == 0;
+#else
+    const bool cut = ftruncate(fileno(mFile), static_cast<off_t>(offset)) == 0;
+#endif
+    if (!cut) {
+        NoteWriteError();
+        return false;
+    }
+    return Seek(offset);
+}
+
+void ChunkFile::NoteWriteFailure(int errorNumber) noexcept
+{
+    errno = errorNumber != 0 ? errorNumber : EIO;
+    NoteWriteError();
 }
 
 bool ChunkFile::Seek(int64_t offset) noexcept

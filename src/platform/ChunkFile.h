@@ -75,9 +75,28 @@ public:
 
     // Owner's thread; allocates nothing. Bytes read (0 at the end of the file) or -1.
     int64_t Read(void* dst, int64_t bytes) noexcept;
+    // Any thread while the file is open for reading, also beside Read and Seek on the owner's
+    // thread; allocates nothing. Reads up to bytes bytes from an absolute offset without
+    // moving the position or using the buffer: bytes read (fewer at the end of the file) or -1.
+    int64_t ReadAt(int64_t offset, void* dst, int64_t bytes) const noexcept;
     // Owner's thread; allocates nothing. Bytes written, or -1 (then nothing more is trusted:
     // Close reports the failure).
     int64_t Write(const void* src, int64_t bytes) noexcept;
+    // Any thread while the file is open for writing, beside other WriteAt calls but not beside
+    // the owner's Write, Seek or Close; allocates nothing. Writes bytes at an absolute offset
+    // straight to the file, past the buffer, without moving the position: bytes, or -1 with
+    // errno set. Call Flush first so nothing buffered is pending.
+    int64_t WriteAt(int64_t offset, const void* src, int64_t bytes) const noexcept;
+    // Owner's thread, writing. Hands the buffered bytes to the system; false (and the failure
+    // noted) when that fails.
+    bool Flush() noexcept;
+    // Owner's thread, writing. Flushes, cuts the file at offset and moves there. False (and
+    // the failure noted) when the system refuses.
+    bool TruncateAt(int64_t offset) noexcept;
+    // Owner's thread, writing. Records a write that failed elsewhere (WriteAt on another
+    // thread) with its error number, as a failed Write would: Close then reports it.
+    void NoteWriteFailure(int errorNumber) noexcept;
+
     // Owner's thread. Moves to an absolute offset (past the end is allowed when reading).
     bool Seek(int64_t offset) noexcept;
     // Owner's thread. The current offset, kept without asking the file.

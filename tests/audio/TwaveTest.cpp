@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -132,6 +133,64 @@ TEST(TWaveData, ReadsSeeksAndTellsByFrames)
     EXPECT_EQ(in.OpenRead(dir.File("missing.wav")), 1);
     EXPECT_FALSE(in.IsOpen);
     EXPECT_EQ(in.Close(), 0);
+}
+
+// Threads read and write by position without touching the owner's place: reads beside the
+// owner's own reads, writes from two threads in any order, and the end cut where the owner
+// says, with a write failure reported by Close.
+TEST(TWaveData, ReadsAndWritesByPosition)
+{
+    TempDir dir;
+    const std::string path = dir.File("in.wav");
+    const std::vector<int16_t> samples = Ramp(5000);
+    WriteWav16(path, samples, 22050);
+    TWaveData in;
+    ASSERT_EQ(in.OpenRead(path), 0);
+    std::vector<int16_t> got(2 * 100);
+    ASSERT_EQ(in.Read(got.data(), 40), 40);
+    const struct
+    {
+        int64_t frame, frames, bytes;
+    } reads[] = {{4000, 100, 400}, {0, 100, 400}, {4950, 100, 200}, {5000, 1, 0}, {-1, 1, -1}};
+    for (const auto& r : reads) {
+        SCOPED_TRACE(r.frame);
+        EXPECT_EQ(in.ReadFramesAt(r.frame, got.data(), r.frames), r.bytes);
+        if (r.bytes > 0) {
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + r.bytes / 2,
+                                   samples.begin() + 2 * r.frame));
+        }
+    }
+    int16_t next[2];
+    ASSERT_EQ(in.Read(next, 4), 4) << "the owner's reads go on where they were";
+    EXPECT_EQ(next[0], samples[20]);
+    EXPECT_EQ(in.TellFrame(), 11);
+
+    for (const bool failed : {false, true}) {
+        SCOPED_TRACE(failed);
+        const std::string out = dir.File("out.wav");
+        TWaveData w;
+        w.Format = StereoFormat(22050);
+        ASSERT_EQ(w.OpenWrite(out), 0);
+        ASSERT_EQ(w.Write(samples.data(), 400), 400);
+        ASSERT_EQ(w.BeginWritesAt(), 100);
+        // Two threads write the second and first half of frames 100..5000, then 200 frames of
+        // noise past them that the end cuts off.
+        const std::vector<int16_t> noise(400, 12345);
+        std::thread late([&] {
+            EXPECT_EQ(w.WriteFramesAt(2500, samples.data() + 5000, 2500), 10000);
+            EXPECT_EQ(w.WriteFramesAt(5000, noise.data(), 200), 800);
+        });
+        EXPECT_EQ(w.WriteFramesAt(100, samples.data() + 200, 2400), 9600);
+        late.join();
+        EXPECT_TRUE(w.EndDataAt(failed ? 3000 : 5000, failed ? ENOSPC : 0));
+        EXPECT_EQ(w.Close(), failed ? -1 : 0);
+        EXPECT_EQ(w.LastError().value(), failed ? ENOSPC : 0);
+        EXPECT_EQ(ReadFileBytes(out).size(), 46u + (failed ? 12000u : 20000u));
+        const std::vector<int16_t> written = ReadWavSamples(out);
+        ASSERT_EQ(written.size(), failed ? 6000u : 10000u);
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), samples.begin()));
+    }
+    EXPECT_EQ(in.WriteFramesAt(0, samples.data(), 1), -1) << "a reader does not write";
 }
 
 // The GUI thread asks for the position while the playback thread reads: it sees only
