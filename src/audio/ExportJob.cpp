@@ -5,6 +5,7 @@
 #include "platform/Assert.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -24,10 +25,13 @@ namespace {
 constexpr double kBlockSeconds = 0.5;
 constexpr int kProgressEveryBlocks = 12;
 // A piece spends about two frame lengths on context before its first written frame; at 100
-// frame lengths per piece that is 2% of the work.
+// frame lengths per piece that is 2% of the work. Pieces shrink toward the stretch's end so
+// the workers finish together, but not below 16 frame lengths (12%).
 constexpr int64_t kPieceFrameLengths = 100;
-// The pieces in flight hold at most this many output bytes together.
-constexpr int64_t kPieceMemoryBytes = 48 << 20;
+constexpr int64_t kLastPieceFrameLengths = 16;
+// Workers hand the writer their output every few blocks rather than every block: each hand-over
+// wakes the writer, and on a busy machine that costs more than the bytes it moves.
+constexpr int kPublishEveryBlocks = 8;
 
 // Rounds toward minus infinity, so positions before the file's start land on the hop grid too.
 int64_t FloorToMultiple(int64_t value, int64_t step) noexcept
@@ -38,9 +42,28 @@ int64_t FloorToMultiple(int64_t value, int64_t step) noexcept
     return q * step;
 }
 
+// The first frame of each piece of the stretch [first, end), then end. Pieces are whole
+// blocks, so the writer's blocks fall where one thread's do. Each takes an equal share of
+// what is left for twice the workers, between shortest and longest blocks: long pieces while
+// much is left, shorter ones toward the end, so no worker is left with a long piece while the
+// others have finished.
+std::vector<int64_t> PieceStarts(int64_t first, int64_t end, int64_t block, int64_t shortest,
+                                 int64_t longest, int threads)
+{
+    std::vector<int64_t> starts{first};
+    for (int64_t at = first; at < end;) {
+        const int64_t leftBlocks = (end - at + block - 1) / block;
+        const int64_t share = (leftBlocks + 2 * threads - 1) / (2 * int64_t{threads});
+        at = std::min(end, at + std::clamp(share, shortest, longest) * block);
+        starts.push_back(at);
+    }
+    return starts;
+}
+
 // The input as the filter streams see it: silence before the file's start and after its end,
-// file frames in between. Shared by the workers under a lock; it seeks only when a stream does
-// not continue where the last read ended.
+// file frames in between. One thread reads on through the file's buffer, seeking only when a
+// stream does not continue where the last read ended; the workers of a threaded export share
+// it and read by position, none disturbing another's place.
 class StreamReader
 {
 public:
@@ -59,37 +82,45 @@ public:
         auto at = static_cast<size_t>(before * kFrameBytes);
         std::memset(raw, 0, at);
         if (inFile > 0) {
-            std::unique_lock<std::mutex> lock(mMutex, std::defer_lock);
-            if (mShared)
-                lock.lock();
-            if (start != mPosition) {
-                mPosition = -1;
-                if (mIn.SeekFrame(start) < 0)
-                    return false;
-                mPosition = start;
-            }
-            auto want = static_cast<size_t>(inFile * kFrameBytes);
-            while (want > 0) {
-                const int n = mIn.Read(raw + at, static_cast<int>(want));
-                if (n <= 0) {
-                    mPosition = -1;
-                    return false;
-                }
-                at += static_cast<size_t>(n);
-                want -= static_cast<size_t>(n);
-            }
-            mPosition = start + inFile;
+            const bool read = mShared
+                                  ? mIn.ReadFramesAt(start, raw + at, inFile) == inFile * kFrameBytes
+                                  : ReadOn(raw + at, start, inFile);
+            if (!read)
+                return false;
+            at += static_cast<size_t>(inFile * kFrameBytes);
         }
         std::memset(raw + at, 0, static_cast<size_t>(count) * kFrameBytes - at);
         return true;
     }
 
 private:
+    // The one reader's way: on through the file's buffer.
+    bool ReadOn(uint8_t* raw, int64_t start, int64_t frames) noexcept
+    {
+        if (start != mPosition) {
+            mPosition = -1;
+            if (mIn.SeekFrame(start) < 0)
+                return false;
+            mPosition = start;
+        }
+        auto want = static_cast<size_t>(frames * kFrameBytes);
+        while (want > 0) {
+            const int n = mIn.Read(raw, static_cast<int>(want));
+            if (n <= 0) {
+                mPosition = -1;
+                return false;
+            }
+            raw += n;
+            want -= static_cast<size_t>(n);
+        }
+        mPosition = start + frames;
+        return true;
+    }
+
     TWaveData& mIn;
     const bool mShared;
     const int64_t mFileFrames;
-    std::mutex mMutex;
-    int64_t mPosition = -1; // frame the next read would return; -1 unknown
+    int64_t mPosition = -1; // frame the next ReadOn returns; -1 unknown
 };
 
 // Filters the stream for the output frames [first, end) of the stretch and hands each block
@@ -149,6 +180,11 @@ int64_t ExportJob::TotalBytes() const noexcept
     return (end - first) * kFrameBytes;
 }
 
+int ExportJob::InputRate() const noexcept
+{
+    return static_cast<int>(std::min<uint32_t>(mIn.Format.SamplesPerSec, 0x7FFFFFFF));
+}
+
 MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
 {
     try {
@@ -156,8 +192,7 @@ MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
     } catch (const std::bad_alloc&) {
         return kMsgOutOfMemory;
     }
-    const auto rate = static_cast<int>(std::min<uint32_t>(mIn.Format.SamplesPerSec, 0x7FFFFFFF));
-    if (vocal->Init(2, rate, kBlockSeconds) != 0 || vocal->BlockFrames() < 1)
+    if (vocal->Init(2, InputRate(), kBlockSeconds) != 0 || vocal->BlockFrames() < 1)
         return kMsgOutOfMemory;
     if (vocal->SetupFilter(mSettings.FftSize, mSettings.Overlap) != 0)
         return kMsgOutOfMemory;
@@ -185,15 +220,17 @@ template <class Emit>
 MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
                        Emit&& emit) noexcept
 {
-    const CenterFocus& filter = vocal.Filter();
+    CenterFocus& filter = vocal.Filter();
     const int64_t frameSize = filter.FrameSize();
     const int64_t hop = filter.Hop();
     const int64_t latency = filter.Latency();
     const int block = vocal.BlockFrames();
 
     // The stream starts on the hop grid of a whole-file save, one frame length or more before
-    // the first frame, so every filter frame that touches it sees real context.
+    // the first frame, so every filter frame that touches it sees real context. The frames
+    // that end at or before the first frame only give output that is discarded: skipped.
     int64_t streamPos = FloorToMultiple(first - frameSize, hop);
+    filter.SkipFrames(static_cast<int>((first - streamPos) / hop));
 
     // Warm-up: output of the stream up to the first frame is discarded.
     const int64_t warmEnd = first + latency;
@@ -260,75 +297,81 @@ MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& 
     return kMsgNone;
 }
 
-// The threaded export: workers filter pieces into slots, the calling thread writes the slots
-// in piece order. One lock guards the slots and the piece counters; workers publish each
-// block as they finish it, so the writer follows them block by block.
+// The threaded export: workers filter pieces and write them straight into the output file
+// at their place, so no piece waits in memory for the ones before it. The calling thread
+// follows the pieces in order, block by block as the workers report them, and accepts each
+// block as the one-thread writer would write it: progress, the abort check and failures fall
+// on the same blocks. At the end the file is cut after the last accepted block, so whatever
+// workers wrote beyond it goes and the file holds a prefix of the full result.
 class ExportJob::Pipeline
 {
 public:
-    Pipeline(ExportJob& job, int threads, int64_t first, int64_t end, int64_t pieceFrames,
+    // starts holds each piece's first frame and then end; pieces are whole blocks of
+    // blockFrames.
+    Pipeline(ExportJob& job, int threads, std::vector<int64_t> starts, int blockFrames,
              const std::atomic<bool>& abort)
-        : mJob(job), mThreads(threads), mFirst(first), mEnd(end), mPieceFrames(pieceFrames),
-          mPieces((end - first + pieceFrames - 1) / pieceFrames), mAbort(abort),
-          mReader(job.mIn, true)
+        : mJob(job), mThreads(threads), mStarts(std::move(starts)),
+          mPieces(static_cast<int64_t>(mStarts.size()) - 1), mBlockFrames(blockFrames),
+          mAbort(abort), mReader(job.mIn, true)
     {}
 
     // Export thread. kMsgNone (done or aborted), kMsgOutOfMemory or kMsgSaveFailed, as Run.
     MessageId Run(const ProgressFn& progress)
     {
-        const int64_t window = std::min<int64_t>(2 * mThreads, mPieces);
+        mBase = mJob.mOut.BeginWritesAt();
+        if (mBase < 0)
+            return kMsgSaveFailed;
         try {
-            mSlots.resize(static_cast<size_t>(window));
-            for (Slot& s : mSlots)
-                // Left uninitialised: every byte is written by a worker before the writer
-                // reads it, and the pages are first touched by the workers, in parallel,
-                // instead of being cleared here before any of them starts.
-                s.Bytes.reset(new uint8_t[static_cast<size_t>(mPieceFrames * kFrameBytes)]);
+            mStates.reset(new PieceState[static_cast<size_t>(mPieces)]);
         } catch (const std::bad_alloc&) {
-            return kMsgOutOfMemory;
-        } catch (const std::length_error&) {
             return kMsgOutOfMemory;
         }
         std::vector<std::thread> workers;
         for (int t = 0; t < mThreads && t < mPieces; ++t) {
+            {
+                std::lock_guard<std::mutex> lock(mMutex);
+                ++mLiveWorkers;
+            }
             try {
-                workers.emplace_back([this] { Work(); });
-            } catch (const std::system_error&) {
+                workers.emplace_back([this, t] { Work(t); });
+            } catch (const std::exception&) {
+                std::lock_guard<std::mutex> lock(mMutex);
+                --mLiveWorkers;
                 break; // fewer workers; the ones running take every piece
             }
         }
+        int error = 0;
+        MessageId result = workers.empty() ? kMsgOutOfMemory : Accept(progress, error);
         {
             std::lock_guard<std::mutex> lock(mMutex);
-            mLiveWorkers = static_cast<int>(workers.size());
-        }
-        const MessageId result = workers.empty() ? kMsgOutOfMemory : Write(progress);
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            mStopFrom = 0;
+            mStopFrom.store(0, std::memory_order_relaxed);
         }
         mChanged.notify_all();
         for (std::thread& w : workers)
             w.join();
+        if (!mJob.mOut.EndDataAt(mBase + mJob.mWritten / kFrameBytes, error) &&
+            result == kMsgNone)
+            result = kMsgSaveFailed;
         return result;
     }
 
 private:
-    struct Slot
+    struct PieceState
     {
-        std::unique_ptr<uint8_t[]> Bytes;
-        int64_t Piece = -1;
-        int64_t Filled = 0; // bytes published
+        bool Taken = false;
+        int64_t Filled = 0; // bytes in the file, reported
         bool Finished = false;
-        MessageId Result = kMsgNone; // or kMsgSaveFailed when the input failed
+        MessageId Result = kMsgNone; // or kMsgSaveFailed when reading or writing failed
+        int Error = 0;               // the system's error number of a failed write
     };
 
-    Slot& SlotOf(int64_t piece) { return mSlots[static_cast<size_t>(piece % mSlots.size())]; }
-
-    // Worker thread.
-    void Work()
+    // Worker thread. The first worker filters with the job's own processor, the others with
+    // theirs; all set up at once.
+    void Work(int index)
     {
-        std::unique_ptr<TVocalFunc> vocal;
-        const MessageId made = mJob.MakeProcessor(vocal);
+        std::unique_ptr<TVocalFunc> own;
+        const MessageId made = index == 0 ? mJob.Prepare() : mJob.MakeProcessor(own);
+        TVocalFunc* vocal = index == 0 ? mJob.mVocal.get() : own.get();
         std::unique_lock<std::mutex> lock(mMutex);
         if (made != kMsgNone) {
             mSetupFailure = made;
@@ -336,57 +379,64 @@ private:
             mChanged.notify_all();
             return;
         }
-        for (;;) {
-            mChanged.wait(lock, [this] {
-                return mNextPiece >= mPieces || mNextPiece >= mStopFrom ||
-                       mNextPiece < mWriterPiece + static_cast<int64_t>(mSlots.size());
-            });
-            const int64_t piece = mNextPiece;
-            if (piece >= mPieces || piece >= mStopFrom)
-                break;
-            ++mNextPiece;
-            Slot& slot = SlotOf(piece);
-            slot.Piece = piece;
-            slot.Filled = 0;
-            slot.Finished = false;
-            slot.Result = kMsgNone;
+        while (mNextPiece < mPieces && mNextPiece < mStopFrom.load(std::memory_order_relaxed)) {
+            const int64_t piece = mNextPiece++;
+            PieceState& state = mStates[static_cast<size_t>(piece)];
+            state.Taken = true;
             lock.unlock();
 
             vocal->Filter().ResetStream();
-            const int64_t first = mFirst + piece * mPieceFrames;
-            const int64_t end = std::min(mEnd, first + mPieceFrames);
-            uint8_t* bytes = slot.Bytes.get();
+            const auto at = static_cast<size_t>(piece);
+            // The piece's first frame counted from the data's start.
+            const int64_t frame = mBase + (mStarts[at] - mStarts.front());
             int64_t filled = 0;
-            const MessageId result =
-                FilterFrames(*vocal, mReader, first, end, [&](const uint8_t* block, int n) {
-                    std::memcpy(bytes + filled, block, static_cast<size_t>(n));
+            int blocks = 0;
+            int error = 0;
+            MessageId result = FilterFrames(
+                *vocal, mReader, mStarts[at], mStarts[at + 1],
+                [&](const uint8_t* block, int n) {
+                    if (mJob.mOut.WriteFramesAt(frame + filled / kFrameBytes, block,
+                                                n / kFrameBytes) != n) {
+                        error = errno != 0 ? errno : EIO;
+                        return false;
+                    }
                     filled += n;
-                    std::lock_guard<std::mutex> guard(mMutex);
-                    slot.Filled = filled;
-                    mChanged.notify_all();
-                    return piece < mStopFrom && !mAbort.load(std::memory_order_relaxed);
+                    if (++blocks == kPublishEveryBlocks) {
+                        blocks = 0;
+                        std::lock_guard<std::mutex> guard(mMutex);
+                        state.Filled = filled;
+                        mChanged.notify_all();
+                    }
+                    return piece < mStopFrom.load(std::memory_order_relaxed) &&
+                           !mAbort.load(std::memory_order_relaxed);
                 });
+            if (error != 0)
+                result = kMsgSaveFailed;
 
             lock.lock();
-            slot.Finished = true;
-            slot.Result = result;
-            if (result != kMsgNone)
-                mStopFrom = std::min(mStopFrom, piece + 1); // later pieces cannot be written
+            state.Filled = filled;
+            state.Finished = true;
+            state.Result = result;
+            state.Error = error;
+            if (result != kMsgNone) // later pieces cannot be accepted
+                mStopFrom.store(std::min(mStopFrom.load(std::memory_order_relaxed), piece + 1),
+                                std::memory_order_relaxed);
             mChanged.notify_all();
         }
         --mLiveWorkers;
         mChanged.notify_all();
     }
 
-    // Export thread: writes the pieces in order, block by block, as they are published.
-    MessageId Write(const ProgressFn& progress)
+    // Export thread: accepts the pieces' blocks in order as they are reported. error is set
+    // to the system's error number when a write failed.
+    MessageId Accept(const ProgressFn& progress, int& error)
     {
-        const int64_t total = (mEnd - mFirst) * kFrameBytes;
-        const int64_t blockBytes = static_cast<int64_t>(mJob.mVocal->BlockFrames()) * kFrameBytes;
+        const int64_t total = (mStarts.back() - mStarts.front()) * kFrameBytes;
+        const int64_t blockBytes = int64_t{mBlockFrames} * kFrameBytes;
         int counter = 0;
         for (int64_t piece = 0; piece < mPieces; ++piece) {
-            Slot& slot = SlotOf(piece);
-            int64_t written = 0;
+            const PieceState& state = mStates[static_cast<size_t>(piece)];
+            int64_t accepted = 0;
             for (;;) {
                 int64_t filled = 0;
                 bool finished = false;
@@ -394,20 +444,21 @@ private:
                 {
                     std::unique_lock<std::mutex> lock(mMutex);
                     mChanged.wait(lock, [&] {
-                        return (slot.Piece == piece && (slot.Filled > written || slot.Finished)) ||
+                        return (state.Taken && (state.Filled > accepted || state.Finished)) ||
                                mLiveWorkers == 0;
                     });
-                    if (slot.Piece != piece)
+                    if (!state.Taken)
                         return mSetupFailure != kMsgNone ? mSetupFailure : kMsgSaveFailed;
-                    filled = slot.Filled;
-                    finished = slot.Finished;
-                    result = slot.Result;
+                    filled = state.Filled;
+                    finished = state.Finished;
+                    result = state.Result;
+                    error = state.Error;
                 }
-                while (written < filled) {
-                    const int n = static_cast<int>(std::min(blockBytes, filled - written));
-                    if (mJob.mOut.Write(slot.Bytes.get() + written, n) != n)
-                        return kMsgSaveFailed;
-                    written += n;
+                if (!finished && filled == accepted)
+                    return kMsgSaveFailed; // its worker is gone without finishing it
+                while (accepted < filled) {
+                    const int64_t n = std::min(blockBytes, filled - accepted);
+                    accepted += n;
                     mJob.mWritten += n;
                     if (++counter == kProgressEveryBlocks) {
                         counter = 0;
@@ -419,17 +470,12 @@ private:
                         return kMsgNone;
                     }
                 }
-                if (finished && written == filled) {
+                if (finished) {
                     if (result != kMsgNone)
                         return result;
                     break;
                 }
             }
-            {
-                std::lock_guard<std::mutex> lock(mMutex);
-                mWriterPiece = piece + 1;
-            }
-            mChanged.notify_all();
         }
         if (progress)
             progress(mJob.mWritten, total);
@@ -438,35 +484,23 @@ private:
 
     ExportJob& mJob;
     const int mThreads;
-    const int64_t mFirst, mEnd, mPieceFrames, mPieces;
+    const std::vector<int64_t> mStarts;
+    const int64_t mPieces;
+    const int mBlockFrames;
     const std::atomic<bool>& mAbort;
     StreamReader mReader;
-    std::vector<Slot> mSlots;
+    int64_t mBase = 0; // frames the output held before the stretch
+    std::unique_ptr<PieceState[]> mStates;
 
     std::mutex mMutex;
     std::condition_variable mChanged;
-    int64_t mNextPiece = 0;        // the next piece a worker takes
-    int64_t mWriterPiece = 0;      // the piece being written; slots before it are free
-    int64_t mStopFrom = INT64_MAX; // pieces from here on are not filtered (abort, failure)
+    int64_t mNextPiece = 0; // the next piece a worker takes
+    // Pieces from here on are not filtered (abort, failure). Set under the lock; workers also
+    // read it between blocks without it.
+    std::atomic<int64_t> mStopFrom{INT64_MAX};
     int mLiveWorkers = 0;
     MessageId mSetupFailure = kMsgNone;
 };
-
-MessageId ExportJob::RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
-                                const std::atomic<bool>& abort)
-{
-    const int64_t block = mVocal->BlockFrames();
-    const int64_t frameSize = mVocal->Filter().FrameSize();
-    // Pieces are whole blocks, so the writer's blocks fall where one thread's do.
-    int64_t pieceBlocks = (kPieceFrameLengths * frameSize + block - 1) / block;
-    const int64_t memoryBlocks = kPieceMemoryBytes / (2 * threads * block * kFrameBytes);
-    pieceBlocks = std::max<int64_t>(1, std::min(pieceBlocks, memoryBlocks));
-    const int64_t pieceFrames = pieceBlocks * block;
-    if (end - first <= pieceFrames)
-        return RunOneThread(first, end, progress, abort);
-    Pipeline pipeline(*this, threads, first, end, pieceFrames, abort);
-    return pipeline.Run(progress);
-}
 
 MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& abort)
 {
@@ -479,12 +513,27 @@ MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& ab
     Stretch(first, end);
     if (end == first)
         return kMsgNone;
+    const int threads = mSettings.Threads > 0 ? mSettings.Threads : UsableCores();
+    const int block = TVocalFunc::BlockFramesFor(InputRate(), kBlockSeconds);
+    if (threads > 1 && block > 0) {
+        // Pieces of 100 frame lengths, shrinking to 16 toward the end, in whole blocks.
+        const int64_t frameSize = std::max(1, mSettings.FftSize);
+        const int64_t longest = (kPieceFrameLengths * frameSize + block - 1) / block;
+        const int64_t shortest = (kLastPieceFrameLengths * frameSize + block - 1) / block;
+        std::vector<int64_t> starts;
+        try {
+            starts = PieceStarts(first, end, block, shortest, longest, threads);
+        } catch (const std::bad_alloc&) {
+            return kMsgOutOfMemory;
+        }
+        if (starts.size() > 2) {
+            Pipeline pipeline(*this, threads, std::move(starts), block, abort);
+            return pipeline.Run(progress);
+        }
+    }
     if (Prepare() != kMsgNone)
         return kMsgOutOfMemory;
-    const int threads = mSettings.Threads > 0 ? mSettings.Threads : UsableCores();
-    if (threads <= 1)
-        return RunOneThread(first, end, progress, abort);
-    return RunThreads(threads, first, end, progress, abort);
+    return RunOneThread(first, end, progress, abort);
 }
 
 } // namespace varnel

@@ -40,15 +40,19 @@ struct ExportSettings
 // The output is written in half-second blocks. A stretch reaching past the end of the file's
 // whole frames, or past the most frames a written file holds, is cut there; an input that ends early (the file shrank) is a read failure.
 //
-// With more than one thread the stretch is cut into pieces whose lengths are whole blocks. By
-// the property above each piece, filtered with its own context, equals its frames of the
-// one-thread save, so worker threads filter pieces while the calling thread writes them in
-// order, block by block. Workers run at most two pieces per thread ahead of the writer, so
-// memory stays bounded whatever the file's length.
+// With more than one thread the stretch is cut into pieces whose lengths are whole blocks,
+// shrinking toward its end so the workers finish together. By the property above each piece,
+// filtered with its own context, equals its frames of the one-thread save, so worker threads
+// filter pieces and write them straight to their place in the output, reading the input by
+// position. The calling thread follows the pieces in order and accepts their blocks as one
+// thread would write them: progress, the abort check and failures fall on the same blocks,
+// and at the end the output is cut after the last accepted block, so it holds a prefix of the
+// full result. Memory does not grow with the file's length.
 //
-// Runs on the calling (export) thread, which alone reads progress and writes the output; it
-// neither opens nor closes the files. Workers read the input under a lock. With one thread,
-// after Prepare, Run allocates nothing. One Run per job.
+// Runs on the calling (export) thread, which alone reports progress; it neither opens nor
+// closes the files. With one thread, after Prepare, Run allocates nothing. One Run per job;
+// with threads, the first worker sets up the job's own processor (Prepare) while the others
+// set up theirs.
 class ExportJob
 {
 public:
@@ -89,13 +93,13 @@ private:
 
     // The stretch in frames, ordered and cut to the input's whole frames.
     void Stretch(int64_t& first, int64_t& end) const noexcept;
+    // The input's sample rate as the stream processor takes it.
+    int InputRate() const noexcept;
     // A stream processor set up for the input's rate with the settings: kMsgNone, or
     // kMsgOutOfMemory.
     MessageId MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const;
     MessageId RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
                            const std::atomic<bool>& abort);
-    MessageId RunThreads(int threads, int64_t first, int64_t end, const ProgressFn& progress,
-                         const std::atomic<bool>& abort);
 
     TWaveData& mIn;
     TWaveData& mOut;

@@ -131,11 +131,7 @@ SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::Progre
     mBegun = false;
     ExportJob job(mReader, mWriter, settings);
     const int64_t total = job.TotalBytes() / kFrameBytes;
-    const int64_t frames = mReader.FrameCount();
-    const int64_t first =
-        settings.SaveAB ? std::clamp<int64_t>(std::min(settings.PointA, settings.PointB), 0, frames)
-                        : 0;
-    mFirstFrame.store(first);
+    mSavedBytes.store(0);
     mStretchFrames.store(total);
     result.TotalFrames = total;
     result.NothingKept =
@@ -143,7 +139,13 @@ SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::Progre
         AreaKeepsNothing(settings.Area, static_cast<int>(std::min<uint32_t>(
                                             mReader.Format.SamplesPerSec, 0x7FFFFFFF)));
 
-    result.Message = job.Run(progress, abort);
+    result.Message = job.Run(
+        [this, &progress](int64_t written, int64_t bytes) {
+            mSavedBytes.store(written);
+            if (progress)
+                progress(written, bytes);
+        },
+        abort);
     result.Aborted = job.Aborted();
     if (result.Message == kMsgSaveFailed)
         result.Reason = mWriter.LastError();
@@ -194,8 +196,8 @@ double SaveFile::Fraction() const noexcept
     const int64_t frames = mStretchFrames.load();
     if (frames <= 0)
         return 0.0;
-    const double read = static_cast<double>(mReader.TellFrame() - mFirstFrame.load());
-    return std::clamp(read / static_cast<double>(frames), 0.0, 1.0);
+    const double saved = static_cast<double>(mSavedBytes.load() / kFrameBytes);
+    return std::clamp(saved / static_cast<double>(frames), 0.0, 1.0);
 }
 
 } // namespace varnel

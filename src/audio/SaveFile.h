@@ -103,7 +103,8 @@ public:
     SaveResult Run(const ExportSettings& settings, const ExportJob::ProgressFn& progress,
                    const std::atomic<bool>& abort);
 
-    // Any thread; allocates nothing. 0..1: how much of the stretch Run has read so far.
+    // Any thread; allocates nothing. 0..1: how much of the stretch Run has saved, as of the
+    // export's last progress report (after every 6 seconds of sound, and at the end).
     double Fraction() const noexcept;
 
 private:
@@ -119,7 +120,7 @@ private:
     bool mChecked = false;
     bool mBegun = false;
     bool mReplaceExisting = false;
-    std::atomic<int64_t> mFirstFrame{0};
+    std::atomic<int64_t> mSavedBytes{0}; // as of Run's last progress report
     std::atomic<int64_t> mStretchFrames{0};
 };
 

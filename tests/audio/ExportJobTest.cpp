@@ -334,7 +334,7 @@ TEST(ExportJob, WriteFailureGivesMessageEightAndAValidFile)
 #endif
 
 // Pieces of this many frames at the given rate and frame size: 100 frame lengths, rounded up
-// to half-second blocks (what the job uses with a few threads).
+// to half-second blocks: the longest piece the job makes.
 int64_t PieceFrames(int rate, int frameSize)
 {
     const int64_t block = rate / 2;

@@ -217,7 +217,7 @@ TEST(SaveFile, SettlesTheOutputByTheRules)
     EXPECT_FALSE(folderHasTemporaries());
 }
 
-TEST(SaveFile, FractionFollowsTheReader)
+TEST(SaveFile, FractionFollowsTheSave)
 {
     TempDir dir;
     const std::string in = dir.File("in.wav");
