@@ -9,7 +9,9 @@
 //
 //   bench_export [--benchmark_filter=...]
 // The counter x_realtime is seconds of sound saved per second of wall time; a summary of the
-// ratios follows the table.
+// ratios follows the table. The timed exports run five times each, in random order across the
+// benchmarks (so a machine whose speed drifts over seconds weighs on all of them alike), and
+// the table and the ratios use each one's median.
 
 #include "audio/ExportJob.h"
 #include "audio/Twave.h"
@@ -42,6 +44,7 @@ using namespace varnel;
 constexpr int kRate = 44100;
 constexpr int kSeconds = 180;
 constexpr int kFrames = kRate * kSeconds;
+constexpr int kRepetitions = 5;
 
 // Chords over a bass line, a panned lead, a wide pad and noise hits, all from fixed seeds.
 std::vector<int16_t> MusicLike()
@@ -146,6 +149,9 @@ void WholeFileExport(benchmark::State& state)
     const BenchFiles& files = Files();
     const ExportSettings settings =
         StartupSettings(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    // The files the earlier runs wrote go to the disk first, so their writing-back does not
+    // take processor time from this run.
+    ::sync();
     for (auto _ : state) {
         if (!ExportOnce(files.input, files.output, settings, kFrames)) {
             state.SkipWithError("export failed");
@@ -266,19 +272,25 @@ BENCHMARK(FfmpegYardstick)
     ->Name("Export/yardstick_ffmpeg_surround_1thread")
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
-    ->Iterations(1);
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(WholeFileExport)
     ->Name("Export/quality2_N8192_overlap16")
     ->Args({16, 1})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
-    ->Iterations(1);
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(WholeFileExport)
     ->Name("Export/quality4_N8192_overlap64")
     ->Args({64, 1})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
-    ->Iterations(1);
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(WholeFileExport)
     ->Name("Export/quality2_threads")
     ->ArgNames({"overlap", "threads"})
@@ -288,7 +300,9 @@ BENCHMARK(WholeFileExport)
     ->Args({16, 16})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
-    ->Iterations(1);
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(FileLayerOnly)
     ->Name("Export/file_layer_only")
     ->Unit(benchmark::kMillisecond)
@@ -309,9 +323,11 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             const auto it = run.counters.find("x_realtime");
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
-                it != run.counters.end())
-                mSpeed[run.benchmark_name()] = it->second.value;
+            const bool median =
+                run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            if ((median || single) && !run.error_occurred && it != run.counters.end())
+                mSpeed[run.run_name.str()] = it->second.value;
         }
     }
     void PrintSummary() const
@@ -334,7 +350,7 @@ public:
                             threads, t, t / q2, t / q2 / threads,
                             threads > cores ? " (more threads than usable cores)" : "");
         }
-        std::printf("usable cores: %d\n", cores);
+        std::printf("usable cores: %d; each figure the median of %d runs\n", cores, kRepetitions);
     }
 
 private:
@@ -352,7 +368,16 @@ private:
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
+    // Repetitions in random order unless the command line says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    if (std::none_of(args.begin(), args.end(), [](const char* a) {
+            return std::string(a).rfind("--benchmark_enable_random_interleaving", 0) == 0;
+        }))
+        args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintSummary();
