@@ -63,6 +63,61 @@ void PutU32(unsigned char* b, uint32_t v) noexcept
     b[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
 }
 
+// One positional read (into) or write (from) of at most 1 GiB, without moving the file's
+// place: the bytes moved (0 at the end of the file when reading) or -1 with errno set.
+int64_t MoveOnceAt(std::FILE* f, int64_t offset, unsigned char* into, const unsigned char* from,
+                   int64_t bytes) noexcept
+{
+#if defined(_WIN32)
+    OVERLAPPED where{};
+    const auto position = static_cast<uint64_t>(offset);
+    where.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(position >> 32);
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    DWORD moved = 0;
+    const BOOL done = into != nullptr
+                          ? ReadFile(handle, into, static_cast<DWORD>(bytes), &moved, &where)
+                          : WriteFile(handle, from, static_cast<DWORD>(bytes), &moved, &where);
+    if (!done) {
+        if (into != nullptr && GetLastError() == ERROR_HANDLE_EOF)
+            return 0;
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int64_t>(moved);
+#else
+    return into != nullptr
+               ? pread(fileno(f), into, static_cast<size_t>(bytes), static_cast<off_t>(offset))
+               : pwrite(fileno(f), from, static_cast<size_t>(bytes), static_cast<off_t>(offset));
+#endif
+}
+
+// Reads into or writes from bytes at an absolute offset, going on after short transfers (in
+// chunks of at most 1 GiB, so every count fits the system calls' types): the bytes moved,
+// fewer only where a read meets the end of the file, or -1 with errno set.
+int64_t TransferAt(std::FILE* f, int64_t offset, unsigned char* into, const unsigned char* from,
+                   int64_t bytes) noexcept
+{
+    int64_t done = 0;
+    while (done < bytes) {
+        const int64_t want = std::min<int64_t>(bytes - done, int64_t{1} << 30);
+        const int64_t moved = MoveOnceAt(f, offset + done, into != nullptr ? into + done : nullptr,
+                                         from != nullptr ? from + done : nullptr, want);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0)
+            return -1;
+        if (moved == 0) {
+            if (into != nullptr)
+                break;
+            errno = EIO;
+            return -1;
+        }
+        done += moved;
+    }
+    return done;
+}
+
 // The offset just past a chunk's body and its pad byte.
 int64_t ChunkEnd(int64_t dataOffset, uint32_t size) noexcept
 {
@@ -314,34 +369,7 @@ int64_t ChunkFile::ReadAt(int64_t offset, void* dst, int64_t bytes) const noexce
     VARNEL_ASSERT(dst != nullptr || bytes <= 0);
     if (!mFile || mWriting || offset < 0 || bytes < 0)
         return -1;
-    auto* at = static_cast<unsigned char*>(dst);
-    int64_t done = 0;
-    while (done < bytes) {
-        // Chunks of at most 1 GiB keep every count within the system calls' types.
-        const int64_t want = std::min<int64_t>(bytes - done, int64_t{1} << 30);
-#if defined(_WIN32)
-        OVERLAPPED where{};
-        const auto position = static_cast<uint64_t>(offset + done);
-        where.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
-        where.OffsetHigh = static_cast<DWORD>(position >> 32);
-        DWORD got = 0;
-        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
-        if (!ReadFile(handle, at + done, static_cast<DWORD>(want), &got, &where))
-            return GetLastError() == ERROR_HANDLE_EOF ? done : -1;
-#else
-        const ssize_t got = pread(fileno(mFile), at + done, static_cast<size_t>(want),
-                                  static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-#endif
-        if (got == 0)
-            break;
-        done += static_cast<int64_t>(got);
-    }
-    return done;
+    return TransferAt(mFile, offset, static_cast<unsigned char*>(dst), nullptr, bytes);
 }
 
 int64_t ChunkFile::Write(const void* src, int64_t bytes) noexcept
@@ -368,37 +396,7 @@ int64_t ChunkFile::WriteAt(int64_t offset, const void* src, int64_t bytes) const
         errno = EBADF;
         return -1;
     }
-    const auto* from = static_cast<const unsigned char*>(src);
-    int64_t done = 0;
-    while (done < bytes) {
-        const int64_t want = std::min<int64_t>(bytes - done, int64_t{1} << 30);
-#if defined(_WIN32)
-        OVERLAPPED where{};
-        const auto position = static_cast<uint64_t>(offset + done);
-        where.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
-        where.OffsetHigh = static_cast<DWORD>(position >> 32);
-        DWORD put = 0;
-        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
-        if (!WriteFile(handle, from + done, static_cast<DWORD>(want), &put, &where)) {
-            errno = EIO;
-            return -1;
-        }
-#else
-        const ssize_t put = pwrite(fileno(mFile), from + done, static_cast<size_t>(want),
-                                   static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-#endif
-        if (put == 0) {
-            errno = EIO;
-            return -1;
-        }
-        done += static_cast<int64_t>(put);
-    }
-    return done;
+    return TransferAt(mFile, offset, nullptr, static_cast<const unsigned char*>(src), bytes);
 }
 
 bool ChunkFile::Flush() noexcept
