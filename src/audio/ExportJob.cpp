@@ -24,9 +24,9 @@ namespace {
 
 constexpr double kBlockSeconds = 0.5;
 constexpr int kProgressEveryBlocks = 12;
-// A piece spends about two frame lengths on context before its first written frame; at 100
-// frame lengths per piece that is 2% of the work. Pieces shrink toward the stretch's end so
-// the workers finish together, but not below 16 frame lengths (12%).
+// Before its first written frame a piece transforms about one frame length of context; at 100
+// frame lengths per piece that is 1% of the work. Pieces shrink toward the stretch's end so
+// the workers finish together, but not below 16 frame lengths (6%).
 constexpr int64_t kPieceFrameLengths = 100;
 constexpr int64_t kLastPieceFrameLengths = 16;
 // Workers hand the writer their output every few blocks rather than every block: each hand-over
@@ -61,19 +61,16 @@ std::vector<int64_t> PieceStarts(int64_t first, int64_t end, int64_t block, int6
 }
 
 // The input as the filter streams see it: silence before the file's start and after its end,
-// file frames in between. One thread reads on through the file's buffer, seeking only when a
-// stream does not continue where the last read ended; the workers of a threaded export share
-// it and read by position, none disturbing another's place.
+// file frames in between, read by position, so any number of workers can share it without
+// disturbing one another or the file's place.
 class StreamReader
 {
 public:
-    StreamReader(TWaveData& in, bool shared)
-        : mIn(in), mShared(shared), mFileFrames(in.FrameCount())
-    {}
+    explicit StreamReader(const TWaveData& in) : mIn(in), mFileFrames(in.FrameCount()) {}
 
-    // Any worker. Fills raw with count frames of the stream from frame begin. False when the
+    // Any thread. Fills raw with count frames of the stream from frame begin. False when the
     // input fails or ends early (the file shrank).
-    bool Fill(uint8_t* raw, int64_t begin, int count) noexcept
+    bool Fill(uint8_t* raw, int64_t begin, int count) const noexcept
     {
         const int64_t end = begin + count;
         const int64_t before = std::clamp<int64_t>(-begin, 0, count);
@@ -82,10 +79,7 @@ public:
         auto at = static_cast<size_t>(before * kFrameBytes);
         std::memset(raw, 0, at);
         if (inFile > 0) {
-            const bool read = mShared
-                                  ? mIn.ReadFramesAt(start, raw + at, inFile) == inFile * kFrameBytes
-                                  : ReadOn(raw + at, start, inFile);
-            if (!read)
+            if (mIn.ReadFramesAt(start, raw + at, inFile) != inFile * kFrameBytes)
                 return false;
             at += static_cast<size_t>(inFile * kFrameBytes);
         }
@@ -94,41 +88,16 @@ public:
     }
 
 private:
-    // The one reader's way: on through the file's buffer.
-    bool ReadOn(uint8_t* raw, int64_t start, int64_t frames) noexcept
-    {
-        if (start != mPosition) {
-            mPosition = -1;
-            if (mIn.SeekFrame(start) < 0)
-                return false;
-            mPosition = start;
-        }
-        auto want = static_cast<size_t>(frames * kFrameBytes);
-        while (want > 0) {
-            const int n = mIn.Read(raw, static_cast<int>(want));
-            if (n <= 0) {
-                mPosition = -1;
-                return false;
-            }
-            raw += n;
-            want -= static_cast<size_t>(n);
-        }
-        mPosition = start + frames;
-        return true;
-    }
-
-    TWaveData& mIn;
-    const bool mShared;
+    const TWaveData& mIn;
     const int64_t mFileFrames;
-    int64_t mPosition = -1; // frame the next ReadOn returns; -1 unknown
 };
 
 // Filters the stream for the output frames [first, end) of the stretch and hands each block
 // of output bytes to emit, which returns false to stop. Returns kMsgNone (done or stopped) or
 // kMsgSaveFailed (the input failed).
 template <class Emit>
-MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
-                       Emit&& emit) noexcept;
+MessageId FilterFrames(TVocalFunc& vocal, const StreamReader& reader, int64_t first,
+                       int64_t end, Emit&& emit) noexcept;
 
 } // namespace
 
@@ -217,8 +186,8 @@ MessageId ExportJob::Prepare()
 namespace {
 
 template <class Emit>
-MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, int64_t end,
-                       Emit&& emit) noexcept
+MessageId FilterFrames(TVocalFunc& vocal, const StreamReader& reader, int64_t first,
+                       int64_t end, Emit&& emit) noexcept
 {
     CenterFocus& filter = vocal.Filter();
     const int64_t frameSize = filter.FrameSize();
@@ -263,11 +232,27 @@ MessageId FilterFrames(TVocalFunc& vocal, StreamReader& reader, int64_t first, i
 
 } // namespace
 
+bool ExportJob::CountWritten(int64_t bytes, int& counter, int64_t total,
+                             const ProgressFn& progress, const std::atomic<bool>& abort)
+{
+    mWritten += bytes;
+    if (++counter == kProgressEveryBlocks) {
+        counter = 0;
+        if (progress)
+            progress(mWritten, total);
+    }
+    if (abort.load(std::memory_order_relaxed)) {
+        mAborted = true;
+        return false;
+    }
+    return true;
+}
+
 MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
                                   const std::atomic<bool>& abort)
 {
     const int64_t total = (end - first) * kFrameBytes;
-    StreamReader reader(mIn, false);
+    const StreamReader reader(mIn);
     int counter = 0;
     MessageId result = kMsgNone;
     const MessageId read =
@@ -276,17 +261,7 @@ MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& 
                 result = kMsgSaveFailed;
                 return false;
             }
-            mWritten += n;
-            if (++counter == kProgressEveryBlocks) {
-                counter = 0;
-                if (progress)
-                    progress(mWritten, total);
-            }
-            if (abort.load(std::memory_order_relaxed)) {
-                mAborted = true;
-                return false;
-            }
-            return true;
+            return CountWritten(n, counter, total, progress, abort);
         });
     if (read != kMsgNone)
         return read;
@@ -312,7 +287,7 @@ public:
              const std::atomic<bool>& abort)
         : mJob(job), mThreads(threads), mStarts(std::move(starts)),
           mPieces(static_cast<int64_t>(mStarts.size()) - 1), mBlockFrames(blockFrames),
-          mAbort(abort), mReader(job.mIn, true)
+          mAbort(abort), mReader(job.mIn)
     {}
 
     // Export thread. kMsgNone (done or aborted), kMsgOutOfMemory or kMsgSaveFailed, as Run.
@@ -459,16 +434,8 @@ private:
                 while (accepted < filled) {
                     const int64_t n = std::min(blockBytes, filled - accepted);
                     accepted += n;
-                    mJob.mWritten += n;
-                    if (++counter == kProgressEveryBlocks) {
-                        counter = 0;
-                        if (progress)
-                            progress(mJob.mWritten, total);
-                    }
-                    if (mAbort.load(std::memory_order_relaxed)) {
-                        mJob.mAborted = true;
+                    if (!mJob.CountWritten(n, counter, total, progress, mAbort))
                         return kMsgNone;
-                    }
                 }
                 if (finished) {
                     if (result != kMsgNone)
@@ -488,7 +455,7 @@ private:
     const int64_t mPieces;
     const int mBlockFrames;
     const std::atomic<bool>& mAbort;
-    StreamReader mReader;
+    const StreamReader mReader;
     int64_t mBase = 0; // frames the output held before the stretch
     std::unique_ptr<PieceState[]> mStates;
 

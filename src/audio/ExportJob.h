@@ -43,14 +43,13 @@ struct ExportSettings
 // With more than one thread the stretch is cut into pieces whose lengths are whole blocks,
 // shrinking toward its end so the workers finish together. By the property above each piece,
 // filtered with its own context, equals its frames of the one-thread save, so worker threads
-// filter pieces and write them straight to their place in the output, reading the input by
-// position. The calling thread follows the pieces in order and accepts their blocks as one
+// filter pieces and write them straight to their place in the output. The calling thread follows the pieces in order and accepts their blocks as one
 // thread would write them: progress, the abort check and failures fall on the same blocks,
 // and at the end the output is cut after the last accepted block, so it holds a prefix of the
 // full result. Memory does not grow with the file's length.
 //
 // Runs on the calling (export) thread, which alone reports progress; it neither opens nor
-// closes the files. With one thread, after Prepare, Run allocates nothing. One Run per job;
+// closes the files, and reads the input by position, so the input's own place does not move. With one thread, after Prepare, Run allocates nothing. One Run per job;
 // with threads, the first worker sets up the job's own processor (Prepare) while the others
 // set up theirs.
 class ExportJob
@@ -98,6 +97,10 @@ private:
     // A stream processor set up for the input's rate with the settings: kMsgNone, or
     // kMsgOutOfMemory.
     MessageId MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const;
+    // Export thread. Counts bytes more as written, reports progress after every 12th block
+    // and checks abort: false, with Aborted set, when the export is to stop.
+    bool CountWritten(int64_t bytes, int& counter, int64_t total, const ProgressFn& progress,
+                      const std::atomic<bool>& abort);
     MessageId RunOneThread(int64_t first, int64_t end, const ProgressFn& progress,
                            const std::atomic<bool>& abort);
 
