@@ -3,10 +3,12 @@
 #include "dsp/BinDecision.h"
 #include "dsp/FrameWindow.h"
 #include "dsp/RealPacking.h"
+#include "dsp/SoftGain.h"
 #include "dsp/VisualFeed.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 
 namespace varnel {
@@ -60,6 +62,13 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
     mDepthHigh = kPi;
     mInverted = false;
     mVisualFeed = false;
+    mFreqLowHz = 0.0f;
+    mFreqHighHz = static_cast<float>(sampleRate / 2);
+    mSoft = SoftCut();
+    mSampleRate = sampleRate;
+    mFreqGainStale = true;
+    mGainFresh = true;
+    mRestOn = false;
     mHop = 0;
     mReadPos = 0;
     mWritePos = 0;
@@ -70,9 +79,10 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
 
     // Free what an earlier set-up left, so a failure leaves no half-sized buffers behind.
     for (std::vector<float>* v :
-         {&mWindow, &mCorrectionTable, &mSynthesis, &mSplitTwiddle, &mSpectrumL, &mSpectrumR,
-          &mBinsL, &mBinsR, &mKeep, &mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag,
-          &mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
+         {&mWindow,    &mCorrectionTable, &mSynthesis, &mSplitTwiddle, &mSpectrumL, &mSpectrumR,
+          &mBinsL,     &mBinsR,           &mKeep,      &mFeedDepth,    &mFeedMagR,  &mFeedMagL,
+          &mFeedRatio, &mFeedSumMag,      &mGain,      &mFreqGain,     &mInRingL,   &mInRingR,
+          &mOutRingL,  &mOutRingR,        &mRestRingL, &mRestRingR,    &mRestSpecL, &mRestSpecR})
         *v = std::vector<float>();
 
     const bool sizeOk =
@@ -99,7 +109,7 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
         mBinsR.assign(un, 0.0f);
         mKeep.assign(uh, 0.0f);
         for (std::vector<float>* v :
-             {&mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag})
+             {&mFeedDepth, &mFeedMagR, &mFeedMagL, &mFeedRatio, &mFeedSumMag, &mGain, &mFreqGain})
             v->assign(uh, 0.0f);
         mInRingL.assign(2 * un, 0.0f);
         mInRingR.assign(2 * un, 0.0f);
@@ -163,6 +173,9 @@ void CenterFocus::SetFreqRange(float lowHz, float highHz) noexcept
         return;
     mLowBin = BinFromHz(lowHz, mBinWidth);
     mHighBin = BinFromHz(highHz, mBinWidth);
+    mFreqLowHz = lowHz;
+    mFreqHighHz = highHz;
+    mFreqGainStale = true;
 }
 
 void CenterFocus::SetDepthRange(float low, float high) noexcept
@@ -181,18 +194,48 @@ void CenterFocus::SetVisualFeed(bool on) noexcept
     mVisualFeed = on;
 }
 
+void CenterFocus::SetSoftCut(const SoftCut& soft) noexcept
+{
+    if (soft.FeatherFreq != mSoft.FeatherFreq)
+        mFreqGainStale = true;
+    mSoft = soft;
+}
+
 void CenterFocus::SetArea(const FilterArea& area) noexcept
 {
     SetPanRange(area.PanLow, area.PanHigh);
     SetFreqRange(area.FreqLowHz, area.FreqHighHz);
     SetDepthRange(area.DepthLow, area.DepthHigh);
     SetInverted(area.Inverted);
+    SetSoftCut(area.Soft);
+}
+
+bool CenterFocus::EnableRest()
+{
+    if (!mAllocated)
+        return false;
+    const auto un = static_cast<std::size_t>(mFrameSize);
+    try {
+        mRestRingL.assign(un, 0.0f);
+        mRestRingR.assign(un, 0.0f);
+        mRestSpecL.assign(un, 0.0f);
+        mRestSpecR.assign(un, 0.0f);
+    } catch (const std::bad_alloc&) {
+        for (std::vector<float>* v : {&mRestRingL, &mRestRingR, &mRestSpecL, &mRestSpecR})
+            *v = std::vector<float>();
+        mRestOn = false;
+        return false;
+    }
+    mRestOn = true;
+    return true;
 }
 
 void CenterFocus::ResetStream() noexcept
 {
-    for (std::vector<float>* v : {&mInRingL, &mInRingR, &mOutRingL, &mOutRingR})
+    for (std::vector<float>* v :
+         {&mInRingL, &mInRingR, &mOutRingL, &mOutRingR, &mRestRingL, &mRestRingR})
         std::fill(v->begin(), v->end(), 0.0f);
+    mGainFresh = true;
     mInHead = 0;
     mOutBase = 0;
     mReadPos = 0;
@@ -203,11 +246,23 @@ void CenterFocus::ResetStream() noexcept
 void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                           int count) noexcept
 {
+    Process(inL, inR, outL, outR, nullptr, nullptr, count);
+}
+
+void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
+                          int32_t* restL, int32_t* restR, int count) noexcept
+{
+    const bool rest = restL != nullptr && restR != nullptr;
     if (!mAllocated) {
         for (int i = 0; i < count; ++i)
             outL[i] = outR[i] = 0;
+        for (int i = 0; rest && i < count; ++i)
+            restL[i] = restR[i] = 0;
         return;
     }
+    const bool restOut = rest && mRestOn;
+    const float* restAccL = mRestRingL.data();
+    const float* restAccR = mRestRingR.data();
     const int n = mFrameSize;
     const int mask = n - 1;
     float* ringL = mInRingL.data();
@@ -228,6 +283,16 @@ void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL,
             outL[done + i] = static_cast<int32_t>(accL[q]);
             outR[done + i] = static_cast<int32_t>(accR[q]);
         }
+        if (restOut) {
+            for (int i = 0; i < run; ++i) {
+                const auto q = static_cast<std::size_t>((mOutBase + mReadPos + i) & mask);
+                restL[done + i] = static_cast<int32_t>(restAccL[q]);
+                restR[done + i] = static_cast<int32_t>(restAccR[q]);
+            }
+        } else if (rest) {
+            std::fill(restL + done, restL + done + run, 0);
+            std::fill(restR + done, restR + done + run, 0);
+        }
         done += run;
         mWritePos += run;
         mReadPos += run;
@@ -246,6 +311,10 @@ void CenterFocus::FrameStep() noexcept
     // The cells read out during the last hop become the ring's top hop cells.
     std::fill(mOutRingL.data() + mOutBase, mOutRingL.data() + mOutBase + mHop, 0.0f);
     std::fill(mOutRingR.data() + mOutBase, mOutRingR.data() + mOutBase + mHop, 0.0f);
+    if (mRestOn) {
+        std::fill(mRestRingL.data() + mOutBase, mRestRingL.data() + mOutBase + mHop, 0.0f);
+        std::fill(mRestRingR.data() + mOutBase, mRestRingR.data() + mOutBase + mHop, 0.0f);
+    }
     mOutBase = (mOutBase + mHop) & mask;
     mInHead = (mInHead + mHop) & mask;
     mWritePos -= mHop;
@@ -260,6 +329,7 @@ void CenterFocus::AddFrame() noexcept
     float* accL = mOutRingL.data();
     float* accR = mOutRingR.data();
     const bool feed = mVisualFeed && mSink != nullptr;
+    const bool soft = !mSoft.IsHard();
     const CodePath path = ActiveCodePath();
     if (feed)
         mSink->NextFrame();
@@ -271,24 +341,44 @@ void CenterFocus::AddFrame() noexcept
     mForwardFft.Transform(sl);
     mForwardFft.Transform(sr);
 
-    const BinDecision decision = MakeBinDecision(mLowBin, mHighBin, mCorrectionLimit, mPanLow,
-                                                 mPanHigh, mDepthLow, mDepthHigh, mInverted);
     SplitSpectrum(path, sl, mBinsL.data(), mSplitTwiddle.data(), half);
     SplitSpectrum(path, sr, mBinsR.data(), mSplitTwiddle.data(), half);
-    BinFeed binFeed;
-    if (feed)
-        binFeed = BinFeed{mFeedDepth.data(), mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(),
-                          mFeedSumMag.data()};
-    AnalyseBins(path, decision,
-                BinFrame{mBinsL.data(), mBinsR.data(), mCorrectionTable.data(), mKeep.data(), half},
-                binFeed);
-    BuildSpectrum(path, mBinsL.data(), mKeep.data(), mSplitTwiddle.data(), sl, half);
-    BuildSpectrum(path, mBinsR.data(), mKeep.data(), mSplitTwiddle.data(), sr, half);
+    if (soft) {
+        SoftFrameGains(path, feed);
+    } else {
+        const BinDecision decision = MakeBinDecision(mLowBin, mHighBin, mCorrectionLimit, mPanLow,
+                                                     mPanHigh, mDepthLow, mDepthHigh, mInverted);
+        BinFeed binFeed;
+        if (feed)
+            binFeed = BinFeed{mFeedDepth.data(), mFeedMagR.data(), mFeedMagL.data(),
+                              mFeedRatio.data(), mFeedSumMag.data()};
+        AnalyseBins(
+            path, decision,
+            BinFrame{mBinsL.data(), mBinsR.data(), mCorrectionTable.data(), mKeep.data(), half},
+            binFeed);
+        // A soft frame after this one starts its smoothing afresh.
+        mGainFresh = true;
+    }
+    const float* weights = soft ? mGain.data() : mKeep.data();
+    if (mRestOn) {
+        const Weighting restWeighting = soft ? Weighting::GainComplement : Weighting::Cleared;
+        BuildSpectrum(path, restWeighting, mBinsL.data(), weights, mSplitTwiddle.data(),
+                      mRestSpecL.data(), half);
+        BuildSpectrum(path, restWeighting, mBinsR.data(), weights, mSplitTwiddle.data(),
+                      mRestSpecR.data(), half);
+    }
+    const Weighting weighting = soft ? Weighting::Gain : Weighting::Kept;
+    BuildSpectrum(path, weighting, mBinsL.data(), weights, mSplitTwiddle.data(), sl, half);
+    BuildSpectrum(path, weighting, mBinsR.data(), weights, mSplitTwiddle.data(), sr, half);
     if (feed)
         mSink->AddBins(mFeedDepth.data(), mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(),
                        mFeedSumMag.data(), half);
     mInverseFft.Transform(sl);
     mInverseFft.Transform(sr);
+    if (mRestOn) {
+        mInverseFft.Transform(mRestSpecL.data());
+        mInverseFft.Transform(mRestSpecR.data());
+    }
 
     // Overlap-add the frame's samples hop..N-1; samples 0..hop-1 would land in cells already
     // read out (FrameStep clears those).
@@ -296,8 +386,49 @@ void CenterFocus::AddFrame() noexcept
         const int cell = (mOutBase + i) & mask;
         const int run = std::min(n - i, n - cell);
         OverlapAdd(path, accL + cell, accR + cell, mSynthesis.data() + i, sl + i, sr + i, run);
+        if (mRestOn)
+            OverlapAdd(path, mRestRingL.data() + cell, mRestRingR.data() + cell,
+                       mSynthesis.data() + i, mRestSpecL.data() + i, mRestSpecR.data() + i, run);
         i += run;
     }
+}
+
+void CenterFocus::SoftFrameGains(CodePath path, bool feed) noexcept
+{
+    const int half = mFrameSize / 2;
+    FilterArea area;
+    area.PanLow = mPanLow;
+    area.PanHigh = mPanHigh;
+    area.FreqLowHz = mFreqLowHz;
+    area.FreqHighHz = mFreqHighHz;
+    area.DepthLow = mDepthLow;
+    area.DepthHigh = mDepthHigh;
+    area.Inverted = mInverted;
+    area.Soft = mSoft;
+    SoftGainParams params = MakeSoftGainParams(area, mSampleRate, mHop);
+    // The hard decision over the dimensions whose edges have no width, so those edges are the
+    // hard cut's exactly; a dimension with a width is opened here and weighed by its gain.
+    const BinDecision decision = MakeBinDecision(
+        params.FreqOn ? 0 : mLowBin, params.FreqOn ? half : mHighBin, mCorrectionLimit,
+        params.Pan.On ? 0.0f : mPanLow,
+        params.Pan.On ? std::numeric_limits<float>::infinity() : mPanHigh,
+        params.Depth.On ? 0.0f : mDepthLow, params.Depth.On ? kPi : mDepthHigh, false);
+    BinFeed binFeed;
+    if (feed || params.Pan.On || params.Depth.On)
+        binFeed = BinFeed{mFeedDepth.data(), mFeedMagR.data(), mFeedMagL.data(), mFeedRatio.data(),
+                          mFeedSumMag.data()};
+    AnalyseBins(path, decision,
+                BinFrame{mBinsL.data(), mBinsR.data(), mCorrectionTable.data(), mKeep.data(), half},
+                binFeed);
+    if (params.FreqOn && mFreqGainStale) {
+        FrequencyGains(area, mBinWidth, half, mFreqGain.data());
+        mFreqGainStale = false;
+    }
+    params.Fresh = mGainFresh;
+    SoftGains(path, params,
+              SoftFrame{mKeep.data(), mFeedRatio.data(), mFeedDepth.data(), mFreqGain.data(),
+                        mGain.data(), half});
+    mGainFresh = false;
 }
 
 } // namespace varnel

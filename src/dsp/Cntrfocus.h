@@ -39,7 +39,16 @@ public:
     void SetDepthRange(float low, float high) noexcept;
     void SetInverted(bool inverted) noexcept;
     void SetVisualFeed(bool on) noexcept;
-    void SetArea(const FilterArea& area) noexcept; // all five of the above but the feed
+    // How gently the area cuts; the default is the hard cut, which keeps today's exact path.
+    void SetSoftCut(const SoftCut& soft) noexcept;
+    void SetArea(const FilterArea& area) noexcept; // all of the above but the feed
+
+    // Set-up thread, after Setup; allocates. From now on every frame also builds the rest
+    // stem: each bin weighed by one minus its gain (the cleared bins, for the hard cut), so
+    // the kept and the rest add up to every bin. False, with no rest, when the buffers cannot
+    // be allocated. A new Setup drops the rest.
+    bool EnableRest();
+    bool RestEnabled() const noexcept { return mRestOn; }
 
     // Set-up thread. Where the analysis goes while the visual feed is on; null for nowhere.
     void SetVisualSink(VisualFeed* sink) noexcept { mSink = sink; }
@@ -57,6 +66,11 @@ public:
     // held in int32) and writes count unclipped output samples of each channel.
     void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                  int count) noexcept;
+    // Owner's thread, real-time safe. The same, also writing count unclipped samples of each
+    // channel of the rest stem, aligned with the output (silence when the rest is not
+    // enabled).
+    void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
+                 int32_t* restL, int32_t* restR, int count) noexcept;
 
     // Any thread.
     int FrameSize() const noexcept { return mFrameSize; }
@@ -82,8 +96,10 @@ private:
     // Computes the frame that ends at the write position unless it is to be skipped, then
     // moves the rings on by a hop.
     void FrameStep() noexcept;
-    // Transforms, filters and overlap-adds that frame into the output ring.
+    // Transforms, filters and overlap-adds that frame into the output ring (and the rest's).
     void AddFrame() noexcept;
+    // The soft cut's gain of every bin of the frame, into mGain.
+    void SoftFrameGains(CodePath path, bool feed) noexcept;
 
     int mFrameSize = 0;
     int mHop = 0;
@@ -94,6 +110,9 @@ private:
     float mBinWidth = 0.0f;
     bool mInverted = false;
     bool mVisualFeed = false;
+    float mFreqLowHz = 0.0f, mFreqHighHz = 0.0f; // as given, for the soft frequency edges
+    SoftCut mSoft;
+    int mSampleRate = 0;
     int mCorrectionLimit = 0;
     // Each channel is real, so each direction runs as one complex transform of N/2 points
     // per channel: even samples as real parts, odd samples as imaginary parts.
@@ -107,13 +126,20 @@ private:
     std::vector<float> mBinsL, mBinsR;         // bins 0..N/2-1 of each channel, complex
     std::vector<float> mKeep;                  // per bin: all bits set when kept
     std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio, mFeedSumMag;
-    std::vector<float> mInRingL, mInRingR;   // 2N: sample written at p and p + N
-    std::vector<float> mOutRingL, mOutRingR; // N: overlap-add accumulator ring
-    int mInHead = 0;                         // ring cell of the oldest of the last N input samples
-    int mOutBase = 0;                        // ring cell of the next frame's first output sample
-    int mReadPos = 0;                        // 0..hop-1
-    int mWritePos = 0;                       // N-hop..N-1
-    int mSkipFrames = 0;                     // frames still to skip, see SkipFrames
+    std::vector<float> mGain;                  // per bin: the soft cut's smoothed gain
+    std::vector<float> mFreqGain;              // per bin: the soft frequency edges' gain
+    bool mFreqGainStale = true;                // the frequency range or width changed
+    bool mGainFresh = true;                    // mGain holds no earlier frame's gains
+    std::vector<float> mInRingL, mInRingR;     // 2N: sample written at p and p + N
+    std::vector<float> mOutRingL, mOutRingR;   // N: overlap-add accumulator ring
+    std::vector<float> mRestRingL, mRestRingR; // N: the rest stem's accumulator ring
+    std::vector<float> mRestSpecL, mRestSpecR; // N floats: the rest's half-size spectrum
+    bool mRestOn = false;
+    int mInHead = 0;     // ring cell of the oldest of the last N input samples
+    int mOutBase = 0;    // ring cell of the next frame's first output sample
+    int mReadPos = 0;    // 0..hop-1
+    int mWritePos = 0;   // N-hop..N-1
+    int mSkipFrames = 0; // frames still to skip, see SkipFrames
     bool mAllocated = false;
     CodePath mPathLimit = CodePath::Avx512;
     VisualFeed* mSink = nullptr;

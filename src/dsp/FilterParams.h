@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 namespace varnel {
 
 // The float nearest pi, as the filter and the area mapping use it.
@@ -8,6 +10,35 @@ constexpr float kPi = 3.1415927f;
 // The open pan bounds the window uses: 0 at the left border, 65535 at the right.
 constexpr float kPanOpenLow = 0.0f;
 constexpr float kPanOpenHigh = 65535.0f;
+
+// How gently the area cuts. The defaults are the hard cut: every bin kept or cleared
+// outright. A width spreads an edge of the area over a raised-sine transition centred on the
+// edge; the attenuation keeps what the area removes at -AttenuateDb instead of clearing it;
+// the smoothing lets each bin's gain follow its changes with a time constant.
+struct SoftCut
+{
+    static constexpr float kNoAttenuation = std::numeric_limits<float>::infinity();
+
+    float FeatherPanDb = 0.0f;          // width of the pan edges, in dB of the ratio
+    float FeatherDepth = 0.0f;          // width of the depth edges, radians
+    float FeatherFreq = 0.0f;           // width of the frequency edges, octaves
+    float AttenuateDb = kNoAttenuation; // level of what the area removes, dB below the input
+    float SmoothMs = 0.0f;              // time constant of each bin's gain, ms
+
+    // Any thread; pure. True for the hard cut (every value at its default).
+    bool IsHard() const noexcept
+    {
+        return !(FeatherPanDb > 0.0f) && !(FeatherDepth > 0.0f) && !(FeatherFreq > 0.0f) &&
+               !(AttenuateDb < kNoAttenuation) && !(SmoothMs > 0.0f);
+    }
+    bool operator==(const SoftCut& o) const noexcept
+    {
+        return FeatherPanDb == o.FeatherPanDb && FeatherDepth == o.FeatherDepth &&
+               FeatherFreq == o.FeatherFreq && AttenuateDb == o.AttenuateDb &&
+               SmoothMs == o.SmoothMs;
+    }
+    bool operator!=(const SoftCut& o) const noexcept { return !(*this == o); }
+};
 
 // The extraction area as the filter sees it; every bound is inclusive.
 struct FilterArea
@@ -19,6 +50,7 @@ struct FilterArea
     float DepthLow = 0.0f; // radians, 0..pi
     float DepthHigh = kPi;
     bool Inverted = false;
+    SoftCut Soft; // the hard cut unless set
 
     // Pan 0..65535, frequency 0..half the sample rate, depth 0..pi, not inverted.
     static FilterArea Widest(int sampleRate)

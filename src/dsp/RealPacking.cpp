@@ -44,11 +44,25 @@ void SplitPairs(const float* z, float* bins, const float* w, int half, int from,
 // inverse of its Hermitian part, which halves every bin but bin 0. Building from G = twice
 // that part gives G[0] = 2 Re X[0] and G[k] = X[k]: bin 0 counts double, the reason a
 // constant input comes out at 5/3 of its level.
+// One bin's real or imaginary part x, weighed by the bin's weight.
+template <Weighting kWeighting>
+inline float Weigh(float x, float weight) noexcept
+{
+    switch (kWeighting) {
+    case Weighting::Kept: return IsKept(weight) ? x : 0.0f;
+    case Weighting::Cleared: return IsKept(weight) ? 0.0f : x;
+    case Weighting::Gain: return x * weight;
+    case Weighting::GainComplement: return x * (1.0f - weight);
+    }
+    return 0.0f;
+}
+
+template <Weighting kWeighting>
 void BuildPairs(const float* bins, const float* keep, const float* w, float* z, int half, int from,
                 int to) noexcept
 {
     if (from == 0) {
-        const float g0 = IsKept(keep[0]) ? 2.0f * bins[0] : 0.0f;
+        const float g0 = Weigh<kWeighting>(2.0f * bins[0], keep[0]);
         z[0] = g0;
         z[1] = g0;
         from = 1;
@@ -56,10 +70,10 @@ void BuildPairs(const float* bins, const float* keep, const float* w, float* z, 
     for (int k = from; k <= to; ++k) {
         const auto a = static_cast<std::size_t>(2 * k);
         const auto b = static_cast<std::size_t>(2 * (half - k));
-        const bool ka = IsKept(keep[static_cast<std::size_t>(k)]);
-        const bool kb = IsKept(keep[static_cast<std::size_t>(half - k)]);
-        const float gr = ka ? bins[a] : 0.0f, gi = ka ? bins[a + 1] : 0.0f;
-        const float mr = kb ? bins[b] : 0.0f, mi = kb ? -bins[b + 1] : 0.0f;
+        const float ka = keep[static_cast<std::size_t>(k)];
+        const float kb = keep[static_cast<std::size_t>(half - k)];
+        const float gr = Weigh<kWeighting>(bins[a], ka), gi = Weigh<kWeighting>(bins[a + 1], ka);
+        const float mr = Weigh<kWeighting>(bins[b], kb), mi = Weigh<kWeighting>(-bins[b + 1], kb);
         const float sr = gr + mr, si = gi + mi;
         const float tr = gr - mr, ti = gi - mi;
         const float vr = w[a], vi = -w[a + 1]; // V^k = conj(W^k)
@@ -117,6 +131,21 @@ VARNEL_AVX2 int SplitAvx2(const float* z, float* bins, const float* w, int half,
     return end;
 }
 
+// Four complex bins weighed by their weights (each doubled to cover a complex value).
+template <Weighting kWeighting>
+VARNEL_AVX2 inline __m256 Weigh4(__m256 x, const float* weights)
+{
+    const __m256 m = ComplexMask4(weights);
+    switch (kWeighting) {
+    case Weighting::Kept: return _mm256_and_ps(x, m);
+    case Weighting::Cleared: return _mm256_andnot_ps(m, x);
+    case Weighting::Gain: return _mm256_mul_ps(x, m);
+    case Weighting::GainComplement: return _mm256_mul_ps(x, _mm256_sub_ps(_mm256_set1_ps(1.0f), m));
+    }
+    return x;
+}
+
+template <Weighting kWeighting>
 VARNEL_AVX2 int BuildAvx2(const float* bins, const float* keep, const float* w, float* z, int half,
                           int from)
 {
@@ -124,9 +153,9 @@ VARNEL_AVX2 int BuildAvx2(const float* bins, const float* keep, const float* w, 
     for (int k = from; k < end; k += 4) {
         const auto a = static_cast<std::size_t>(2 * k);
         const auto b = static_cast<std::size_t>(2 * (half - k - 3));
-        const __m256 g = _mm256_and_ps(_mm256_loadu_ps(bins + a), ComplexMask4(keep + k));
-        const __m256 gm = Conj(
-            Reverse(_mm256_and_ps(_mm256_loadu_ps(bins + b), ComplexMask4(keep + (half - k - 3)))));
+        const __m256 g = Weigh4<kWeighting>(_mm256_loadu_ps(bins + a), keep + k);
+        const __m256 gm =
+            Conj(Reverse(Weigh4<kWeighting>(_mm256_loadu_ps(bins + b), keep + (half - k - 3))));
         const __m256 s = _mm256_add_ps(g, gm);
         const __m256 t = _mm256_sub_ps(g, gm);
         const __m256 u = TimesI(Mul(Conj(_mm256_loadu_ps(w + a)), t));
@@ -162,6 +191,20 @@ VARNEL_AVX512 int SplitAvx512(const float* z, float* bins, const float* w, int h
     return SplitAvx2(z, bins, w, half, k);
 }
 
+template <Weighting kWeighting>
+VARNEL_AVX512 inline __m512 Weigh8(__m512 x, const float* weights)
+{
+    const __m512 m = simd::ComplexMask8(weights);
+    switch (kWeighting) {
+    case Weighting::Kept: return _mm512_and_ps(x, m);
+    case Weighting::Cleared: return _mm512_andnot_ps(m, x);
+    case Weighting::Gain: return _mm512_mul_ps(x, m);
+    case Weighting::GainComplement: return _mm512_mul_ps(x, _mm512_sub_ps(_mm512_set1_ps(1.0f), m));
+    }
+    return x;
+}
+
+template <Weighting kWeighting>
 VARNEL_AVX512 int BuildAvx512(const float* bins, const float* keep, const float* w, float* z,
                               int half)
 {
@@ -169,16 +212,16 @@ VARNEL_AVX512 int BuildAvx512(const float* bins, const float* keep, const float*
     for (; 2 * k + 14 < half; k += 8) {
         const auto a = static_cast<std::size_t>(2 * k);
         const auto b = static_cast<std::size_t>(2 * (half - k - 7));
-        const __m512 g = _mm512_and_ps(_mm512_loadu_ps(bins + a), simd::ComplexMask8(keep + k));
-        const __m512 gm = Conj(Reverse(
-            _mm512_and_ps(_mm512_loadu_ps(bins + b), simd::ComplexMask8(keep + (half - k - 7)))));
+        const __m512 g = Weigh8<kWeighting>(_mm512_loadu_ps(bins + a), keep + k);
+        const __m512 gm =
+            Conj(Reverse(Weigh8<kWeighting>(_mm512_loadu_ps(bins + b), keep + (half - k - 7))));
         const __m512 s = _mm512_add_ps(g, gm);
         const __m512 t = _mm512_sub_ps(g, gm);
         const __m512 u = TimesI(Mul(Conj(_mm512_loadu_ps(w + a)), t));
         _mm512_storeu_ps(z + a, _mm512_add_ps(s, u));
         _mm512_storeu_ps(z + b, Reverse(Conj(_mm512_sub_ps(s, u))));
     }
-    return BuildAvx2(bins, keep, w, z, half, k);
+    return BuildAvx2<kWeighting>(bins, keep, w, z, half, k);
 }
 
 #endif
@@ -200,20 +243,38 @@ void SplitSpectrum(CodePath path, const float* z, float* bins, const float* w, i
     SplitPairs(z, bins, w, half, 0, half / 2);
 }
 
-void BuildSpectrum(CodePath path, const float* bins, const float* keep, const float* w, float* z,
-                   int half) noexcept
+namespace {
+
+template <Weighting kWeighting>
+void Build(CodePath path, const float* bins, const float* keep, const float* w, float* z,
+           int half) noexcept
 {
 #ifdef VARNEL_X86
     if (path != CodePath::Plain) {
-        const int end = path == CodePath::Avx512 ? BuildAvx512(bins, keep, w, z, half)
-                                                 : BuildAvx2(bins, keep, w, z, half, 1);
-        BuildPairs(bins, keep, w, z, half, 0, 0);
-        BuildPairs(bins, keep, w, z, half, end, half / 2);
+        const int end = path == CodePath::Avx512 ? BuildAvx512<kWeighting>(bins, keep, w, z, half)
+                                                 : BuildAvx2<kWeighting>(bins, keep, w, z, half, 1);
+        BuildPairs<kWeighting>(bins, keep, w, z, half, 0, 0);
+        BuildPairs<kWeighting>(bins, keep, w, z, half, end, half / 2);
         return;
     }
 #endif
     (void)path;
-    BuildPairs(bins, keep, w, z, half, 0, half / 2);
+    BuildPairs<kWeighting>(bins, keep, w, z, half, 0, half / 2);
+}
+
+} // namespace
+
+void BuildSpectrum(CodePath path, Weighting weighting, const float* bins, const float* weights,
+                   const float* w, float* z, int half) noexcept
+{
+    switch (weighting) {
+    case Weighting::Kept: Build<Weighting::Kept>(path, bins, weights, w, z, half); return;
+    case Weighting::Cleared: Build<Weighting::Cleared>(path, bins, weights, w, z, half); return;
+    case Weighting::Gain: Build<Weighting::Gain>(path, bins, weights, w, z, half); return;
+    case Weighting::GainComplement:
+        Build<Weighting::GainComplement>(path, bins, weights, w, z, half);
+        return;
+    }
 }
 
 } // namespace varnel

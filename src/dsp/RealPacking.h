@@ -14,9 +14,20 @@ namespace varnel {
 //
 // Bins 0..N/2-1 of the real frame from the half-size transform z of its even/odd samples.
 void SplitSpectrum(CodePath path, const float* z, float* bins, const float* w, int half) noexcept;
+// How BuildSpectrum weighs each bin: by the keep mask (all bits set when kept) or its
+// complement, or by a gain per bin or one minus it.
+enum class Weighting
+{
+    Kept,
+    Cleared,
+    Gain,
+    GainComplement,
+};
+
 // The half-size spectrum whose inverse transform holds 4 times the real frame made of the
-// kept bins (keep: per bin, all bits set when kept), even samples in the real parts.
-void BuildSpectrum(CodePath path, const float* bins, const float* keep, const float* w, float* z,
-                   int half) noexcept;
+// bins weighed by weights (one float per bin, read as the weighting says), even samples in
+// the real parts.
+void BuildSpectrum(CodePath path, Weighting weighting, const float* bins, const float* weights,
+                   const float* w, float* z, int half) noexcept;
 
 } // namespace varnel

@@ -33,6 +33,17 @@ struct CenterFocusTestAccess
     // cells.
     static const std::vector<float>& InRingL(const CenterFocus& f) { return f.mInRingL; }
     static const std::vector<float>& InRingR(const CenterFocus& f) { return f.mInRingR; }
+    // The soft cut's gains of a first frame (no smoothing history) whose bins are given:
+    // bins 0..N/2-1 of each channel as complex floats, on the filter's code path.
+    static std::vector<float> SoftGainsOf(CenterFocus& f, const std::vector<float>& binsL,
+                                          const std::vector<float>& binsR)
+    {
+        f.mBinsL = binsL;
+        f.mBinsR = binsR;
+        f.mGainFresh = true;
+        f.SoftFrameGains(f.ActiveCodePath(), false);
+        return f.mGain;
+    }
     // Whether bin j (0..N/2-1) was kept in the last frame.
     static bool BinKept(const CenterFocus& f, int j)
     {
