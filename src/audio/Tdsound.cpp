@@ -216,6 +216,12 @@ void TDsound::SetInverted(bool inverted) noexcept
         mVocalFunc->SetInverted(inverted);
 }
 
+void TDsound::SetSoftCut(const SoftCut& soft) noexcept
+{
+    if (mVocalFunc)
+        mVocalFunc->SetSoftCut(soft);
+}
+
 void TDsound::SetVisualFeed(bool on) noexcept
 {
     if (mVocalFunc)

@@ -8,6 +8,7 @@
 namespace varnel {
 
 class TVocalFunc;
+struct SoftCut;
 class TWaveData;
 class VisualFeed;
 
@@ -69,6 +70,7 @@ public:
     void SetDepthRange(float low, float high) noexcept;
     void SetInverted(bool inverted) noexcept;
     void SetVisualFeed(bool on) noexcept;
+    void SetSoftCut(const SoftCut& soft) noexcept;
     // Playback thread. Hundredths of a decibel: 0 full, -10000 silence.
     RingResult SetVolume(int hundredthsDb) noexcept;
 

@@ -81,6 +81,12 @@ void ThSoundPlay::PostArea(const FilterArea& area)
     PostFreqRange(area.FreqLowHz, area.FreqHighHz);
     PostDepthRange(area.DepthLow, area.DepthHigh);
     PostInverted(area.Inverted);
+    PostSoftCut(area.Soft);
+}
+
+void ThSoundPlay::PostSoftCut(const SoftCut& soft)
+{
+    Post(mSoftBox, soft);
 }
 
 void ThSoundPlay::PostVisualFeed(bool on)
@@ -100,6 +106,7 @@ void ThSoundPlay::ApplyMailboxes() noexcept
     TryApply(mFreqBox, [this](const Range& r) { mSound.SetFreqRange(r.Low, r.High); });
     TryApply(mDepthBox, [this](const Range& r) { mSound.SetDepthRange(r.Low, r.High); });
     TryApply(mInvertBox, [this](bool on) { mSound.SetInverted(on); });
+    TryApply(mSoftBox, [this](const SoftCut& soft) { mSound.SetSoftCut(soft); });
     TryApply(mVisualBox, [this](bool on) { mSound.SetVisualFeed(on); });
     TryApply(mVolumeBox, [this](int volume) { mSound.SetVolume(volume); });
 }

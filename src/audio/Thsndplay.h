@@ -15,7 +15,8 @@ class TDsound;
 class TWaveData;
 
 // The playback thread. Every 30 ms (start to start) it applies what the GUI thread posted into
-// its seven mailboxes, in the order seek, pan, frequency, depth, invert, visual, volume, and
+// its eight mailboxes, in the order seek, pan, frequency, depth, invert, soft cut, visual,
+// volume, and
 // then tops up the sound ring with TDsound::Pump. A mailbox is a pending flag and its payload
 // under a lock of its own: the GUI side waits for the lock only to store; the thread only
 // tries it and leaves a busy mailbox pending until its next cycle, so the GUI never holds up
@@ -53,8 +54,10 @@ public:
     void PostFreqRange(float lowHz, float highHz);
     void PostDepthRange(float low, float high);
     void PostInverted(bool inverted);
-    // The pan, frequency and depth ranges and the invert flag of an area, posted in that
-    // order into their four mailboxes.
+    // The soft cut's five values travel as one, so a frame never sees half a change.
+    void PostSoftCut(const SoftCut& soft);
+    // The pan, frequency and depth ranges, the invert flag and the soft cut of an area,
+    // posted in that order into their five mailboxes.
     void PostArea(const FilterArea& area);
     void PostVisualFeed(bool on);
     void PostVolume(int hundredthsDb);
@@ -118,6 +121,7 @@ private:
     Box<Range> mFreqBox;
     Box<Range> mDepthBox;
     Box<bool> mInvertBox;
+    Box<SoftCut> mSoftBox;
     Box<bool> mVisualBox;
     Box<int> mVolumeBox;
 

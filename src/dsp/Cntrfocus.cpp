@@ -67,7 +67,7 @@ bool CenterFocus::Setup(int frameSize, int overlap, int sampleRate)
     mSoft = SoftCut();
     mSampleRate = sampleRate;
     mFreqGainStale = true;
-    mGainFresh = true;
+    mLastGains = LastGains::None;
     mRestOn = false;
     mHop = 0;
     mReadPos = 0;
@@ -235,7 +235,7 @@ void CenterFocus::ResetStream() noexcept
     for (std::vector<float>* v :
          {&mInRingL, &mInRingR, &mOutRingL, &mOutRingR, &mRestRingL, &mRestRingR})
         std::fill(v->begin(), v->end(), 0.0f);
-    mGainFresh = true;
+    mLastGains = LastGains::None;
     mInHead = 0;
     mOutBase = 0;
     mReadPos = 0;
@@ -356,8 +356,7 @@ void CenterFocus::AddFrame() noexcept
             path, decision,
             BinFrame{mBinsL.data(), mBinsR.data(), mCorrectionTable.data(), mKeep.data(), half},
             binFeed);
-        // A soft frame after this one starts its smoothing afresh.
-        mGainFresh = true;
+        mLastGains = LastGains::Hard;
     }
     const float* weights = soft ? mGain.data() : mKeep.data();
     if (mRestOn) {
@@ -406,6 +405,12 @@ void CenterFocus::SoftFrameGains(CodePath path, bool feed) noexcept
     area.Inverted = mInverted;
     area.Soft = mSoft;
     SoftGainParams params = MakeSoftGainParams(area, mSampleRate, mHop);
+    // Smoothing switched on after hard frames goes on from the last one's gains, which its
+    // mask holds (before this frame's analysis overwrites it).
+    if (mLastGains == LastGains::Hard && params.Smooth < 1.0f)
+        for (int j = 0; j < half; ++j)
+            mGain[static_cast<std::size_t>(j)] =
+                IsKept(mKeep[static_cast<std::size_t>(j)]) ? 1.0f : 0.0f;
     // The hard decision over the dimensions whose edges have no width, so those edges are the
     // hard cut's exactly; a dimension with a width is opened here and weighed by its gain.
     const BinDecision decision = MakeBinDecision(
@@ -424,11 +429,11 @@ void CenterFocus::SoftFrameGains(CodePath path, bool feed) noexcept
         FrequencyGains(area, mBinWidth, half, mFreqGain.data());
         mFreqGainStale = false;
     }
-    params.Fresh = mGainFresh;
+    params.Fresh = mLastGains == LastGains::None;
     SoftGains(path, params,
               SoftFrame{mKeep.data(), mFeedRatio.data(), mFeedDepth.data(), mFreqGain.data(),
                         mGain.data(), half});
-    mGainFresh = false;
+    mLastGains = LastGains::Soft;
 }
 
 } // namespace varnel

@@ -126,10 +126,18 @@ private:
     std::vector<float> mBinsL, mBinsR;         // bins 0..N/2-1 of each channel, complex
     std::vector<float> mKeep;                  // per bin: all bits set when kept
     std::vector<float> mFeedDepth, mFeedMagR, mFeedMagL, mFeedRatio, mFeedSumMag;
-    std::vector<float> mGain;                  // per bin: the soft cut's smoothed gain
-    std::vector<float> mFreqGain;              // per bin: the soft frequency edges' gain
-    bool mFreqGainStale = true;                // the frequency range or width changed
-    bool mGainFresh = true;                    // mGain holds no earlier frame's gains
+    std::vector<float> mGain;     // per bin: the soft cut's smoothed gain
+    std::vector<float> mFreqGain; // per bin: the soft frequency edges' gain
+    bool mFreqGainStale = true;   // the frequency range or width changed
+    // Where the last frame's gains are, for the smoothing: nowhere (a new stream), in mGain
+    // (a soft frame) or in mKeep (a hard frame: its mask is its gain).
+    enum class LastGains
+    {
+        None,
+        Soft,
+        Hard,
+    };
+    LastGains mLastGains = LastGains::None;
     std::vector<float> mInRingL, mInRingR;     // 2N: sample written at p and p + N
     std::vector<float> mOutRingL, mOutRingR;   // N: overlap-add accumulator ring
     std::vector<float> mRestRingL, mRestRingR; // N: the rest stem's accumulator ring

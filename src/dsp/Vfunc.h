@@ -36,6 +36,7 @@ public:
     void SetDepthRange(float low, float high) noexcept { mFilter.SetDepthRange(low, high); }
     void SetInverted(bool inverted) noexcept { mFilter.SetInverted(inverted); }
     void SetVisualFeed(bool on) noexcept { mFilter.SetVisualFeed(on); }
+    void SetSoftCut(const SoftCut& soft) noexcept { mFilter.SetSoftCut(soft); }
     void SetArea(const FilterArea& area) noexcept { mFilter.SetArea(area); }
     // Set-up thread.
     void SetVisualSink(VisualFeed* sink) noexcept { mFilter.SetVisualSink(sink); }

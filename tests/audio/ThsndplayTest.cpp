@@ -24,13 +24,13 @@
 namespace varnel {
 
 // The mailboxes' locks in the order the thread applies them: seek, pan, frequency, depth,
-// invert, visual, volume.
+// invert, soft cut, visual, volume.
 struct ThSoundPlayTestAccess
 {
     static std::vector<std::mutex*> MailboxLocks(ThSoundPlay& t)
     {
-        return {&t.mSeekBox.Lock,   &t.mPanBox.Lock,    &t.mFreqBox.Lock,  &t.mDepthBox.Lock,
-                &t.mInvertBox.Lock, &t.mVisualBox.Lock, &t.mVolumeBox.Lock};
+        return {&t.mSeekBox.Lock,   &t.mPanBox.Lock,  &t.mFreqBox.Lock,   &t.mDepthBox.Lock,
+                &t.mInvertBox.Lock, &t.mSoftBox.Lock, &t.mVisualBox.Lock, &t.mVolumeBox.Lock};
     }
 };
 
@@ -274,8 +274,8 @@ TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
     // Each mailbox in turn is held busy through a cycle: the others are applied, it is not,
     // and it is applied at the following cycle.
     const std::vector<std::mutex*> locks = ThSoundPlayTestAccess::MailboxLocks(*mThread);
-    ASSERT_EQ(locks.size(), 7u);
-    for (int box = 0; box < 7; ++box) {
+    ASSERT_EQ(locks.size(), 8u);
+    for (int box = 0; box < 8; ++box) {
         const float pan = 0.5f + static_cast<float>(box);
         const int volume = -100 * (box + 1);
         const int64_t frame = 100 * (box + 1);
@@ -284,7 +284,7 @@ TEST_F(ThSoundPlayTest, LatestPostWinsAndABusyMailboxWaitsOneCycle)
         mThread->PostVolume(volume);
         const bool busyIsSeek = box == 0;
         const bool busyIsPan = box == 1;
-        const bool busyIsVolume = box == 6;
+        const bool busyIsVolume = box == 7;
         std::mutex& lock = *locks[static_cast<size_t>(box)];
         lock.lock();
         ASSERT_TRUE(mClock.StepAndWait()) << "a busy mailbox must not hold up the cycle";
@@ -626,6 +626,94 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
     }
     EXPECT_GT(differBefore, 1000);
     EXPECT_GT(differAfter, 1000);
+}
+
+// The filtered stream of the whole input with the soft cut switched from one value to another
+// at input frame switchAt, as the playing filter should give it.
+std::vector<int16_t> SwitchedStream(const std::vector<int16_t>& input, int rate, int fftSize,
+                                    int overlap, const FilterArea& area, const SoftCut& after,
+                                    int64_t switchAt)
+{
+    TVocalFunc processor;
+    if (processor.Init(2, rate, 0.25) != 0 || processor.SetupFilter(fftSize, overlap) != 0)
+        return {};
+    processor.SetArea(area);
+    std::vector<int16_t> output(input.size());
+    const auto frames = static_cast<int64_t>(input.size() / 2);
+    for (int64_t done = 0; done < frames;) {
+        if (done == switchAt)
+            processor.SetSoftCut(after);
+        int64_t end = std::min<int64_t>(done + processor.BlockFrames(), frames);
+        if (done < switchAt)
+            end = std::min(end, switchAt);
+        const int bytes = static_cast<int>((end - done) * 4);
+        std::memcpy(processor.RawIn(), input.data() + 2 * done, static_cast<size_t>(bytes));
+        processor.Deinterleave(bytes);
+        processor.Process(0, bytes / 4);
+        processor.Interleave(bytes);
+        std::memcpy(output.data() + 2 * done, processor.RawOut(), static_cast<size_t>(bytes));
+        done = end;
+    }
+    return output;
+}
+
+TEST_F(HeardEqualsSaved, SoftCutChangeIsHeardFromTheFirstFrameAfterThePost)
+{
+    const int rate = 22050, frames = 3 * rate, fftSize = 4096, overlap = 16;
+    const int hop = fftSize / overlap;
+    struct Case
+    {
+        const char* name;
+        SoftCut after;
+    };
+    std::vector<Case> cases(5);
+    cases[0] = {"pan width", {}};
+    cases[0].after.FeatherPanDb = 6.0f;
+    cases[1] = {"depth width", {}};
+    cases[1].after.FeatherDepth = 0.5f;
+    cases[2] = {"frequency width", {}};
+    cases[2].after.FeatherFreq = 1.0f;
+    cases[3] = {"attenuation", {}};
+    cases[3].after.AttenuateDb = 12.0f;
+    cases[4] = {"smoothing", {}};
+    cases[4].after.SmoothMs = 60.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        mClock.SetFreeRunning(false);
+        mReader.Close();
+        Open(rate, frames, 200, fftSize, overlap);
+        mThread->PostArea(NarrowArea()); // the hard cut
+        const int64_t ring = mSound.BufferBytes() / 4;
+        int64_t postedAt = -1;
+        const std::vector<int16_t> heard = PlayToTheEnd(frames, [&](int64_t frame) {
+            if (postedAt < 0 && frame >= frames / 2) {
+                mThread->PostSoftCut(c.after);
+                postedAt = frame; // the frames played and read so far
+            }
+        });
+        ASSERT_GT(postedAt, 0);
+        const std::vector<int16_t> unchanged =
+            FilteredStream(mInput, rate, fftSize, overlap, NarrowArea());
+        const std::vector<int16_t> switched =
+            SwitchedStream(mInput, rate, fftSize, overlap, NarrowArea(), c.after, postedAt);
+        ASSERT_EQ(switched.size(), mInput.size());
+        // What was heard is the stream switched exactly where the reader stood at the post:
+        // the change reached the filter whole, between two frames, before the next pump.
+        ASSERT_GE(heard.size(), static_cast<size_t>(ring) * 2 + switched.size());
+        EXPECT_TRUE(std::equal(switched.begin(), switched.end(), heard.begin() + 2 * ring));
+        // Output k is heard at ring + k, and the first frame after the post changes output
+        // from postedAt on: the change is heard one ring (plus at most a hop) after the post,
+        // and nothing before it changes.
+        int64_t first = -1;
+        for (int64_t k = 0; k < frames && first < 0; ++k)
+            if (switched[static_cast<size_t>(2 * k)] != unchanged[static_cast<size_t>(2 * k)] ||
+                switched[static_cast<size_t>(2 * k + 1)] !=
+                    unchanged[static_cast<size_t>(2 * k + 1)])
+                first = k;
+        EXPECT_GE(first, postedAt);
+        EXPECT_LE(first, postedAt + hop);
+    }
 }
 
 } // namespace

@@ -40,7 +40,7 @@ struct CenterFocusTestAccess
     {
         f.mBinsL = binsL;
         f.mBinsR = binsR;
-        f.mGainFresh = true;
+        f.mLastGains = CenterFocus::LastGains::None;
         f.SoftFrameGains(f.ActiveCodePath(), false);
         return f.mGain;
     }
