@@ -325,6 +325,10 @@ TEST_F(ThSoundPlayTest, CycleAllocatesNothing)
         mThread->PostFreqRange(100.0f, 4000.0f);
         mThread->PostDepthRange(0.0f, 2.0f);
         mThread->PostInverted(i % 2 == 0);
+        SoftCut soft; // the soft cut's frames (and the switch to them) allocate nothing either
+        soft.FeatherFreq = 0.5f * static_cast<float>(i);
+        soft.SmoothMs = 40.0f;
+        mThread->PostSoftCut(soft);
         mThread->PostVisualFeed(false);
         mThread->PostVolume(-10 * i);
         ASSERT_TRUE(mDevice->AdvanceCursor((1323 + 500 * i) * 4));
