@@ -677,6 +677,7 @@ void TForm1::PlayButtonClick()
         Dsound.Flush();
         VisualMap.Clear();
     }
+    Dsound.ClearReadFault();
     SoundThread->Resume();
     Timer1->start();
     Playing = true;
@@ -742,6 +743,13 @@ void TForm1::Timer1Timer()
 {
     if (!Playing)
         return;
+    if (Dsound.ReadFault()) {
+        // The file can no longer be read where it plays: stop there and say so.
+        PlayButtonClick();
+        ShowWarning(
+            FileMessageText(InputFileName, QString::fromStdString(LangSet.ReadFaultText())));
+        return;
+    }
     LastTickTime = mClock.Milliseconds();
     const int position = static_cast<int>(PlayIn.TellFrame());
     LastTimerPos = position;

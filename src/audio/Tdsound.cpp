@@ -77,6 +77,7 @@ bool TDsound::PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int ov
             return false;
     }
     mWriteCursor = 0;
+    ClearReadFault();
     FillSilence();
     mDevice->SetVolume(kFullVolume);
 
@@ -140,14 +141,19 @@ void TDsound::FillRegion(uint8_t* region, int bytes) noexcept
     while (bytes > 0) {
         const int want = bytes < processor.BlockBytes() ? bytes : processor.BlockBytes();
         int got = mReader->Read(processor.RawIn(), want);
-        if (got < 0)
+        if (got < 0) {
             got = 0; // a read error is heard as silence
+            mReadFault.store(true, std::memory_order_relaxed);
+        }
         got -= got % 4;
         processor.Deinterleave(got);
         processor.Process(0, got / 4);
         processor.Interleave(got);
         std::memcpy(region, processor.RawOut(), static_cast<size_t>(got));
         if (got < want) {
+            // Short of the data's end: the file lost its sound since it was opened.
+            if (mReader->TellFrame() < mReader->FrameCount())
+                mReadFault.store(true, std::memory_order_relaxed);
             // Short read: the rest of the region is silence, written directly so the
             // filter's stream only advances by what was read.
             std::memset(region + got, 0, static_cast<size_t>(bytes - got));

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/SoundRingDevice.h"
 
+#include <atomic>
 #include <memory>
 
 namespace varnel {
@@ -59,6 +60,13 @@ public:
     // comes up short the rest of the region is silence, which does not pass the filter.
     int Pump() noexcept;
 
+    // Any thread; allocates nothing. True once a pump found the reader short of the end of
+    // its sound (the file was cut while playing) or failed to read: the ring holds silence
+    // from there on. The window's timer reads it to stop playback and say so.
+    bool ReadFault() const noexcept { return mReadFault.load(std::memory_order_relaxed); }
+    // GUI thread while parked. Forgets a read fault, before playing on; PrepareStream does too.
+    void ClearReadFault() noexcept { mReadFault.store(false, std::memory_order_relaxed); }
+
     // GUI thread while parked; allocates nothing. Clears the filter's history by running at
     // least one FFT length of silence through it in whole blocks (output discarded), then
     // silences the ring. The write cursor stays.
@@ -99,6 +107,8 @@ private:
     int mFftSize = 0;
     int mWriteCursor = 0;
     VisualFeed* mVisualSink = nullptr;
+    // Set by the playback thread, read by the GUI thread: lock-free, so the pump never waits.
+    std::atomic<bool> mReadFault{false};
 };
 
 } // namespace varnel

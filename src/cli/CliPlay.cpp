@@ -11,6 +11,7 @@
 #include "dsp/AreaMapping.h"
 #include "platform/FileNames.h"
 #include "platform/Terminal.h"
+#include "settings/Langset.h"
 
 #include <chrono>
 #include <cstdio>
@@ -55,7 +56,7 @@ private:
 };
 
 // Main thread. True when the file no longer holds its sound up to dataEnd: it was cut while
-// playing. (A file removed while playing still plays from the open reader.)
+// playing (seen before the reader's buffered part has played). (A file removed while playing still plays from the open reader.)
 bool InputShrank(const std::string& path, int64_t dataEnd)
 {
     std::error_code ec;
@@ -146,8 +147,9 @@ int RunPlay(int argc, char** argv)
         auto endSeen = std::chrono::steady_clock::time_point{};
         bool atEnd = false;
         while (!interrupted.load()) {
-            // A file that shrinks while it plays never lets the reader reach its old end.
-            if (!atEnd && InputShrank(input, dataEnd)) {
+            // A file that shrinks while it plays never lets the reader reach its old end: seen
+            // from its size, or by the playback thread when its reads come up short.
+            if (!atEnd && (sound.ReadFault() || InputShrank(input, dataEnd))) {
                 shrank = true;
                 break;
             }
@@ -171,7 +173,7 @@ int RunPlay(int argc, char** argv)
     reader.Close();
     line.Finish();
     if (shrank) {
-        PrintFileMessage(input, kMsgSaveFailed);
+        PrintFileText(input, TLangSet().ReadFaultText());
         return kExitExportFailed;
     }
     return InterruptFlag().load() ? InterruptedExitCode() : kExitDone;

@@ -39,6 +39,13 @@ constexpr MessageTexts kMessages[] = {
     {"入力ファイルと出力ファイルが同じです。", "The output file is the same as the input file."},
 };
 
+// Beside the table: reading a file that was cut short (or that the system could not read)
+// while it played.
+constexpr MessageTexts kReadFault = {
+    "ファイルの読み込み中にエラーが発生しました。\nファイルが途中で切れたか、読めなくなっています"
+    "。",
+    "An error occurred while reading the file.\nThe file was cut short or can no longer be read."};
+
 static_assert(std::size(kMessages) == kLastMessageId - kFirstMessageId + 1,
               "one row per message id");
 
@@ -64,6 +71,11 @@ std::string TLangSet::GetMsgText(int id) const
         return std::string();
     const MessageTexts& row = kMessages[id - kFirstMessageId];
     return IsJapanese() ? row.Japanese : row.Alternate;
+}
+
+std::string TLangSet::ReadFaultText() const
+{
+    return IsJapanese() ? kReadFault.Japanese : kReadFault.Alternate;
 }
 
 // The alternate captions carry their leading and trailing spaces on purpose: the forms were

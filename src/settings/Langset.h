@@ -36,6 +36,10 @@ public:
     // Any thread; allocates the returned text. The message of that id (a MessageId,
     // kFirstMessageId..kLastMessageId) in the chosen language; the empty text for any other.
     std::string GetMsgText(int id) const;
+    // Any thread; allocates the returned text. The message for a file that can no longer be
+    // read while it plays (it was cut short, or the system failed to read it), in the chosen
+    // language. It stands beside the numbered messages, not among them.
+    std::string ReadFaultText() const;
 
     // Any thread. The texts the form constructors put on their controls when the alternate
     // set is chosen, in the order they are set. The forms apply them; with Japanese chosen

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -168,6 +169,29 @@ TEST_F(TdsoundTest, EndOfFileGivesTheFilteredRestThenSilenceAndTheFullCount)
     EXPECT_EQ(std::vector<int16_t>(heard.begin(), heard.begin() + 6000), mReference);
     EXPECT_EQ(std::vector<int16_t>(heard.begin() + 6000, heard.begin() + 8000),
               std::vector<int16_t>(2000, 0));
+    EXPECT_FALSE(mSound.ReadFault()) << "reaching the end of the sound is no fault";
+}
+
+// A file cut while it plays leaves the reader short of the end it was opened with: the pump
+// says so, and a new stream starts without the fault.
+TEST_F(TdsoundTest, FileCutWhilePlayingIsAReadFault)
+{
+    Open(22050, 300000, 200); // 1.2 MB: more than the reader keeps buffered
+    mSound.Play();
+    std::filesystem::resize_file(mPath, 44 + 4 * 1000);
+    for (int cycle = 0; cycle < 400 && !mSound.ReadFault(); ++cycle) {
+        ASSERT_TRUE(mDevice->AdvanceCursor(4000 * 4));
+        ASSERT_EQ(mSound.Pump(), 4000) << "the stretch is still filled, with silence";
+    }
+    EXPECT_TRUE(mSound.ReadFault());
+    EXPECT_LT(mReader.TellFrame(), 300000);
+    mSound.ClearReadFault();
+    EXPECT_FALSE(mSound.ReadFault());
+    ASSERT_TRUE(mDevice->AdvanceCursor(4000 * 4));
+    mSound.Pump();
+    EXPECT_TRUE(mSound.ReadFault()) << "the next pump meets the cut again";
+    ASSERT_TRUE(mSound.PrepareStream(mReader, 200, 2048, 8));
+    EXPECT_FALSE(mSound.ReadFault());
 }
 
 TEST_F(TdsoundTest, PlayAfterStopPicksUpExactlyThePlayedStretch)

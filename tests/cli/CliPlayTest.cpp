@@ -72,7 +72,7 @@ TEST(CliPlay, CtrlCStopsCleanly)
     EXPECT_EQ(r.Out.substr(0, 13), "00:00 / 00:30");
 }
 
-// A file cut short while it plays ends the play with the saving error's message instead of
+// A file cut short while it plays ends the play with the reading error's message instead of
 // waiting for ever for frames that are gone.
 TEST(CliPlay, InputThatShrinksWhilePlayingEndsThePlay)
 {
@@ -84,7 +84,8 @@ TEST(CliPlay, InputThatShrinksWhilePlayingEndsThePlay)
     std::filesystem::resize_file(in, 44 + 4000 * 4); // half a second left
     const test::ProgramResult r = cli.Wait(10.0);
     EXPECT_EQ(r.ExitCode, 5) << r.Err;
-    EXPECT_EQ(r.Err, "varnel-cli: \"long.wav\": An Error occurred while saving.\n");
+    EXPECT_EQ(r.Err, "varnel-cli: \"long.wav\": An error occurred while reading the file.\nThe "
+                     "file was cut short or can no longer be read.\n");
 }
 
 TEST(CliPlay, BadArgumentsAndFilesAreRefused)

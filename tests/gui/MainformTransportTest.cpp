@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <numeric>
 
 namespace varnel {
@@ -242,6 +243,59 @@ TEST_F(Transport, TimeLabelShowsTheHeardPosition)
         Seek(f.PlayLatency - 1);
         EXPECT_EQ(f.TstmpLbl->text(), "00:00") << "before the latency counts as 0";
     }
+}
+
+// A file cut short while it plays (another program rewrote it): playback stops where the
+// sound ends, a message says the file could no longer be read, and the window goes on: the
+// next play stops with the message again, and another file plays.
+TEST_F(Transport, FileCutShortWhilePlayingStopsWithAReadingMessage)
+{
+    // 2.6 MB: beyond what the reader holds buffered, so the cut is met while playing.
+    Load(11025, 11025 * 60);
+    Play();
+    for (int i = 0; i < 3; ++i)
+        Cycle(RingFrames() / 2);
+    f.Timer1Timer();
+    std::filesystem::resize_file(mPath, 44 + 4 * 11025); // one second of sound left
+    int64_t last = -1;
+    for (int cycles = 0; cycles < 200 && f.PlayIn.TellFrame() != last; ++cycles) {
+        last = f.PlayIn.TellFrame();
+        Cycle(RingFrames() - 1);
+    }
+    ASSERT_LT(f.PlayIn.TellFrame(), 11025 * 60) << "the reader stands still short of the end";
+    ASSERT_TRUE(f.Playing);
+    ASSERT_TRUE(w.Boxes.Messages.empty());
+
+    w.Clock.SetFreeRunning(true); // the tick pauses, which waits for the held thread
+    f.Timer1Timer();
+    w.Clock.SetFreeRunning(false);
+    EXPECT_FALSE(f.Playing);
+    EXPECT_FALSE(f.Timer1->isActive());
+    ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+    EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
+    const QString readFault = FileMessageText(QString::fromStdString(mPath),
+                                              QString::fromStdString(f.LangSet.ReadFaultText()));
+    EXPECT_EQ(w.Boxes.Messages[0].Text, readFault);
+
+    // Playing on at the cut meets it at once and says so again.
+    Play();
+    Cycle(RingFrames() - 1);
+    w.Clock.SetFreeRunning(true);
+    f.Timer1Timer();
+    w.Clock.SetFreeRunning(false);
+    EXPECT_FALSE(f.Playing);
+    ASSERT_EQ(w.Boxes.Messages.size(), 2u);
+    EXPECT_EQ(w.Boxes.Messages[1].Text, readFault);
+
+    // Another file loads and plays.
+    Load(11025, 11025 * 4);
+    Play();
+    Cycle(RingFrames() / 2);
+    f.Timer1Timer();
+    EXPECT_TRUE(f.Playing);
+    EXPECT_GT(f.PlayBar->value(), 0);
+    EXPECT_EQ(w.Boxes.Messages.size(), 2u);
+    Pause();
 }
 
 // At the end of the file playback pauses and the slider goes back to 0; the next play starts
