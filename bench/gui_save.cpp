@@ -4,9 +4,9 @@
 //     build/bench/bench_gui_save [RUNS]        (VARNEL_CLI names another varnel-cli)
 
 #include "app/Mainform.h"
-#include "app/MessageBox.h"
 #include "app/Saveform.h"
 #include "audio/Twave.h"
+#include "settings/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,7 +4,6 @@
 #include "app/FileFilter.h"
 #include "app/InstallLayout.h"
 #include "app/MapScreen.h"
-#include "app/MessageBox.h"
 #include "app/OpenDocument.h"
 #include "app/PaintBox.h"
 #include "app/Pictures.h"
@@ -12,6 +11,7 @@
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
 #include "settings/FormLabels.h"
+#include "settings/MessageBox.h"
 #include "settings/Setform.h"
 
 #include <QApplication>

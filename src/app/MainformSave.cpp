@@ -3,10 +3,10 @@
 #include "app/Abform.h"
 #include "app/FileFilter.h"
 #include "app/Mainform.h"
-#include "app/MessageBox.h"
 #include "app/Saveform.h"
 #include "audio/SaveFile.h"
 #include "audio/WaveCheck.h"
+#include "settings/MessageBox.h"
 
 #include <QFile>
 #include <QFileDialog>

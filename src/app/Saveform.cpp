@@ -1,9 +1,9 @@
 #include "app/Saveform.h"
 
 #include "app/DialogFrame.h"
-#include "app/MessageBox.h"
 #include "settings/FormLabels.h"
 #include "settings/Langset.h"
+#include "settings/MessageBox.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -4,7 +4,6 @@
 #include "app/Abform.h"
 #include "app/Application.h"
 #include "app/Mainform.h"
-#include "app/MessageBox.h"
 #include "app/Saveform.h"
 #include "settings/Setform.h"
 
@@ -17,9 +16,6 @@ int main(int argc, char** argv)
     AbSaveForm = new TAbSaveForm(Form1);
     SaveFileForm = new TSaveFileForm(Form1);
     SetOptForm = new TSetOptForm(Form1);
-    SetOptForm->SetErrorReporter([](QWidget* parent, const QString& text) {
-        ShowMessageBox(parent, MessageKind::Warning, text);
-    });
     Form1->show();
     const int result = app.exec();
     delete SetOptForm;

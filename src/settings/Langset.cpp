@@ -78,6 +78,11 @@ std::string TLangSet::ReadFaultText() const
     return IsJapanese() ? kReadFault.Japanese : kReadFault.Alternate;
 }
 
+std::string TLangSet::SettingsWriteFailureText(const std::string& path) const
+{
+    return IsJapanese() ? path + " に書き込めません" : "Can't write to " + path;
+}
+
 // The alternate captions carry their leading and trailing spaces on purpose: the forms were
 // laid out around them.
 const std::vector<ControlLabel>& TLangSet::Form1Labels()

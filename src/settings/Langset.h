@@ -40,6 +40,9 @@ public:
     // read while it plays (it was cut short, or the system failed to read it), in the chosen
     // language. It stands beside the numbered messages, not among them.
     std::string ReadFaultText() const;
+    // Any thread; allocates the returned text. The error for a settings file that cannot be
+    // written, naming it by the given path, in the chosen language.
+    std::string SettingsWriteFailureText(const std::string& path) const;
 
     // Any thread. The texts the form constructors put on their controls when the alternate
     // set is chosen, in the order they are set. The forms apply them; with Japanese chosen

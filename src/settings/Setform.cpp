@@ -4,17 +4,16 @@
 #include "settings/FormLabels.h"
 #include "settings/IniFile.h"
 #include "settings/Langset.h"
+#include "settings/MessageBox.h"
 #include "settings/Options.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSlider>
@@ -34,7 +33,7 @@ constexpr int kPageWidth = 360;
 
 void ShowErrorBox(QWidget* parent, const QString& text)
 {
-    QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), text);
+    ShowMessageBox(parent, MessageKind::Error, text);
 }
 
 QLabel* MakeNote(QWidget* page, const char* name, const char* text)
@@ -167,7 +166,8 @@ void TSetOptForm::SetErrorReporter(ErrorReporter reporter)
 
 QString TSetOptForm::WriteFailureText(const QString& iniPath)
 {
-    return QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(iniPath));
+    return QString::fromStdString(
+        TLangSet().SettingsWriteFailureText(QDir::toNativeSeparators(iniPath).toStdString()));
 }
 
 void TSetOptForm::SetDefaults()

@@ -24,7 +24,7 @@ class TSetOptForm : public QDialog
 
 public:
     // Reports a failed write of the settings file; the text names the file. The default shows
-    // the standard error box over the dialog.
+    // the program's error box (ShowMessageBox) over the dialog.
     using ErrorReporter = std::function<void(QWidget* parent, const QString& text)>;
 
     // GUI thread. Labels the controls for the user's language, then reads the settings file
@@ -43,7 +43,8 @@ public:
     // test's capture); an empty function restores the default box.
     void SetErrorReporter(ErrorReporter reporter);
 
-    // The write failure's text: the settings file's full path in front.
+    // GUI thread. The write failure's text in the user's language, naming the settings file's
+    // full path.
     static QString WriteFailureText(const QString& iniPath);
 
     QTabWidget* PageControl1 = nullptr;

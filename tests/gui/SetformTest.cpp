@@ -263,7 +263,7 @@ TEST(SetformTest, AFailedWriteNamesTheFileAndKeepsTheDialogOpen)
     f.Type("300");
     f.Click(form.OKBtn);
     ASSERT_EQ(f.Errors.size(), 1u);
-    EXPECT_EQ(f.Errors[0], QString::fromStdString(f.Path) + QString(" に書き込めません"));
+    EXPECT_EQ(f.Errors[0], QString("Can't write to ") + QString::fromStdString(f.Path));
     EXPECT_TRUE(form.isVisible());
     // The values were taken before the write, so the window gets them however the dialog
     // closes next.
@@ -295,6 +295,32 @@ TEST(SetformTest, TheDefaultErrorBoxIsAModalErrorWithThePath)
     EXPECT_EQ(shown, TSetOptForm::WriteFailureText(QString::fromStdString(f.Path)));
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_TRUE(f.Form->isVisible());
+}
+
+// The program's error box (the capturable one), in the user's language like every text.
+TEST(SetformTest, AFailedWriteIsAnErrorBoxInTheUsersLanguage)
+{
+    const struct
+    {
+        const char* Locale;
+        const char* Format;
+    } cases[] = {{"ja_JP.UTF-8", "%1 に書き込めません"}, {"en_US.UTF-8", "Can't write to %1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Locale);
+        test::ScopedLocale locale(c.Locale);
+        OptionsFixture f;
+        WriteText(f.Dir.File("Varnel"), "a file, not a folder");
+        f.Path = f.Dir.File("Varnel/varnel.ini");
+        f.Make();
+        f.Form->SetErrorReporter(nullptr);
+        test::MessageCapture boxes;
+        f.Open();
+        f.Click(f.Form->OKBtn);
+        ASSERT_EQ(boxes.Messages.size(), 1u);
+        EXPECT_EQ(boxes.Messages[0].Kind, MessageKind::Error);
+        EXPECT_EQ(boxes.Messages[0].Text, QString(c.Format).arg(QString::fromStdString(f.Path)));
+        EXPECT_TRUE(f.Form->isVisible());
+    }
 }
 
 TEST(SetformTest, SettingsFileIsInTheConfigFolderNamedAfterTheProgram)

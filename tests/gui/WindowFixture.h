@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/Mainform.h"
-#include "app/MessageBox.h"
 #include "platform/Clock.h"
 #include "platform/TestRingDevice.h"
+#include "settings/MessageBox.h"
 
 #include "gui/WidgetApp.h"
 #include "support/TestSupport.h"

@@ -8,11 +8,12 @@ class QWidget;
 
 namespace varnel {
 
-// The kinds of message box the program shows: a warning with one OK button, and a question
-// with Yes and No buttons.
+// The kinds of message box the program shows: a warning with one OK button, an error (the
+// critical icon) with one OK button, and a question with Yes and No buttons.
 enum class MessageKind
 {
     Warning,
+    Error,
     Question,
 };
 

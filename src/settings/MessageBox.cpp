@@ -1,4 +1,4 @@
-#include "app/MessageBox.h"
+#include "settings/MessageBox.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -26,7 +26,10 @@ bool ShowMessageBox(QWidget* parent, MessageKind kind, const QString& text)
     if (kind == MessageKind::Question)
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
-    QMessageBox::warning(parent, title, text, QMessageBox::Ok);
+    if (kind == MessageKind::Error)
+        QMessageBox::critical(parent, title, text, QMessageBox::Ok);
+    else
+        QMessageBox::warning(parent, title, text, QMessageBox::Ok);
     return true;
 }
 
