@@ -1,4 +1,5 @@
 // The main window's own costs:
+// - the resident size over 10,000 play/pause presses (the button's pictures are drawn once);
 // - one 30 ms timer tick while playing with visuals on: the slider and its time label follow
 //   the reader, both screens are composed from the visual map and painted;
 // - the cold start of the real program, from exec to the first paint of the maps on an X
@@ -7,10 +8,13 @@
 #include "app/Mainform.h"
 #include "app/MapScreen.h"
 #include "audio/Twave.h"
+#include "platform/Clock.h"
 #include "platform/Terminal.h"
+#include "platform/TestRingDevice.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -24,12 +28,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +93,61 @@ void BM_TimerTickPlayingWithVisuals(benchmark::State& state)
     Percentiles(state, ticksMs, 3.0);
 }
 BENCHMARK(BM_TimerTickPlayingWithVisuals)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+// Resident size of this process in bytes, from /proc (0 where there is none).
+double ResidentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// 10,000 presses of the play button, each drawn on the screen: the resident size after them
+// against before them (after a warm-up that fills the toolkit's caches). The playback thread
+// runs on a clock whose sleeps return at once, so each pause parks it without a 30 ms wait.
+void BM_PlayPauseTogglesKeepTheResidentSize(benchmark::State& state)
+{
+    constexpr int kToggles = 10000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("mix.wav"));
+    if (!varnel::WriteBenchMix(QDir::toNativeSeparators(path).toStdString(), 2)) {
+        state.SkipWithError("cannot write the mix");
+        return;
+    }
+    varnel::ManualClock clock;
+    clock.SetFreeRunning(true);
+    TForm1 form(QStringList{path}, std::make_unique<varnel::TestRingDevice>(), clock);
+    form.show();
+    QApplication::processEvents();
+    const auto toggle = [&form] {
+        form.PlayButton->click();
+        form.PlayButton->repaint();
+    };
+    // The warm-up also lets the window finish its start (the file dialogs are made once it
+    // is first painted).
+    for (int i = 0; i < 400; ++i)
+        toggle();
+    for (const auto start = Clock::now(); Clock::now() - start < std::chrono::milliseconds(500);)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    double growthMb = 0.0;
+    for (auto _ : state) {
+        const double before = ResidentBytes();
+        for (int i = 0; i < kToggles; ++i)
+            toggle();
+        QApplication::processEvents();
+        growthMb = (ResidentBytes() - before) / (1024.0 * 1024.0);
+    }
+    form.StopPlayback();
+    state.counters["toggles"] = kToggles;
+    state.counters["rss_growth_mb"] = growthMb;
+    state.counters["within_1mb"] = growthMb <= 1.0 ? 1 : 0;
+}
+BENCHMARK(BM_PlayPauseTogglesKeepTheResidentSize)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 #ifdef VARNEL_HAVE_X11
 

@@ -296,7 +296,10 @@ void TForm1::CreateControls()
     RewButton = Make<QPushButton>(this, "RewButton", 90, 523, 75, 33);
     SetPicture(RewButton, Picture::Rewind);
     PlayButton = Make<QPushButton>(this, "PlayButton", 200, 523, 89, 33);
-    SetPicture(PlayButton, Picture::Play);
+    // Drawn once: the button only switches between the two.
+    PlayImages = {PictureIcon(Picture::Play), PictureIcon(Picture::Pause)};
+    PlayButton->setIconSize(PictureSize(Picture::Play));
+    PlayButton->setIcon(PlayImages[0]);
     RepeatBtn = Make<QPushButton>(this, "RepeatBtn", 324, 523, 75, 33);
     for (int state = 0; state < 3; ++state)
         ABImages[static_cast<size_t>(state)] = PictureIcon(RepeatPicture(state));
@@ -669,7 +672,7 @@ void TForm1::PlayButtonClick()
         Timer1->stop();
         Playing = false;
         Seeked = false;
-        SetPicture(PlayButton, Picture::Play);
+        PlayButton->setIcon(PlayImages[0]);
         return;
     }
     if (Seeked) {
@@ -682,7 +685,7 @@ void TForm1::PlayButtonClick()
     Timer1->start();
     Playing = true;
     Seeked = false;
-    SetPicture(PlayButton, Picture::Pause);
+    PlayButton->setIcon(PlayImages[1]);
 }
 
 void TForm1::RewButtonClick()

@@ -228,7 +228,8 @@ public:
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     QTimer* Timer1 = nullptr;
-    std::array<QIcon, 3> ABImages; // the repeat button's pictures for states 0, 1 and 2
+    std::array<QIcon, 3> ABImages;   // the repeat button's pictures for states 0, 1 and 2
+    std::array<QIcon, 2> PlayImages; // the play button's pictures: play (stopped), pause
 
     // The folder where the help document is looked for: the program's own folder.
     QString HelpFolder;

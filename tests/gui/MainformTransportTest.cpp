@@ -109,7 +109,9 @@ TEST_F(Transport, PlayAfterASeekWhileStoppedFlushesOtherwiseContinues)
     Play();
     for (int i = 0; i < 6; ++i)
         Cycle(RingFrames() / 3);
+    EXPECT_EQ(f.PlayButton->icon().cacheKey(), f.PlayImages[1].cacheKey()) << "drawn once";
     Pause();
+    EXPECT_EQ(f.PlayButton->icon().cacheKey(), f.PlayImages[0].cacheKey());
     EXPECT_FALSE(f.Timer1->isActive());
     const int64_t pausedAt = f.PlayIn.TellFrame();
     ASSERT_GT(MapSum(), 0);
