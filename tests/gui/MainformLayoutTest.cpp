@@ -208,6 +208,24 @@ QRect InkRect(const QLabel& label)
         .intersected(label.rect());
 }
 
+// The plain font is kept down to the last pixel of room; one pixel less narrows the caption.
+TEST(MainWindowLayout, CaptionNarrowedOnlyWhenWiderThanItsRoom)
+{
+    test::AppFirst app;
+    QWidget parent;
+    QFont font;
+    font.setPixelSize(12);
+    parent.setFont(font);
+    auto* label = new QLabel(QStringLiteral("ファイルを開く"), &parent);
+    const int width = QFontMetrics(parent.font()).horizontalAdvance(label->text());
+    for (const int room : {width + 1, width, width - 1}) {
+        SCOPED_TRACE(room);
+        FitCaption(*label, room);
+        EXPECT_EQ(label->font() == parent.font(), room >= width);
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), room);
+    }
+}
+
 // What a person sees in either language: every caption fits the room its control gives it
 // (narrowed characters where it must, never a smaller font), the controls that need no
 // narrowing keep the window's font, and no caption, button or slider overlaps another.

@@ -105,6 +105,27 @@ TEST(MainWindowLoad, RefusedFilesShowTheirMessageAndKeepTheEarlierFile)
     }
 }
 
+// A new file starts without the A-B loop of the one before (the options keep it: they reload
+// the same file).
+TEST(MainWindowLoad, ASecondFileStartsWithoutTheRepeatPoints)
+{
+    WindowFixture w;
+    TForm1& f = *w.Form;
+    f.LoadWaveFile(QString::fromStdString(w.WriteTone("first.wav", 44100 * 4)));
+    for (int position : {f.PlayLatency + 20000, f.PlayLatency + 60000}) {
+        f.PlayBar->setValue(position);
+        f.RepeatBtn->click();
+    }
+    ASSERT_EQ(f.RepeatState, 2);
+    ASSERT_EQ(f.PointA, 20000);
+    ASSERT_EQ(f.PointB, 60000);
+    f.LoadWaveFile(QString::fromStdString(w.WriteTone("second.wav", 44100 * 4)));
+    EXPECT_EQ(f.RepeatState, 0);
+    EXPECT_EQ(f.PointA, 0);
+    EXPECT_EQ(f.PointB, 0);
+    EXPECT_EQ(f.RepeatBtn->icon().cacheKey(), f.ABImages[0].cacheKey());
+}
+
 TEST(MainWindowLoad, JapaneseMessagesUnderAJapaneseLocale)
 {
     test::ScopedLocale japanese("ja_JP.UTF-8");

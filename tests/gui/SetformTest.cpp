@@ -250,6 +250,35 @@ TEST(SetformTest, OkKeepsEveryOtherLineOfTheFile)
     EXPECT_EQ(fs::directory_iterator(f.Dir.Path())->path().filename(), "varnel.ini");
 }
 
+// A file edited by hand whose last line has no line break: each key OK adds gets a line of
+// its own, and the next start reads both back.
+TEST(SetformTest, OkAfterALastLineWithoutABreakAddsWholeLines)
+{
+    const struct
+    {
+        const char* Before;
+        const char* After;
+    } cases[] = {
+        {"[V10_Option]\nBuffSize=300", "[V10_Option]\nBuffSize=400\nQtyLevel=3\n"},
+        {"[V10_Option]", "[V10_Option]\nBuffSize=400\nQtyLevel=3\n"},
+        {"[Recent]\r\nFile1=/music/a.wav",
+         "[Recent]\r\nFile1=/music/a.wav\r\n[V10_Option]\r\nBuffSize=400\r\nQtyLevel=3\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Before);
+        OptionsFixture f;
+        TSetOptForm& form = f.Make(c.Before);
+        f.Open();
+        f.Type("400");
+        form.QtyPfmBar->setValue(3);
+        f.Click(form.OKBtn);
+        EXPECT_EQ(ReadText(f.Path), c.After);
+        TSetOptForm& next = f.Make();
+        EXPECT_EQ(next.GetBuffSize(), 400);
+        EXPECT_EQ(next.GetQtyLevel(), 3);
+    }
+}
+
 TEST(SetformTest, AFailedWriteNamesTheFileAndKeepsTheDialogOpen)
 {
     OptionsFixture f;

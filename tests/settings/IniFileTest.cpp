@@ -54,6 +54,7 @@ TEST(IniFileTest, IntegersAreDecimalOrHexAfterADollarOrZeroX)
         {"-5", true, -5},
         {"+7", true, 7},
         {"-$10", true, -16},
+        {"19", true, 19}, // the highest decimal digit
         {"2147483647", true, INT_MAX},
         {"-2147483648", true, INT_MIN},
         {"$7FFFFFFF", true, INT_MAX},
@@ -62,6 +63,7 @@ TEST(IniFileTest, IntegersAreDecimalOrHexAfterADollarOrZeroX)
         {"", false, 0},
         {"abc", false, 0},
         {"12abc", false, 0},
+        {"1a", false, 0}, // 'a' is worth 10, the base itself: no decimal digit
         {"1 2", false, 0},
         {"1.5", false, 0},
         {"$", false, 0},
