@@ -25,6 +25,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMimeData>
@@ -209,6 +210,9 @@ void TForm1::CreateControls()
                    Qt::WindowCloseButtonHint);
     setFixedSize(kClientWidth, kClientHeight);
     setFont(WindowFont(true));
+    // A click on the maps or between the controls takes the focus from the controls, so that
+    // Space and Home are the window's again.
+    setFocusPolicy(Qt::ClickFocus);
 
     Label3 = MakeLabel(this, "Label3", 10, 12, 94, 14, QStringLiteral("入力WAVEファイル"),
                        Qt::AlignRight);
@@ -403,8 +407,8 @@ void TForm1::CreateShortcuts()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, [this, handler] { (this->*handler)(); });
     };
-    add(QKeySequence(Qt::Key_Space), &TForm1::PlayButtonClick);
-    add(QKeySequence(Qt::Key_Home), &TForm1::RewButtonClick);
+    // Space and Home are not shortcuts: keyPressEvent takes them only when the focused control
+    // has no use for them.
     add(QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::FileOpenBtnClick);
     add(QKeySequence(Qt::CTRL | Qt::Key_S), &TForm1::FileSaveBtnClick);
     add(QKeySequence(Qt::Key_F1), &TForm1::HelpBtnClick);
@@ -414,12 +418,26 @@ void TForm1::CreateShortcuts()
 
 // ---- Start and end ------------------------------------------------------------------------
 
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    // Reaches the window only when the focused control left the key alone (a check box keeps
+    // Space, a slider Home) or when the window itself has the focus.
+    if (event->modifiers() == Qt::NoModifier && event->key() == Qt::Key_Space)
+        PlayButtonClick();
+    else if (event->modifiers() == Qt::NoModifier && event->key() == Qt::Key_Home)
+        RewButtonClick();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void TForm1::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (mShown)
         return;
     mShown = true;
+    // The window, not its first button, has the keys at the start, so Space plays.
+    setFocus(Qt::OtherFocusReason);
     if (QScreen* screen = this->screen()) {
         const QRect free = screen->availableGeometry();
         QRect frame = frameGeometry();

@@ -239,6 +239,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Space plays or pauses and Home rewinds, when the focused control does not use the key.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void CreateControls();

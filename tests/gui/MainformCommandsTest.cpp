@@ -1,9 +1,11 @@
 #include "gui/WindowFixture.h"
 
 #include "app/FileFilter.h"
+#include "app/MapScreen.h"
 #include "settings/Setform.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -191,6 +193,44 @@ TEST(MainWindowKeys, ShortcutsRunTheirCommands)
     QTest::keyClick(&f, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(f.SoundThread, nullptr) << "closing ended the playback thread";
+}
+
+// Space and Home belong to the control that has the focus when it uses them (a check box
+// ticks, a slider goes to its start); elsewhere they play and rewind.
+TEST(MainWindowKeys, AFocusedControlKeepsSpaceAndHome)
+{
+    test::WindowFixture w;
+    w.Clock.SetFreeRunning(true);
+    TForm1& f = *w.Form;
+    f.LoadWaveFile(QString::fromStdString(w.WriteTone("tone.wav", 44100)));
+    f.show();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+
+    f.InvCheck->setFocus();
+    press(Qt::Key_Space);
+    EXPECT_TRUE(f.InvCheck->isChecked());
+    EXPECT_FALSE(f.Playing);
+
+    f.PlayBar->setValue(5000);
+    f.VolumeBar->setFocus();
+    press(Qt::Key_Home);
+    EXPECT_EQ(f.VolumeBar->value(), 0);
+    EXPECT_EQ(f.PlayBar->value(), 5000);
+
+    // A button has no use for Home; the window takes it.
+    f.RepeatBtn->setFocus();
+    press(Qt::Key_Home);
+    EXPECT_EQ(f.PlayBar->value(), 0);
+
+    // A click on the map takes the focus from the controls: the keys are the window's.
+    QTest::mouseClick(f.Screen1, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(QApplication::focusWidget(), &f);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(f.Playing);
+    press(Qt::Key_Space);
+    EXPECT_FALSE(f.Playing);
 }
 
 TEST(MainWindowKeys, ControlOOpensTheFileDialog)
