@@ -235,7 +235,7 @@ void TForm1::CreateControls()
     WformLbl = MakeLabel(this, "WformLbl", 22, 47, 155, 14, QString());
     Label1 = MakeLabel(this, "Label1", 237, 49, 121, 16, QStringLiteral("定位"), Qt::AlignHCenter);
     PgmNameLbl = MakeRightEndedLabel(this, "PgmNameLbl", 564, 42, QStringLiteral("Varnel V1.0"));
-    RightsLbl = MakeRightEndedLabel(this, "RightsLbl", 563, 56, QStringLiteral("(C) 2026 Varnel"));
+    RightsLbl = MakeRightEndedLabel(this, "RightsLbl", 563, 56, QStringLiteral("© 2026 Varnel"));
     Label2 = MakeLabel(this, "Label2", 672, 49, 81, 16, QStringLiteral("奥行き"), Qt::AlignHCenter);
     Panel4 = MakePanel(this, "Panel4", 578, 50, 50, 16, false);
     FrqHiLbl =
