@@ -1,9 +1,9 @@
 #include "app/Application.h"
 
 #include "app/Pictures.h"
+#include "settings/MessageBox.h"
 
 #include <QLibraryInfo>
-#include <QMessageBox>
 
 #include <exception>
 
@@ -12,7 +12,8 @@ namespace varnel {
 VarnelApplication::VarnelApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("varnel"));
-    setApplicationDisplayName(QStringLiteral("Varnel"));
+    // No display name: the toolkit would add it to every window's title ("設定 — Varnel"),
+    // while each form's title is its caption alone.
     setApplicationVersion(QStringLiteral("1.0"));
     // The desktop ties the windows to the installed menu entry and its icon by this name.
     setDesktopFileName(QStringLiteral("org.varnel.Varnel"));
@@ -33,11 +34,9 @@ bool VarnelApplication::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        QMessageBox::critical(activeWindow(), applicationDisplayName(),
-                              QString::fromLocal8Bit(e.what()));
+        ShowMessageBox(activeWindow(), MessageKind::Error, QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        QMessageBox::critical(activeWindow(), applicationDisplayName(),
-                              QStringLiteral("Unknown exception."));
+        ShowMessageBox(activeWindow(), MessageKind::Error, QStringLiteral("Unknown exception."));
     }
     return false;
 }

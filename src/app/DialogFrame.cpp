@@ -3,9 +3,7 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QFont>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QStringList>
 
 namespace varnel {
@@ -21,16 +19,6 @@ void SetUpFixedDialog(QDialog& dialog, int width, int height, const QString& cap
                       QStringLiteral("Noto Sans CJK JP"), QStringLiteral("WenQuanYi Micro Hei")});
     font.setPixelSize(12);
     dialog.setFont(font);
-}
-
-void CentreOnScreen(QWidget& widget)
-{
-    QScreen* screen = widget.screen() ? widget.screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->availableGeometry();
-    const QSize size = widget.frameGeometry().size();
-    widget.move(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2);
 }
 
 } // namespace varnel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/FormPlacement.h"
+
 #include <QString>
 
 class QDialog;
@@ -11,8 +13,5 @@ namespace varnel {
 // width x height, a border with the system menu and close button only, the caption, and the
 // window's 12-pixel font that covers Japanese and Chinese.
 void SetUpFixedDialog(QDialog& dialog, int width, int height, const QString& caption);
-
-// GUI thread. Moves a top-level widget to the centre of its screen's available area.
-void CentreOnScreen(QWidget& widget);
 
 } // namespace varnel

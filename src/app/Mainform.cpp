@@ -11,6 +11,7 @@
 #include "audio/PlayTime.h"
 #include "audio/WaveCheck.h"
 #include "settings/FormLabels.h"
+#include "settings/FormPlacement.h"
 #include "settings/MessageBox.h"
 #include "settings/Setform.h"
 
@@ -31,7 +32,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
 #include <QSlider>
 #include <QStyle>
@@ -438,12 +438,7 @@ void TForm1::showEvent(QShowEvent* event)
     mShown = true;
     // The window, not its first button, has the keys at the start, so Space plays.
     setFocus(Qt::OtherFocusReason);
-    if (QScreen* screen = this->screen()) {
-        const QRect free = screen->availableGeometry();
-        QRect frame = frameGeometry();
-        frame.moveCenter(free.center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
     FormShow();
 }
 
@@ -451,8 +446,9 @@ void TForm1::FormShow()
 {
     BufferMs = SetOptForm ? SetOptForm->GetBuffSize() : kDefaultBuffSize;
     Quality = SetOptForm ? SetOptForm->GetQtyLevel() : kDefaultQtyLevel;
+    // Once the window is on the screen, so that a warning about the file shows over it.
     if (!mArguments.isEmpty())
-        LoadWaveFile(mArguments.first());
+        QTimer::singleShot(0, this, [this] { LoadWaveFile(mArguments.first()); });
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

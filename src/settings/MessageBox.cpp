@@ -22,7 +22,8 @@ bool ShowMessageBox(QWidget* parent, MessageKind kind, const QString& text)
         return Handler()(kind, text);
     if (parent == nullptr)
         parent = QApplication::activeWindow();
-    const QString title = QApplication::applicationDisplayName();
+    // Every box is titled by the program's name, as the main window is.
+    const QString title = QStringLiteral("Varnel");
     if (kind == MessageKind::Question)
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;

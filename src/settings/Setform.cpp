@@ -2,6 +2,7 @@
 
 #include "platform/SettingsFolder.h"
 #include "settings/FormLabels.h"
+#include "settings/FormPlacement.h"
 #include "settings/IniFile.h"
 #include "settings/Langset.h"
 #include "settings/MessageBox.h"
@@ -212,6 +213,7 @@ void TSetOptForm::showEvent(QShowEvent* event)
     if (!event->spontaneous())
         FormShow();
     QDialog::showEvent(event);
+    CentreOnScreen(*this);
 }
 
 void TSetOptForm::FormShow()

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,67 @@ void SendCloseRequest(Display* display, Window window)
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
     XFlush(display);
+}
+
+// A shown top-level window: its title as the window system has it (UTF-8) and its place.
+struct TopWindow
+{
+    Window Id = 0;
+    std::string Title;
+    int X = 0, Y = 0, Width = 0, Height = 0;
+};
+
+// The shown top-level windows, lowest first (with no window manager, the last is on top).
+std::vector<TopWindow> ShownWindows(Display* display)
+{
+    std::vector<TopWindow> shown;
+    Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, root, &root, &parent, &children, &count))
+        return shown;
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
+            continue;
+        TopWindow w{children[i], "", a.x, a.y, a.width, a.height};
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, children[i], netName, 0, 1024, False, utf8, &type, &format,
+                               &items, &after, &data) == Success &&
+            data) {
+            w.Title.assign(reinterpret_cast<char*>(data), items);
+            XFree(data);
+        }
+        shown.push_back(w);
+    }
+    if (children)
+        XFree(children);
+    return shown;
+}
+
+// The first shown window whose title is `title` within 10 s, or none (Id 0).
+TopWindow WaitForWindow(Display* display, const std::string& title)
+{
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(10)) {
+        for (const TopWindow& w : ShownWindows(display))
+            if (w.Title == title)
+                return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return TopWindow{};
+}
+
+// The program under Japanese texts on the server, with its own settings folder.
+std::vector<std::string> ProgramEnvironment(const test::VirtualDisplay& server,
+                                            const test::TempDir& dir)
+{
+    return {"DISPLAY=" + server.Name(),      "QT_QPA_PLATFORM=xcb", "VARNEL_AUDIO=null",
+            "XDG_CONFIG_HOME=" + dir.Path(), "LANG=ja_JP.UTF-8",    "LC_ALL=ja_JP.UTF-8"};
 }
 
 // The play button's centre.
@@ -126,6 +188,60 @@ TEST(RealWindow, PlaysOnAClickShowsTheMapsAndClosesOnTheCloseRequest)
     SendCloseRequest(display, window);
     // Within 2 s, with status 0: the playback thread was ended and joined on the way out.
     EXPECT_EQ(program.WaitExit(std::chrono::seconds(2)), 0);
+}
+
+// The options dialog is titled by its caption alone and sits in the middle of the screen, as
+// the other forms do.
+TEST(RealWindow, OptionsDialogIsTitledByItsCaptionAndCentred)
+{
+    const std::string xvfb = FindProgram("Xvfb");
+    const std::string xdotool = FindProgram("xdotool");
+    if (xvfb.empty() || xdotool.empty())
+        GTEST_SKIP() << "needs Xvfb and xdotool (scripts/setup installs them)";
+    test::VirtualDisplay server(xvfb);
+    ASSERT_NE(server.Display(), nullptr) << "Xvfb did not start";
+    test::TempDir dir;
+    test::Child program({VARNEL_PROGRAM_PATH}, ProgramEnvironment(server, dir));
+    const TopWindow window = WaitForWindow(server.Display(), "Varnel");
+    ASSERT_NE(window.Id, 0u) << "the window did not show";
+
+    // The settings button's centre.
+    const std::string click = "DISPLAY=" + server.Name() + " " + xdotool + " mousemove --window " +
+                              std::to_string(window.Id) + " 764 20 click 1";
+    ASSERT_EQ(std::system(click.c_str()), 0);
+    const TopWindow options = WaitForWindow(server.Display(), "設定");
+    ASSERT_NE(options.Id, 0u) << "no window titled exactly 設定";
+    // The screen is 1280 x 1024; an odd size leaves half a pixel either way.
+    EXPECT_NEAR(options.X + options.Width / 2.0, 640, 1);
+    EXPECT_NEAR(options.Y + options.Height / 2.0, 512, 1);
+}
+
+// A refused file named on the command line: the window shows first, and the warning over it.
+TEST(RealWindow, RefusedCommandLineFileWarnsOverTheShownWindow)
+{
+    const std::string xvfb = FindProgram("Xvfb");
+    if (xvfb.empty())
+        GTEST_SKIP() << "needs Xvfb (scripts/setup installs it)";
+    test::VirtualDisplay server(xvfb);
+    ASSERT_NE(server.Display(), nullptr) << "Xvfb did not start";
+    test::TempDir dir;
+    const std::string notes = dir.File("notes.wav");
+    std::ofstream(notes) << "not a sound file at all\n";
+    test::Child program({VARNEL_PROGRAM_PATH, notes}, ProgramEnvironment(server, dir));
+
+    // Watched from the first moment anything shows: the warning is a second window.
+    std::vector<TopWindow> shown;
+    const auto start = Clock::now();
+    while (shown.size() < 2 && Clock::now() - start < std::chrono::seconds(10)) {
+        shown = ShownWindows(server.Display());
+        if (shown.size() == 1 && (shown[0].Width != 822 || shown[0].Height != 584))
+            break; // the warning alone
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(shown.size(), 2u) << "the warning showed without the window";
+    EXPECT_EQ(shown[0].Title, "Varnel");
+    EXPECT_EQ(shown[0].Width, 822) << "the main window is below";
+    EXPECT_EQ(shown[1].Title, "Varnel") << "the warning on top, titled by the program's name";
 }
 
 } // namespace

@@ -202,6 +202,7 @@ TEST(MainWindowLoad, CommandLineFileIsLoadedWhenTheWindowIsFirstShown)
     WindowFixture w(QStringList{QString::fromStdString(path), "ignored.wav"});
     EXPECT_FALSE(w.Form->PlayIn.IsOpen) << "nothing loads before the window shows";
     w.Form->show();
+    QCoreApplication::processEvents(); // the load follows the show, once the window is up
     EXPECT_TRUE(w.Form->PlayIn.IsOpen);
     EXPECT_EQ(w.Form->InputFileName.toStdString(), path);
     EXPECT_EQ(w.Form->HalfRate, 24000);
