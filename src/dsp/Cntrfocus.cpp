@@ -243,21 +243,51 @@ void CenterFocus::ResetStream() noexcept
     mSkipFrames = 0;
 }
 
+namespace {
+
+// The filter's output sample in the caller's type: the 16-bit path truncates toward zero, the
+// float path keeps the value as it is.
+inline int32_t OutputSample(float value, int32_t*) noexcept
+{
+    return static_cast<int32_t>(value);
+}
+
+inline float OutputSample(float value, float*) noexcept
+{
+    return value;
+}
+
+} // namespace
+
 void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                           int count) noexcept
 {
-    Process(inL, inR, outL, outR, nullptr, nullptr, count);
+    Stream(inL, inR, outL, outR, static_cast<int32_t*>(nullptr), static_cast<int32_t*>(nullptr),
+           count);
 }
 
 void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                           int32_t* restL, int32_t* restR, int count) noexcept
 {
+    Stream(inL, inR, outL, outR, restL, restR, count);
+}
+
+void CenterFocus::Process(const float* inL, const float* inR, float* outL, float* outR,
+                          float* restL, float* restR, int count) noexcept
+{
+    Stream(inL, inR, outL, outR, restL, restR, count);
+}
+
+template <typename Sample>
+void CenterFocus::Stream(const Sample* inL, const Sample* inR, Sample* outL, Sample* outR,
+                         Sample* restL, Sample* restR, int count) noexcept
+{
     const bool rest = restL != nullptr && restR != nullptr;
     if (!mAllocated) {
         for (int i = 0; i < count; ++i)
-            outL[i] = outR[i] = 0;
+            outL[i] = outR[i] = Sample{0};
         for (int i = 0; rest && i < count; ++i)
-            restL[i] = restR[i] = 0;
+            restL[i] = restR[i] = Sample{0};
         return;
     }
     const bool restOut = rest && mRestOn;
@@ -280,18 +310,18 @@ void CenterFocus::Process(const int32_t* inL, const int32_t* inR, int32_t* outL,
             ringL[p] = ringL[p + static_cast<std::size_t>(n)] = fl;
             ringR[p] = ringR[p + static_cast<std::size_t>(n)] = fr;
             const auto q = static_cast<std::size_t>((mOutBase + mReadPos + i) & mask);
-            outL[done + i] = static_cast<int32_t>(accL[q]);
-            outR[done + i] = static_cast<int32_t>(accR[q]);
+            outL[done + i] = OutputSample(accL[q], outL);
+            outR[done + i] = OutputSample(accR[q], outR);
         }
         if (restOut) {
             for (int i = 0; i < run; ++i) {
                 const auto q = static_cast<std::size_t>((mOutBase + mReadPos + i) & mask);
-                restL[done + i] = static_cast<int32_t>(restAccL[q]);
-                restR[done + i] = static_cast<int32_t>(restAccR[q]);
+                restL[done + i] = OutputSample(restAccL[q], restL);
+                restR[done + i] = OutputSample(restAccR[q], restR);
             }
         } else if (rest) {
-            std::fill(restL + done, restL + done + run, 0);
-            std::fill(restR + done, restR + done + run, 0);
+            std::fill(restL + done, restL + done + run, Sample{0});
+            std::fill(restR + done, restR + done + run, Sample{0});
         }
         done += run;
         mWritePos += run;

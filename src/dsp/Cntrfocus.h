@@ -71,6 +71,16 @@ public:
     // enabled).
     void Process(const int32_t* inL, const int32_t* inR, int32_t* outL, int32_t* outR,
                  int32_t* restL, int32_t* restR, int count) noexcept;
+    // Owner's thread, real-time safe. The same stream in floats, for sound of any resolution
+    // scaled to 16-bit units (a 16-bit sample's own value): nothing is truncated. 16-bit
+    // values give the output of the 16-bit entry before its truncation. restL and restR may
+    // be null (no rest stem wanted).
+    void Process(const float* inL, const float* inR, float* outL, float* outR, float* restL,
+                 float* restR, int count) noexcept;
+    void Process(const float* inL, const float* inR, float* outL, float* outR, int count) noexcept
+    {
+        Process(inL, inR, outL, outR, nullptr, nullptr, count);
+    }
 
     // Any thread.
     int FrameSize() const noexcept { return mFrameSize; }
@@ -93,6 +103,9 @@ private:
     // Tests read the inner state through it (defined with the tests).
     friend struct CenterFocusTestAccess;
 
+    template <typename Sample>
+    void Stream(const Sample* inL, const Sample* inR, Sample* outL, Sample* outR, Sample* restL,
+                Sample* restR, int count) noexcept;
     // Computes the frame that ends at the write position unless it is to be skipped, then
     // moves the rings on by a hop.
     void FrameStep() noexcept;

@@ -57,6 +57,29 @@ int TVocalFunc::Init(int channels, int sampleRate, double seconds)
     return 0;
 }
 
+int TVocalFunc::InitFloat()
+{
+    try {
+        const auto f = static_cast<std::size_t>(mBlockFrames);
+        for (std::vector<float>* v : {&mFloatInL, &mFloatInR, &mFloatOutL, &mFloatOutR})
+            v->resize(f);
+    } catch (const std::bad_alloc&) {
+        return 1;
+    } catch (const std::length_error&) {
+        return 1;
+    }
+    return 0;
+}
+
+void TVocalFunc::ProcessFloat(int first, int count) noexcept
+{
+    if (first < 0 || count <= 0 || first > static_cast<int>(mFloatInL.size()) - count)
+        return;
+    const auto f = static_cast<std::size_t>(first);
+    mFilter.Process(mFloatInL.data() + f, mFloatInR.data() + f, mFloatOutL.data() + f,
+                    mFloatOutR.data() + f, count);
+}
+
 int TVocalFunc::SetupFilter(int fftSize, int overlap)
 {
     return mFilter.Setup(fftSize, overlap, mSampleRate) ? 0 : 1;

@@ -8,8 +8,10 @@
 namespace varnel {
 
 // Wraps one separation filter for callers that move interleaved 16-bit PCM bytes: splits a
-// raw block into channels, filters it, joins it back with clipping. Buffers are sized once in
-// Init; one thread at a time; after Init nothing allocates.
+// raw block into channels, filters it, joins it back with clipping. Callers of other sample
+// formats use the float entry beside it (InitFloat, ProcessFloat), which leaves scaling and
+// rounding to them. Buffers are sized once in Init and InitFloat; one thread at a time; after
+// set-up nothing allocates.
 class TVocalFunc
 {
 public:
@@ -48,6 +50,18 @@ public:
     void Process(int first, int count) noexcept;
     void Interleave(int bytes) noexcept;
 
+    // Set-up thread, after Init; allocates. The float entry: four more buffers of BlockFrames
+    // floats, in 16-bit units, for sound of any resolution. 0, or 1 when they cannot be
+    // allocated.
+    int InitFloat();
+    // Owner's thread, real-time safe, after InitFloat. Filters count frames from the first
+    // of FloatInL/R into FloatOutL/R, unclipped and untruncated.
+    void ProcessFloat(int first, int count) noexcept;
+    float* FloatInL() noexcept { return mFloatInL.data(); }
+    float* FloatInR() noexcept { return mFloatInR.data(); }
+    const float* FloatOutL() const noexcept { return mFloatOutL.data(); }
+    const float* FloatOutR() const noexcept { return mFloatOutR.data(); }
+
     // Owner's thread. Callers read into RawIn and write from RawOut directly.
     uint8_t* RawIn() noexcept { return mRawIn.data(); }
     const uint8_t* RawOut() const noexcept { return mRawOut.data(); }
@@ -66,6 +80,7 @@ private:
     CenterFocus mFilter;
     std::vector<uint8_t> mRawIn, mRawOut;
     std::vector<int32_t> mInL, mInR, mOutL, mOutR;
+    std::vector<float> mFloatInL, mFloatInR, mFloatOutL, mFloatOutR;
     int mBlockFrames = 0;
     int mBlockBytes = 0;
 };
