@@ -1,16 +1,14 @@
 #include "audio/ExportJob.h"
 
+#include "audio/ExportStages.h"
+#include "audio/SoundSink.h"
+#include "audio/SoundSource.h"
 #include "audio/Twave.h"
 #include "dsp/Vfunc.h"
 #include "platform/Assert.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,33 +18,10 @@
 
 namespace varnel {
 
-namespace {
+using namespace export_stages;
 
-constexpr double kBlockSeconds = 0.5;
-constexpr int kProgressEveryBlocks = 12;
-// Before its first written frame a piece transforms about one frame length of context; at 100
-// frame lengths per piece that is 1% of the work. Pieces shrink toward the stretch's end so
-// the workers finish together, but not below 16 frame lengths (6%).
-constexpr int64_t kPieceFrameLengths = 100;
-constexpr int64_t kLastPieceFrameLengths = 16;
-// Workers hand the writer their output every few blocks rather than every block: each hand-over
-// wakes the writer, and on a busy machine that costs more than the bytes it moves.
-constexpr int kPublishEveryBlocks = 8;
+namespace export_stages {
 
-// Rounds toward minus infinity, so positions before the file's start land on the hop grid too.
-int64_t FloorToMultiple(int64_t value, int64_t step) noexcept
-{
-    int64_t q = value / step;
-    if (value % step != 0 && value < 0)
-        --q;
-    return q * step;
-}
-
-// The first frame of each piece of the stretch [first, end), then end. Pieces are whole
-// blocks, so the writer's blocks fall where one thread's do. Each takes an equal share of
-// what is left for twice the workers, between shortest and longest blocks: long pieces while
-// much is left, shorter ones toward the end, so no worker is left with a long piece while the
-// others have finished.
 std::vector<int64_t> PieceStarts(int64_t first, int64_t end, int64_t block, int64_t shortest,
                                  int64_t longest, int threads)
 {
@@ -60,53 +35,75 @@ std::vector<int64_t> PieceStarts(int64_t first, int64_t end, int64_t block, int6
     return starts;
 }
 
-// The input as the filter streams see it: silence before the file's start and after its end,
-// file frames in between, read by position, so any number of workers can share it without
-// disturbing one another or the file's place.
-class StreamReader
+bool StreamReader::Fill(uint8_t* raw, int64_t begin, int count) const noexcept
 {
-public:
-    explicit StreamReader(const TWaveData& in) : mIn(in), mFileFrames(in.FrameCount()) {}
-
-    // Any thread. Fills raw with count frames of the stream from frame begin. False when the
-    // input fails or ends early (the file shrank).
-    bool Fill(uint8_t* raw, int64_t begin, int count) const noexcept
-    {
-        const int64_t end = begin + count;
-        const int64_t before = std::clamp<int64_t>(-begin, 0, count);
-        const int64_t start = std::max<int64_t>(begin, 0);
-        const int64_t inFile = std::max<int64_t>(0, std::min(end, mFileFrames) - start);
-        auto at = static_cast<size_t>(before * kFrameBytes);
-        std::memset(raw, 0, at);
-        if (inFile > 0) {
-            if (mIn.ReadFramesAt(start, raw + at, inFile) != inFile * kFrameBytes)
-                return false;
-            at += static_cast<size_t>(inFile * kFrameBytes);
-        }
-        std::memset(raw + at, 0, static_cast<size_t>(count) * kFrameBytes - at);
-        return true;
+    const int64_t end = begin + count;
+    const int64_t before = std::clamp<int64_t>(-begin, 0, count);
+    const int64_t start = std::max<int64_t>(begin, 0);
+    const int64_t inFile = std::max<int64_t>(0, std::min(end, mFileFrames) - start);
+    auto at = static_cast<size_t>(before * kFrameBytes);
+    std::memset(raw, 0, at);
+    if (inFile > 0) {
+        if (mIn.ReadFramesAt(start, raw + at, inFile) != inFile * kFrameBytes)
+            return false;
+        at += static_cast<size_t>(inFile * kFrameBytes);
     }
+    std::memset(raw + at, 0, static_cast<size_t>(count) * kFrameBytes - at);
+    return true;
+}
 
-private:
-    const TWaveData& mIn;
-    const int64_t mFileFrames;
-};
+bool ReaderInput::Fill(float* left, float* right, int64_t begin, int count) noexcept
+{
+    const int64_t end = begin + count;
+    const int64_t before = std::clamp<int64_t>(-begin, 0, count);
+    const int64_t start = std::max<int64_t>(begin, 0);
+    int64_t inFile = std::max<int64_t>(0, std::min(end, mEnd) - start);
+    std::fill(left, left + before, 0.0f);
+    std::fill(right, right + before, 0.0f);
+    int64_t at = before;
+    if (inFile > 0) {
+        if (mReader.Tell() != start && !mReader.Seek(start)) {
+            if (!mEndMayComeEarly)
+                return false;
+            mEnd = std::min(mEnd, mReader.Tell());
+            inFile = 0;
+        }
+    }
+    if (inFile > 0) {
+        const int got = mReader.Read(left + at, right + at, static_cast<int>(inFile));
+        if (got < 0 || (got < inFile && !mEndMayComeEarly))
+            return false;
+        if (got < inFile)
+            mEnd = start + got;
+        at += got;
+    }
+    std::fill(left + at, left + count, 0.0f);
+    std::fill(right + at, right + count, 0.0f);
+    return true;
+}
 
-// Filters the stream for the output frames [first, end) of the stretch and hands each block
-// of output bytes to emit, which returns false to stop. Returns kMsgNone (done or stopped) or
-// kMsgSaveFailed (the input failed).
-template <class Emit>
-MessageId FilterFrames(TVocalFunc& vocal, const StreamReader& reader, int64_t first,
-                       int64_t end, Emit&& emit) noexcept;
+bool BufferInput::Fill(float* left, float* right, int64_t begin, int count) noexcept
+{
+    const int64_t offset = begin - mStart;
+    if (offset < 0 || offset + count > mFrames)
+        return false;
+    std::copy(mLeft + offset, mLeft + offset + count, left);
+    std::copy(mRight + offset, mRight + offset + count, right);
+    return true;
+}
 
-} // namespace
+} // namespace export_stages
 
 ExportJob::ExportJob(TWaveData& in, TWaveData& out, const ExportSettings& settings)
-    : mIn(in), mOut(out), mSettings(settings)
+    : mIn(&in), mOut(&out), mSettings(settings)
 {
     // One object cannot be read and written at once.
     VARNEL_ASSERT(&in != &out);
 }
+
+ExportJob::ExportJob(const SoundSource& in, SoundSink& out, const ExportSettings& settings)
+    : mSource(&in), mSink(&out), mSettings(settings)
+{}
 
 ExportJob::~ExportJob() = default;
 
@@ -125,11 +122,21 @@ int ExportJob::UsableCores() noexcept
     return hardware > 0 ? static_cast<int>(std::min(hardware, 1024u)) : 1;
 }
 
+int64_t ExportJob::InputFrames() const noexcept
+{
+    return mIn ? mIn->FrameCount() : std::max<int64_t>(0, mSource->Info().Frames);
+}
+
+int64_t ExportJob::OutputLimit() const noexcept
+{
+    return mOut ? kMaxWrittenFrames : SoundSink::MaxFrames(mSink->Format());
+}
+
 void ExportJob::Stretch(int64_t& first, int64_t& end) const noexcept
 {
-    // An input can hold more frames than a written file can (a data size of 0xFFFFFFFF over
-    // 4 GiB of samples): the stretch ends where the output is full, decided before any work.
-    const int64_t frames = std::min(mIn.FrameCount(), kMaxWrittenFrames);
+    // An input can hold more frames than the output can (a data size of 0xFFFFFFFF over 4 GiB
+    // of samples): the stretch ends where the output is full, decided before any work.
+    const int64_t frames = std::min(InputFrames(), OutputLimit());
     if (!mSettings.SaveAB) {
         first = 0;
         end = frames;
@@ -151,7 +158,9 @@ int64_t ExportJob::TotalBytes() const noexcept
 
 int ExportJob::InputRate() const noexcept
 {
-    return static_cast<int>(std::min<uint32_t>(mIn.Format.SamplesPerSec, 0x7FFFFFFF));
+    if (mIn)
+        return static_cast<int>(std::min<uint32_t>(mIn->Format.SamplesPerSec, 0x7FFFFFFF));
+    return mSource->Info().SampleRate;
 }
 
 MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
@@ -162,6 +171,8 @@ MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
         return kMsgOutOfMemory;
     }
     if (vocal->Init(2, InputRate(), kBlockSeconds) != 0 || vocal->BlockFrames() < 1)
+        return kMsgOutOfMemory;
+    if (!mIn && vocal->InitFloat() != 0)
         return kMsgOutOfMemory;
     if (vocal->SetupFilter(mSettings.FftSize, mSettings.Overlap) != 0)
         return kMsgOutOfMemory;
@@ -183,57 +194,8 @@ MessageId ExportJob::Prepare()
     return mPrepared;
 }
 
-namespace {
-
-template <class Emit>
-MessageId FilterFrames(TVocalFunc& vocal, const StreamReader& reader, int64_t first,
-                       int64_t end, Emit&& emit) noexcept
-{
-    CenterFocus& filter = vocal.Filter();
-    const int64_t frameSize = filter.FrameSize();
-    const int64_t hop = filter.Hop();
-    const int64_t latency = filter.Latency();
-    const int block = vocal.BlockFrames();
-
-    // The stream starts on the hop grid of a whole-file save, one frame length or more before
-    // the first frame, so every filter frame that touches it sees real context. The frames
-    // that end at or before the first frame only give output that is discarded: skipped.
-    int64_t streamPos = FloorToMultiple(first - frameSize, hop);
-    filter.SkipFrames(static_cast<int>((first - streamPos) / hop));
-
-    // Warm-up: output of the stream up to the first frame is discarded.
-    const int64_t warmEnd = first + latency;
-    while (streamPos < warmEnd) {
-        const int n = static_cast<int>(std::min<int64_t>(block, warmEnd - streamPos));
-        if (!reader.Fill(vocal.RawIn(), streamPos, n))
-            return kMsgSaveFailed;
-        streamPos += n;
-        vocal.Deinterleave(n * kFrameBytes);
-        vocal.Process(0, n);
-    }
-
-    // Each block feeds the frames one latency ahead of the frames it writes.
-    int64_t remaining = end - first;
-    while (remaining > 0) {
-        const int n = static_cast<int>(std::min<int64_t>(block, remaining));
-        const int bytes = n * kFrameBytes;
-        if (!reader.Fill(vocal.RawIn(), streamPos, n))
-            return kMsgSaveFailed;
-        streamPos += n;
-        vocal.Deinterleave(bytes);
-        vocal.Process(0, n);
-        vocal.Interleave(bytes);
-        remaining -= n;
-        if (!emit(vocal.RawOut(), bytes))
-            return kMsgNone;
-    }
-    return kMsgNone;
-}
-
-} // namespace
-
-bool ExportJob::CountWritten(int64_t bytes, int& counter, int64_t total,
-                             const ProgressFn& progress, const std::atomic<bool>& abort)
+bool ExportJob::CountWritten(int64_t bytes, int& counter, int64_t total, const ProgressFn& progress,
+                             const std::atomic<bool>& abort)
 {
     mWritten += bytes;
     if (++counter == kProgressEveryBlocks) {
@@ -252,17 +214,17 @@ MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& 
                                   const std::atomic<bool>& abort)
 {
     const int64_t total = (end - first) * kFrameBytes;
-    const StreamReader reader(mIn);
+    const StreamReader reader(*mIn);
+    Pcm16Lane lane{*mVocal, reader};
     int counter = 0;
     MessageId result = kMsgNone;
-    const MessageId read =
-        FilterFrames(*mVocal, reader, first, end, [&](const uint8_t* bytes, int n) {
-            if (mOut.Write(bytes, n) != n) {
-                result = kMsgSaveFailed;
-                return false;
-            }
-            return CountWritten(n, counter, total, progress, abort);
-        });
+    const MessageId read = FilterFrames(lane, first, end, [&](const uint8_t* bytes, int n) {
+        if (mOut->Write(bytes, n) != n) {
+            result = kMsgSaveFailed;
+            return false;
+        }
+        return CountWritten(n, counter, total, progress, abort);
+    });
     if (read != kMsgNone)
         return read;
     if (result != kMsgNone || mAborted)
@@ -272,235 +234,91 @@ MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& 
     return kMsgNone;
 }
 
-// The threaded export: workers filter pieces and write them straight into the output file
-// at their place, so no piece waits in memory for the ones before it. The calling thread
-// follows the pieces in order, block by block as the workers report them, and accepts each
-// block as the one-thread writer would write it: progress, the abort check and failures fall
-// on the same blocks. At the end the file is cut after the last accepted block, so whatever
-// workers wrote beyond it goes and the file holds a prefix of the full result.
-class ExportJob::Pipeline
+MessageId ExportJob::RunFloatOneThread(int64_t first, int64_t end, const ProgressFn& progress,
+                                       const std::atomic<bool>& abort)
 {
-public:
-    // starts holds each piece's first frame and then end; pieces are whole blocks of
-    // blockFrames.
-    Pipeline(ExportJob& job, int threads, std::vector<int64_t> starts, int blockFrames,
-             const std::atomic<bool>& abort)
-        : mJob(job), mThreads(threads), mStarts(std::move(starts)),
-          mPieces(static_cast<int64_t>(mStarts.size()) - 1), mBlockFrames(blockFrames),
-          mAbort(abort), mReader(job.mIn)
-    {}
-
-    // Export thread. kMsgNone (done or aborted), kMsgOutOfMemory or kMsgSaveFailed, as Run.
-    MessageId Run(const ProgressFn& progress)
-    {
-        mBase = mJob.mOut.BeginWritesAt();
-        if (mBase < 0)
-            return kMsgSaveFailed;
-        try {
-            mStates.reset(new PieceState[static_cast<size_t>(mPieces)]);
-        } catch (const std::bad_alloc&) {
-            return kMsgOutOfMemory;
-        }
-        std::vector<std::thread> workers;
-        for (int t = 0; t < mThreads && t < mPieces; ++t) {
-            {
-                std::lock_guard<std::mutex> lock(mMutex);
-                ++mLiveWorkers;
-            }
-            try {
-                workers.emplace_back([this, t] { Work(t); });
-            } catch (const std::exception&) {
-                std::lock_guard<std::mutex> lock(mMutex);
-                --mLiveWorkers;
-                break; // fewer workers; the ones running take every piece
-            }
-        }
-        int error = 0;
-        MessageId result = workers.empty() ? kMsgOutOfMemory : Accept(progress, error);
-        {
-            std::lock_guard<std::mutex> lock(mMutex);
-            mStopFrom.store(0, std::memory_order_relaxed);
-        }
-        mChanged.notify_all();
-        for (std::thread& w : workers)
-            w.join();
-        if (!mJob.mOut.EndDataAt(mBase + mJob.mWritten / kFrameBytes, error) &&
-            result == kMsgNone)
+    const int64_t total = (end - first) * kFrameBytes;
+    std::unique_ptr<SourceReader> sourceReader = mSource->NewReader();
+    if (!sourceReader)
+        return kMsgSaveFailed;
+    ReaderInput input(*sourceReader, mSource->Info());
+    int counter = 0;
+    int64_t frame = first;
+    MessageId result = kMsgNone;
+    auto emit = [&](const float* left, const float* right, int n) {
+        if (!mSink->Write(left, right, frame, n)) {
             result = kMsgSaveFailed;
-        return result;
-    }
-
-private:
-    struct PieceState
-    {
-        bool Taken = false;
-        int64_t Filled = 0; // bytes in the file, reported
-        bool Finished = false;
-        MessageId Result = kMsgNone; // or kMsgSaveFailed when reading or writing failed
-        int Error = 0;               // the system's error number of a failed write
+            return false;
+        }
+        frame += n;
+        return CountWritten(int64_t{n} * kFrameBytes, counter, total, progress, abort);
     };
-
-    // Worker thread. The first worker filters with the job's own processor, the others with
-    // theirs; all set up at once.
-    void Work(int index)
-    {
-        std::unique_ptr<TVocalFunc> own;
-        const MessageId made = index == 0 ? mJob.Prepare() : mJob.MakeProcessor(own);
-        TVocalFunc* vocal = index == 0 ? mJob.mVocal.get() : own.get();
-        std::unique_lock<std::mutex> lock(mMutex);
-        if (made != kMsgNone) {
-            mSetupFailure = made;
-            --mLiveWorkers;
-            mChanged.notify_all();
-            return;
-        }
-        while (mNextPiece < mPieces && mNextPiece < mStopFrom.load(std::memory_order_relaxed)) {
-            const int64_t piece = mNextPiece++;
-            PieceState& state = mStates[static_cast<size_t>(piece)];
-            state.Taken = true;
-            lock.unlock();
-
-            vocal->Filter().ResetStream();
-            const auto at = static_cast<size_t>(piece);
-            // The piece's first frame counted from the data's start.
-            const int64_t frame = mBase + (mStarts[at] - mStarts.front());
-            int64_t filled = 0;
-            int blocks = 0;
-            int error = 0;
-            MessageId result = FilterFrames(
-                *vocal, mReader, mStarts[at], mStarts[at + 1],
-                [&](const uint8_t* block, int n) {
-                    if (mJob.mOut.WriteFramesAt(frame + filled / kFrameBytes, block,
-                                                n / kFrameBytes) != n) {
-                        error = errno != 0 ? errno : EIO;
-                        return false;
-                    }
-                    filled += n;
-                    if (++blocks == kPublishEveryBlocks) {
-                        blocks = 0;
-                        std::lock_guard<std::mutex> guard(mMutex);
-                        state.Filled = filled;
-                        mChanged.notify_all();
-                    }
-                    return piece < mStopFrom.load(std::memory_order_relaxed) &&
-                           !mAbort.load(std::memory_order_relaxed);
-                });
-            if (error != 0)
-                result = kMsgSaveFailed;
-
-            lock.lock();
-            state.Filled = filled;
-            state.Finished = true;
-            state.Result = result;
-            state.Error = error;
-            if (result != kMsgNone) // later pieces cannot be accepted
-                mStopFrom.store(std::min(mStopFrom.load(std::memory_order_relaxed), piece + 1),
-                                std::memory_order_relaxed);
-            mChanged.notify_all();
-        }
-        --mLiveWorkers;
-        mChanged.notify_all();
-    }
-
-    // Export thread: accepts the pieces' blocks in order as they are reported. error is set
-    // to the system's error number when a write failed.
-    MessageId Accept(const ProgressFn& progress, int& error)
-    {
-        const int64_t total = (mStarts.back() - mStarts.front()) * kFrameBytes;
-        const int64_t blockBytes = int64_t{mBlockFrames} * kFrameBytes;
-        int counter = 0;
-        for (int64_t piece = 0; piece < mPieces; ++piece) {
-            const PieceState& state = mStates[static_cast<size_t>(piece)];
-            int64_t accepted = 0;
-            for (;;) {
-                int64_t filled = 0;
-                bool finished = false;
-                MessageId result = kMsgNone;
-                {
-                    std::unique_lock<std::mutex> lock(mMutex);
-                    mChanged.wait(lock, [&] {
-                        return (state.Taken && (state.Filled > accepted || state.Finished)) ||
-                               mLiveWorkers == 0;
-                    });
-                    if (!state.Taken)
-                        return mSetupFailure != kMsgNone ? mSetupFailure : kMsgSaveFailed;
-                    filled = state.Filled;
-                    finished = state.Finished;
-                    result = state.Result;
-                    error = state.Error;
-                }
-                if (!finished && filled == accepted)
-                    return kMsgSaveFailed; // its worker is gone without finishing it
-                while (accepted < filled) {
-                    const int64_t n = std::min(blockBytes, filled - accepted);
-                    accepted += n;
-                    if (!mJob.CountWritten(n, counter, total, progress, mAbort))
-                        return kMsgNone;
-                }
-                if (finished) {
-                    if (result != kMsgNone)
-                        return result;
-                    break;
-                }
+    MessageId read = kMsgNone;
+    TVocalFunc& vocal = *mVocal;
+    if (mSettings.PlainCopy) {
+        for (int64_t at = first; at < end && at < input.End();) {
+            const int n = static_cast<int>(std::min<int64_t>(vocal.BlockFrames(), end - at));
+            if (!input.Fill(vocal.FloatInL(), vocal.FloatInR(), at, n)) {
+                read = kMsgSaveFailed;
+                break;
             }
+            const int keep = static_cast<int>(std::clamp<int64_t>(input.End() - at, 0, n));
+            if (keep > 0 && !emit(vocal.FloatInL(), vocal.FloatInR(), keep))
+                break;
+            at += n;
         }
-        if (progress)
-            progress(mJob.mWritten, total);
-        return kMsgNone;
+    } else {
+        FloatLane lane{vocal, input};
+        read = FilterFrames(lane, first, end, emit);
     }
-
-    ExportJob& mJob;
-    const int mThreads;
-    const std::vector<int64_t> mStarts;
-    const int64_t mPieces;
-    const int mBlockFrames;
-    const std::atomic<bool>& mAbort;
-    const StreamReader mReader;
-    int64_t mBase = 0; // frames the output held before the stretch
-    std::unique_ptr<PieceState[]> mStates;
-
-    std::mutex mMutex;
-    std::condition_variable mChanged;
-    int64_t mNextPiece = 0; // the next piece a worker takes
-    // Pieces from here on are not filtered (abort, failure). Set under the lock; workers also
-    // read it between blocks without it.
-    std::atomic<int64_t> mStopFrom{INT64_MAX};
-    int mLiveWorkers = 0;
-    MessageId mSetupFailure = kMsgNone;
-};
+    if (read != kMsgNone)
+        return read;
+    if (result != kMsgNone || mAborted)
+        return result;
+    if (progress)
+        progress(mWritten, total);
+    return kMsgNone;
+}
 
 MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& abort)
 {
     mWritten = 0;
     mAborted = false;
-    if (!mIn.IsOpen || mIn.Format.BlockAlign != kFrameBytes || mIn.Format.Channels != 2)
+    if (mIn && (!mIn->IsOpen || mIn->Format.BlockAlign != kFrameBytes || mIn->Format.Channels != 2))
+        return kMsgSaveFailed;
+    if (mSource && (mSource->Info().Channels != 2 || !mSink->IsOpen()))
         return kMsgSaveFailed;
     int64_t first = 0;
     int64_t end = 0;
     Stretch(first, end);
     if (end == first)
         return kMsgNone;
-    const int threads = mSettings.Threads > 0 ? mSettings.Threads : UsableCores();
+    const int threads = mSettings.PlainCopy     ? 1
+                        : mSettings.Threads > 0 ? mSettings.Threads
+                                                : UsableCores();
     const int block = TVocalFunc::BlockFramesFor(InputRate(), kBlockSeconds);
     if (threads > 1 && block > 0) {
-        // Pieces of 100 frame lengths, shrinking to 16 toward the end, in whole blocks.
+        // Pieces of 100 frame lengths (fewer where they wait in memory at a high rate),
+        // shrinking to 16 toward the end, in whole blocks.
         const int64_t frameSize = std::max(1, mSettings.FftSize);
-        const int64_t longest = (kPieceFrameLengths * frameSize + block - 1) / block;
-        const int64_t shortest = (kLastPieceFrameLengths * frameSize + block - 1) / block;
+        int64_t longest = (kPieceFrameLengths * frameSize + block - 1) / block;
+        if (mSource)
+            longest = std::max<int64_t>(1, std::min(longest, kMostBufferedPieceFrames / block));
+        const int64_t shortest =
+            std::min(longest, (kLastPieceFrameLengths * frameSize + block - 1) / block);
         std::vector<int64_t> starts;
         try {
             starts = PieceStarts(first, end, block, shortest, longest, threads);
         } catch (const std::bad_alloc&) {
             return kMsgOutOfMemory;
         }
-        if (starts.size() > 2) {
-            Pipeline pipeline(*this, threads, std::move(starts), block, abort);
-            return pipeline.Run(progress);
-        }
+        if (starts.size() > 2)
+            return RunThreaded(threads, std::move(starts), block, progress, abort);
     }
     if (Prepare() != kMsgNone)
         return kMsgOutOfMemory;
-    return RunOneThread(first, end, progress, abort);
+    return mIn ? RunOneThread(first, end, progress, abort)
+               : RunFloatOneThread(first, end, progress, abort);
 }
 
 } // namespace varnel

@@ -28,6 +28,10 @@ bool NameExists(const std::string& path)
     return fs::exists(fs::symlink_status(PathFromBytes(path), ec));
 }
 
+// The dither's seed of an output: fixed, so one file always gives the same bytes; outputs of
+// one pass (a second stem) would take the next ones.
+constexpr uint64_t kDitherSeed = 0x5661726E656C0001ull;
+
 } // namespace
 
 std::string WithWavExtension(const std::string& path)
@@ -49,121 +53,135 @@ bool AreaKeepsNothing(const FilterArea& area, int sampleRate)
            area.PanHigh >= kPanOpenHigh && area.DepthLow <= 0.0f && area.DepthHigh >= kPi;
 }
 
-SaveFile::SaveFile() = default;
+InputFile::InputFile() = default;
 
-SaveFile::~SaveFile()
+InputFile::~InputFile()
 {
-    mReader.Close();
-    mWriter.Close();
-    // SafeOutput's destructor removes a temporary that was neither committed nor discarded.
+    Close();
 }
 
-SaveResult SaveFile::Check(const std::string& inputPath, const std::string& outputPath,
-                           ExtensiblePcm extensible)
+void InputFile::Close()
 {
-    SaveResult result;
-    mChecked = false;
-    mInputPath = inputPath;
-    mOutputPath = WithWavExtension(outputPath);
-    result.Message = OpenCheckedWave(inputPath, mReader, extensible, &result.Reason);
-    if (result.Message != kMsgNone)
+    mSource.reset();
+    mWave.Close();
+}
+
+MessageId InputFile::OpenWave16(const std::string& path, ExtensiblePcm extensible,
+                                std::error_code* reason)
+{
+    Close();
+    const MessageId message = OpenCheckedWave(path, mWave, extensible, reason);
+    if (message == kMsgNone)
+        mSource = std::make_unique<WaveSource>(mWave);
+    return message;
+}
+
+SourceOpenResult InputFile::Open(const std::string& path)
+{
+    SourceOpenResult result;
+    result.Message = OpenWave16(path, ExtensiblePcm::Accept, &result.Reason);
+    if (result.Message == kMsgNone || result.Message == kMsgCannotOpen)
         return result;
-    // A folder (or a link to one) is refused now rather than after the whole export.
-    result.Message = CheckOutputName(inputPath, mOutputPath, &result.Reason);
-    if (result.Message != kMsgNone) {
-        mReader.Close();
-        return result;
-    }
-    mChecked = true;
+    const MessageId waveMessage = result.Message;
+    mSource = OpenSoundFile(path, result);
+    // A file the library cannot read either keeps what the WAV check found in it.
+    if (!mSource && result.Message == kMsgUnsupportedFile && result.RefusedChannels == 0 &&
+        (waveMessage == kMsgNotPcm || waveMessage == kMsgNotStereo16))
+        result.Message = waveMessage;
     return result;
 }
 
-bool SaveFile::OutputExists() const
+SaveOutput::SaveOutput() = default;
+
+SaveOutput::~SaveOutput()
 {
-    return NameExists(mOutputPath);
+    mWave.Close();
+    mSink.Close();
+    // SafeOutput's destructor removes a temporary that was neither committed nor discarded.
 }
 
-int64_t SaveFile::StretchBytes(const ExportSettings& settings)
+MessageId SaveOutput::SetName(const std::string& inputPath, const std::string& outputPath,
+                              std::error_code* reason)
 {
-    if (!mChecked)
-        return 0;
-    return ExportJob(mReader, mWriter, settings).TotalBytes();
+    mPath = outputPath;
+    return CheckOutputName(inputPath, outputPath, reason);
 }
 
-SaveResult SaveFile::Begin(bool replaceExisting)
+bool SaveOutput::Exists() const
+{
+    return NameExists(mPath);
+}
+
+SaveResult SaveOutput::BeginWave(bool replaceExisting, const WaveFormat& format)
 {
     SaveResult result;
-    if (!mChecked) {
-        result.Message = kMsgCannotOpen;
-        return result;
-    }
+    mToSink = false;
     mReplaceExisting = replaceExisting;
-    if (!replaceExisting && OutputExists()) {
+    if (!replaceExisting && Exists()) {
         result.Message = kMsgFileExists;
         return result;
     }
-    const std::string temp = mOutput.Begin(mOutputPath, &result.Reason);
+    const std::string temp = mOutput.Begin(mPath, &result.Reason);
     if (temp.empty()) {
         result.Message = kMsgCreateFailed;
         return result;
     }
-    // The saved file holds plain PCM of the input's format, also for an extensible input.
-    mWriter.Format = mReader.Format;
-    mWriter.Format.FormatTag = 1; // PCM
-    if (mWriter.OpenWrite(temp) != kWaveOpened) {
+    mWave.Format = format;
+    if (mWave.OpenWrite(temp) != kWaveOpened) {
         result.Message = kMsgCreateFailed;
-        result.Reason = mWriter.LastError();
+        result.Reason = mWave.LastError();
         mOutput.Discard();
-        return result;
     }
-    mBegun = true;
     return result;
 }
 
-SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::ProgressFn& progress,
-                         const std::atomic<bool>& abort)
+SaveResult SaveOutput::BeginSink(bool replaceExisting, const SinkFormat& format)
 {
     SaveResult result;
-    if (!mBegun) {
+    mToSink = true;
+    mReplaceExisting = replaceExisting;
+    if (!replaceExisting && Exists()) {
+        result.Message = kMsgFileExists;
+        return result;
+    }
+    const std::string temp = mOutput.Begin(mPath, &result.Reason);
+    if (temp.empty()) {
         result.Message = kMsgCreateFailed;
         return result;
     }
-    mBegun = false;
-    ExportJob job(mReader, mWriter, settings);
-    const int64_t total = job.TotalBytes() / kFrameBytes;
-    mSavedBytes.store(0);
-    mStretchFrames.store(total);
-    result.TotalFrames = total;
-    result.NothingKept =
-        total == 0 ||
-        AreaKeepsNothing(settings.Area, static_cast<int>(std::min<uint32_t>(
-                                            mReader.Format.SamplesPerSec, 0x7FFFFFFF)));
-
-    result.Message = job.Run(
-        [this, &progress](int64_t written, int64_t bytes) {
-            mSavedBytes.store(written);
-            if (progress)
-                progress(written, bytes);
-        },
-        abort);
-    result.Aborted = job.Aborted();
-    if (result.Message == kMsgSaveFailed)
-        result.Reason = mWriter.LastError();
-    mReader.Close();
-    if (mWriter.Close() != 0 && result.Message == kMsgNone) {
-        result.Message = kMsgSaveFailed;
-        result.Reason = mWriter.LastError();
+    if (!mSink.Open(temp, format)) {
+        result.Message = kMsgCreateFailed;
+        result.Reason = mSink.LastError();
+        mOutput.Discard();
     }
-    const bool complete = result.Message == kMsgNone && !result.Aborted;
-    if (Settle(complete, result))
-        result.SavedFrames = job.Written() / kFrameBytes;
     return result;
 }
 
-bool SaveFile::Settle(bool complete, SaveResult& result)
+bool SaveOutput::CloseWriter(std::error_code* reason)
+{
+    if (mToSink) {
+        if (mSink.Close() == 0)
+            return true;
+        if (reason)
+            *reason = mSink.LastError();
+        return false;
+    }
+    if (mWave.Close() == 0)
+        return true;
+    if (reason)
+        *reason = mWave.LastError();
+    return false;
+}
+
+bool SaveOutput::TemporaryIsValid() const
+{
+    const std::string& temp = mOutput.TempPath();
+    return mToSink ? IsCompleteSoundFile(temp, mSink.FramesWritten()) : IsValidWave(temp);
+}
+
+bool SaveOutput::Settle(bool complete, SaveResult& result)
 {
     using Existing = SafeOutput::Existing;
-    const std::string temp = mOutput.TempPath();
     std::error_code ec;
     if (complete) {
         if (mOutput.Commit(mReplaceExisting ? Existing::Replace : Existing::KeepAndFail, &ec))
@@ -181,7 +199,7 @@ bool SaveFile::Settle(bool complete, SaveResult& result)
         return false;
     }
     // An unfinished file never takes the place of one that is there.
-    if (NameExists(mOutputPath) || !IsValidWave(temp)) {
+    if (Exists() || !TemporaryIsValid()) {
         mOutput.Discard();
         return false;
     }
@@ -189,6 +207,162 @@ bool SaveFile::Settle(bool complete, SaveResult& result)
         return true;
     mOutput.Discard();
     return false;
+}
+
+SaveFile::SaveFile() = default;
+
+SaveFile::~SaveFile()
+{
+    mInput.Close();
+    // SaveOutput's destructor closes the writer and removes a temporary Run did not settle.
+}
+
+SaveResult SaveFile::CheckOutput(const std::string& inputPath, const std::string& outputPath)
+{
+    SaveResult result;
+    mInputInfo = mInput.Info();
+    // A folder (or a link to one) is refused now rather than after the whole export.
+    result.Message = mOutput.SetName(inputPath, outputPath, &result.Reason);
+    if (result.Message != kMsgNone) {
+        mInput.Close();
+        return result;
+    }
+    mChecked = true;
+    return result;
+}
+
+SaveResult SaveFile::Check(const std::string& inputPath, const std::string& outputPath,
+                           ExtensiblePcm extensible)
+{
+    SaveResult result;
+    mChecked = false;
+    mToSink = false;
+    result.Message = mInput.OpenWave16(inputPath, extensible, &result.Reason);
+    if (result.Message != kMsgNone)
+        return result;
+    return CheckOutput(inputPath, WithWavExtension(outputPath));
+}
+
+SaveResult SaveFile::CheckAnyFormat(const std::string& inputPath, const std::string& outputPath,
+                                    const OutputRequest& request)
+{
+    SaveResult result;
+    mChecked = false;
+    Container container = Container::Wav;
+    if (!ContainerForName(outputPath, container)) {
+        result.Message = kMsgCreateFailed;
+        result.Reason = std::make_error_code(std::errc::invalid_argument);
+        return result;
+    }
+    const SourceOpenResult opened = mInput.Open(inputPath);
+    if (opened.Message != kMsgNone) {
+        result.Message = opened.Message;
+        result.Reason = opened.Reason;
+        result.RefusedChannels = opened.RefusedChannels;
+        return result;
+    }
+    const SoundInfo& in = mInput.Info();
+    BitsRequest bits = request.Bits;
+    // The window opens 16-bit WAV files: a plain conversion into WAV makes one by default.
+    if (request.PlainCopy && bits == BitsRequest::Default && container == Container::Wav)
+        bits = BitsRequest::Pcm16;
+    SinkFormat& format = mSinkFormat;
+    format = SinkFormat();
+    format.Kind = container;
+    format.Sample =
+        ChooseOutputSample(container, in.Sample, bits, in.SampleRate, result.FormatRefusal);
+    if (result.FormatRefusal != OutputRefusal::None) {
+        mInput.Close();
+        return result;
+    }
+    format.SampleRate = in.SampleRate;
+    format.LossyQuality = request.LossyQuality;
+    format.Conversion = ConversionFor(in.Sample, format.Sample, request.Dither);
+    format.Conversion.DitherSeed = kDitherSeed;
+    format.Title = in.Title;
+    format.Artist = in.Artist;
+    // The window's own path, byte for byte: 16-bit WAV in, 16-bit WAV out.
+    mToSink =
+        !(mInput.IsWave16() && container == Container::Wav && format.Sample == SampleFormat::Pcm16);
+    std::string path = outputPath;
+    if (BytesFromPath(PathFromBytes(path).extension()).empty())
+        path = WithWavExtension(path);
+    return CheckOutput(inputPath, path);
+}
+
+bool SaveFile::OutputExists() const
+{
+    return mOutput.Exists();
+}
+
+int64_t SaveFile::StretchBytes(const ExportSettings& settings)
+{
+    if (!mChecked)
+        return 0;
+    if (!mToSink)
+        return ExportJob(mInput.Wave(), mOutput.Wave(), settings).TotalBytes();
+    SoundSink probe(mSinkFormat);
+    return ExportJob(mInput.Source(), probe, settings).TotalBytes();
+}
+
+SaveResult SaveFile::Begin(bool replaceExisting)
+{
+    SaveResult result;
+    if (!mChecked) {
+        result.Message = kMsgCannotOpen;
+        return result;
+    }
+    if (mToSink) {
+        result = mOutput.BeginSink(replaceExisting, mSinkFormat);
+    } else {
+        // The saved file holds plain PCM of the input's format, also for an extensible input.
+        WaveFormat format = mInput.Wave().Format;
+        format.FormatTag = 1; // PCM
+        result = mOutput.BeginWave(replaceExisting, format);
+    }
+    mBegun = result.Message == kMsgNone;
+    return result;
+}
+
+SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::ProgressFn& progress,
+                         const std::atomic<bool>& abort)
+{
+    SaveResult result;
+    if (!mBegun) {
+        result.Message = kMsgCreateFailed;
+        return result;
+    }
+    mBegun = false;
+    std::unique_ptr<ExportJob> job =
+        mToSink ? std::make_unique<ExportJob>(mInput.Source(), mOutput.Sink(), settings)
+                : std::make_unique<ExportJob>(mInput.Wave(), mOutput.Wave(), settings);
+    const int64_t total = job->TotalBytes() / kFrameBytes;
+    mSavedBytes.store(0);
+    mStretchFrames.store(total);
+    result.TotalFrames = total;
+    result.NothingKept =
+        total == 0 || (!settings.PlainCopy && AreaKeepsNothing(settings.Area, InputRate()));
+
+    result.Message = job->Run(
+        [this, &progress](int64_t written, int64_t bytes) {
+            mSavedBytes.store(written);
+            if (progress)
+                progress(written, bytes);
+        },
+        abort);
+    result.Aborted = job->Aborted();
+    if (result.Message == kMsgSaveFailed)
+        result.Reason = mToSink ? mOutput.Sink().LastError() : mOutput.Wave().LastError();
+    mInput.Close();
+    std::error_code closeReason;
+    if (!mOutput.CloseWriter(&closeReason) && result.Message == kMsgNone) {
+        result.Message = kMsgSaveFailed;
+        result.Reason = closeReason;
+    }
+    const bool complete = result.Message == kMsgNone && !result.Aborted;
+    if (mOutput.Settle(complete, result))
+        result.SavedFrames = job->Written() / kFrameBytes;
+    return result;
 }
 
 double SaveFile::Fraction() const noexcept

@@ -2,11 +2,14 @@
 
 #include "audio/ExportJob.h"
 #include "audio/OutputFile.h"
+#include "audio/SoundSink.h"
+#include "audio/SoundSource.h"
 #include "audio/Twave.h"
 #include "audio/WaveCheck.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -34,21 +37,130 @@ struct SaveResult
     // nothing was kept there), and the frames of the whole stretch.
     int64_t SavedFrames = 0;
     int64_t TotalFrames = 0;
+    // An input refused because it is not stereo: its channel count (Message kMsgNotStereo16).
+    int RefusedChannels = 0;
+    // The output's format cannot hold this input or these options (with Message kMsgNone at
+    // Check: nothing was opened for the output); a usage error rather than a failure.
+    OutputRefusal FormatRefusal = OutputRefusal::None;
 };
 
-// One save of the filtered input into a WAV file, with the rules every front end follows:
-// the input is opened and checked once, the output gets the ".wav" extension and may never
-// name the input nor be a folder, the sound is written to a temporary sibling and renamed
-// onto the output's name at the end, and an existing file is replaced only when the caller
-// said so and only by a complete save.
+// What the command line asks of an output beyond the window's rules.
+struct OutputRequest
+{
+    BitsRequest Bits = BitsRequest::Default;
+    bool Dither = true;
+    int LossyQuality = kDefaultLossyQuality;
+    // A plain conversion (no filter) writes 16-bit by default where the container has a
+    // choice: the window's format.
+    bool PlainCopy = false;
+};
+
+// An input of any format as the command line takes it: a 16-bit stereo PCM WAV file (its
+// extensible form too) is opened as the window opens it, into Wave(); any other sound file
+// through the sound file library. Source() reads either (over Wave() for the first).
+// Owner's thread; non-copyable.
+class InputFile
+{
+public:
+    InputFile();
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Owner's thread. kMsgNone with the file open; or the message of the refusal (a file
+    // the library reads either way gets the library's verdict; one it does not read keeps the
+    // WAV check's message), with the system's reason for kMsgCannotOpen and the channel count
+    // of a file that is not stereo in the result.
+    SourceOpenResult Open(const std::string& path);
+    // Owner's thread. The window's way only: a 16-bit stereo PCM WAV file checked as loading
+    // checks it.
+    MessageId OpenWave16(const std::string& path, ExtensiblePcm extensible,
+                         std::error_code* reason);
+    // Owner's thread. Closes whichever is open.
+    void Close();
+
+    // Owner's thread, while open.
+    bool IsWave16() const noexcept { return mWave.IsOpen; }
+    TWaveData& Wave() noexcept { return mWave; }
+    const TWaveData& Wave() const noexcept { return mWave; }
+    const SoundSource& Source() const noexcept { return *mSource; }
+    const SoundInfo& Info() const noexcept { return mSource->Info(); }
+
+private:
+    TWaveData mWave;
+    std::unique_ptr<SoundSource> mSource;
+};
+
+// One output of a save: its name, the temporary it is written to, its writer (a 16-bit WAV
+// writer, or a sink of any format) and the rules that settle it when the export ends. A save
+// holds one per output file of its pass; each is settled by the same rules. Owner's thread,
+// one step at a time (as SaveFile's).
+class SaveOutput
+{
+public:
+    SaveOutput();
+    ~SaveOutput();
+    SaveOutput(const SaveOutput&) = delete;
+    SaveOutput& operator=(const SaveOutput&) = delete;
+
+    // Caller's thread. The name this output is saved under (its extension as the caller
+    // decided), and the rules for it before anything is written (CheckOutputName).
+    MessageId SetName(const std::string& inputPath, const std::string& outputPath,
+                      std::error_code* reason);
+    const std::string& Path() const noexcept { return mPath; }
+    bool Exists() const;
+
+    // Caller's thread. Creates the temporary and opens the writer on it: a 16-bit WAV writer
+    // of this format, or a sink of this format. kMsgNone, kMsgFileExists (there and not to be
+    // replaced) or kMsgCreateFailed with the system's reason.
+    SaveResult BeginWave(bool replaceExisting, const WaveFormat& format);
+    SaveResult BeginSink(bool replaceExisting, const SinkFormat& format);
+
+    // The writer, after a Begin.
+    TWaveData& Wave() noexcept { return mWave; }
+    SoundSink& Sink() noexcept { return mSink; }
+
+    // Export thread, after the export. Closes the writer: false when that (or a write on the
+    // way) failed, the reason then in *reason.
+    bool CloseWriter(std::error_code* reason);
+    // Export thread, after CloseWriter. Renames the temporary into place or removes it:
+    // complete, it takes the name (replacing a file only when Begin was told so; a file that
+    // appeared meanwhile is kept: kMsgFileExists); unfinished, it takes the name only where no
+    // file is and it is a valid file, else it goes. True when the written sound now stands
+    // under the name. A failed rename sets kMsgSaveFailed and its reason, and keeps the
+    // temporary.
+    bool Settle(bool complete, SaveResult& result);
+
+private:
+    // The temporary holds a valid file of what was written.
+    bool TemporaryIsValid() const;
+
+    TWaveData mWave;
+    SoundSink mSink;
+    SafeOutput mOutput;
+    std::string mPath;
+    bool mToSink = false;
+    bool mReplaceExisting = false;
+};
+
+// One save of the filtered input into a file, with the rules every front end follows: the
+// input is opened and checked once, the output may never name the input nor be a folder, the
+// sound is written to a temporary sibling and renamed onto the output's name at the end, and
+// an existing file is replaced only when the caller said so and only by a complete save.
+//
+// The window's save (Check) takes a 16-bit stereo WAV file and writes one, the output getting
+// the ".wav" extension. The command line's (CheckAnyFormat) takes any sound file the program
+// reads and writes the container the output's extension names, in the sample format the
+// request and the input choose; a 16-bit WAV input saved as 16-bit WAV takes the window's
+// path, byte for byte.
 //
 // At the end of Run:
 // - complete: the output is renamed into place (replacing an existing file only when Begin
 //   was told so; a file that appeared meanwhile is never replaced: kMsgFileExists);
 // - aborted or failed: where a file of that name is there, it is kept as it was and the
-//   temporary removed; where none is, the part written stays as a valid, shorter WAV file
-//   (a temporary that is not a valid WAV file, such as after a disk that was full from the
-//   start, is removed instead).
+//   temporary removed; where none is, the part written stays as a valid, shorter file (a
+//   temporary that is not a valid file, such as after a disk that was full from the start, is
+//   removed instead).
 //
 // The three steps and their threads, as the window uses them:
 //     SaveFile save;                                        // GUI thread
@@ -77,13 +189,27 @@ public:
     // read like plain PCM.
     SaveResult Check(const std::string& inputPath, const std::string& outputPath,
                      ExtensiblePcm extensible = ExtensiblePcm::Refuse);
+    // Step 1 of the command line's save; the caller's thread. Opens any input (InputFile;
+    // kMsgCannotOpen .. kMsgNotStereo16, with RefusedChannels), takes the container from the
+    // output's extension (a name without one gets ".wav"; one that names no container Varnel
+    // writes is refused as kMsgCreateFailed with std::errc::invalid_argument: callers check
+    // ContainerForName first) and chooses the sample format (a FormatRefusal when the
+    // container cannot take it), then the output's name rules as Check.
+    SaveResult CheckAnyFormat(const std::string& inputPath, const std::string& outputPath,
+                              const OutputRequest& request);
 
-    // After a passing Check; the caller's thread. The output's name with its ".wav"
-    // extension, the input's format and whole frames, and whether a file of the output's name
-    // is there now (the window asks kMsgFileExists before Begin).
-    const std::string& OutputPath() const noexcept { return mOutputPath; }
-    const WaveFormat& InputFormat() const noexcept { return mReader.Format; }
-    int64_t InputFrames() const noexcept { return mReader.FrameCount(); }
+    // After a passing Check; the caller's thread (the input's facts also after Run). The
+    // output's name (with its ".wav" extension from Check), the input's format and whole
+    // frames, and whether a file of the output's name is there now (the window asks
+    // kMsgFileExists before Begin).
+    const std::string& OutputPath() const noexcept { return mOutput.Path(); }
+    const WaveFormat& InputFormat() const noexcept { return mInput.Wave().Format; }
+    const SoundInfo& InputInfo() const noexcept { return mInputInfo; }
+    int InputRate() const noexcept { return mInputInfo.SampleRate; }
+    int64_t InputFrames() const noexcept { return mInputInfo.Frames; }
+    // After a passing CheckAnyFormat: the output's format as it will be written.
+    const SinkFormat& OutputFormat() const noexcept { return mSinkFormat; }
+    bool OutputIsWave16() const noexcept { return !mToSink; }
     bool OutputExists() const;
     // After a passing Check; the caller's thread. The sample bytes Run writes with these
     // settings when it completes: the stretch's length (0 for an empty stretch).
@@ -108,18 +234,15 @@ public:
     double Fraction() const noexcept;
 
 private:
-    // Removes the temporary or renames it into place, by the rules above; true when the
-    // written sound now stands under the output's name.
-    bool Settle(bool complete, SaveResult& result);
+    SaveResult CheckOutput(const std::string& inputPath, const std::string& outputPath);
 
-    TWaveData mReader;
-    TWaveData mWriter;
-    SafeOutput mOutput;
-    std::string mInputPath;
-    std::string mOutputPath;
+    InputFile mInput;
+    SoundInfo mInputInfo; // kept after Run closes the input
+    SaveOutput mOutput;
+    SinkFormat mSinkFormat;
+    bool mToSink = false; // the output is written through a sink, not the 16-bit WAV writer
     bool mChecked = false;
     bool mBegun = false;
-    bool mReplaceExisting = false;
     std::atomic<int64_t> mSavedBytes{0}; // as of Run's last progress report
     std::atomic<int64_t> mStretchFrames{0};
 };

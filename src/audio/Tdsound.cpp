@@ -1,10 +1,12 @@
 #include "audio/Tdsound.h"
 
+#include "audio/SoundSource.h"
 #include "audio/Twave.h"
 #include "dsp/Vfunc.h"
 #include "platform/SdlRingDevice.h"
 #include "platform/SilentRingDevice.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -50,11 +52,31 @@ bool TDsound::PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int ov
 {
     // An earlier stream never survives, even when the caller skipped ReleaseStream.
     ReleaseStream();
-    mFftSize = fftSize;
     mReader = &reader;
+    mSourceReader = nullptr;
+    return PrepareRing(reader.Format.SamplesPerSec, bufferMs, fftSize, overlap, false);
+}
+
+bool TDsound::PrepareStream(SourceReader& reader, const SoundInfo& info, int bufferMs,
+                            int fftSize, int overlap)
+{
+    ReleaseStream();
+    mReader = nullptr;
+    mSourceReader = &reader;
+    // Reaches the 16-bit device as a 16-bit export of the file is rounded, without dither.
+    mToRing = ConversionFor(info.Sample, SampleFormat::Pcm16, false);
+    // Where the sound ends short of its stated length only for a cut file (-1: never said).
+    mSourceFrames = info.Sample == SampleFormat::Lossy ? -1 : info.Frames;
+    if (info.SampleRate <= 0)
+        return false;
+    return PrepareRing(static_cast<uint32_t>(info.SampleRate), bufferMs, fftSize, overlap, true);
+}
+
+bool TDsound::PrepareRing(uint32_t rate, int bufferMs, int fftSize, int overlap, bool floatEntry)
+{
+    mFftSize = fftSize;
     if (!mDevice)
         return false;
-    const uint32_t rate = reader.Format.SamplesPerSec;
     if (rate == 0 || bufferMs <= 0)
         return false;
     // 64-bit, so long rings at high rates cannot wrap; rounded down to whole frames because
@@ -83,9 +105,18 @@ bool TDsound::PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int ov
 
     std::unique_ptr<TVocalFunc> processor(new (std::nothrow) TVocalFunc());
     if (!processor || processor->Init(2, sampleRate, bufferMs * 0.001) != 0 ||
+        (floatEntry && processor->InitFloat() != 0) ||
         processor->SetupFilter(fftSize, overlap) != 0) {
         ReleaseStream();
         return false;
+    }
+    if (floatEntry) {
+        try {
+            mRingWords.assign(static_cast<size_t>(processor->BlockFrames()) * 2, 0);
+        } catch (const std::bad_alloc&) {
+            ReleaseStream();
+            return false;
+        }
     }
     processor->SetVisualSink(mVisualSink);
     mVocalFunc = std::move(processor);
@@ -133,6 +164,18 @@ bool TDsound::FillSilence() noexcept
     return mDevice->Unlock(regions) == RingResult::Ok;
 }
 
+int TDsound::ReadAndFilterFloat(int frames) noexcept
+{
+    TVocalFunc& processor = *mVocalFunc;
+    int got = mSourceReader->Read(processor.FloatInL(), processor.FloatInR(), frames);
+    if (got < 0) {
+        got = 0; // a read error is heard as silence
+        mReadFault.store(true, std::memory_order_relaxed);
+    }
+    processor.ProcessFloat(0, got);
+    return got;
+}
+
 void TDsound::FillRegion(uint8_t* region, int bytes) noexcept
 {
     TVocalFunc& processor = *mVocalFunc;
@@ -140,19 +183,36 @@ void TDsound::FillRegion(uint8_t* region, int bytes) noexcept
     // ring) fits in one pass; the loop only guards against a block that came out shorter.
     while (bytes > 0) {
         const int want = bytes < processor.BlockBytes() ? bytes : processor.BlockBytes();
-        int got = mReader->Read(processor.RawIn(), want);
-        if (got < 0) {
-            got = 0; // a read error is heard as silence
-            mReadFault.store(true, std::memory_order_relaxed);
+        int got = 0;
+        if (mSourceReader) {
+            const int frames = ReadAndFilterFloat(want / 4);
+            ConvertSamples(mToRing, processor.FloatOutL(), processor.FloatOutR(),
+                           mSourceReader->Tell() - frames, frames, mRingWords.data(), nullptr,
+                           nullptr);
+            for (int i = 0; i < 2 * frames; ++i) {
+                const auto v = static_cast<uint16_t>(mRingWords[static_cast<size_t>(i)]);
+                region[2 * i] = static_cast<uint8_t>(v & 0xFF);
+                region[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+            got = frames * 4;
+        } else {
+            got = mReader->Read(processor.RawIn(), want);
+            if (got < 0) {
+                got = 0; // a read error is heard as silence
+                mReadFault.store(true, std::memory_order_relaxed);
+            }
+            got -= got % 4;
+            processor.Deinterleave(got);
+            processor.Process(0, got / 4);
+            processor.Interleave(got);
+            std::memcpy(region, processor.RawOut(), static_cast<size_t>(got));
         }
-        got -= got % 4;
-        processor.Deinterleave(got);
-        processor.Process(0, got / 4);
-        processor.Interleave(got);
-        std::memcpy(region, processor.RawOut(), static_cast<size_t>(got));
         if (got < want) {
-            // Short of the data's end: the file lost its sound since it was opened.
-            if (mReader->TellFrame() < mReader->FrameCount())
+            // Short of the data's end: the file lost its sound since it was opened (a lossy
+            // decoder may give out a little before the length its file states).
+            const bool cut = mSourceReader ? mSourceFrames >= 0 && mSourceReader->Tell() < mSourceFrames
+                                           : mReader->TellFrame() < mReader->FrameCount();
+            if (cut)
                 mReadFault.store(true, std::memory_order_relaxed);
             // Short read: the rest of the region is silence, written directly so the
             // filter's stream only advances by what was read.
@@ -166,7 +226,8 @@ void TDsound::FillRegion(uint8_t* region, int bytes) noexcept
 
 int TDsound::Pump() noexcept
 {
-    if (!mDevice || !mDevice->HasRing() || !mVocalFunc || mReader == nullptr)
+    if (!mDevice || !mDevice->HasRing() || !mVocalFunc ||
+        (mReader == nullptr && mSourceReader == nullptr))
         return 0;
     const int playCursor = mDevice->PlayCursor();
     int delta = playCursor - mWriteCursor;
@@ -191,7 +252,12 @@ void TDsound::Flush() noexcept
         return;
     mVocalFunc->Reset();
     const int block = mVocalFunc->BlockFrames();
-    if (block > 0) {
+    if (mSourceReader && block > 0) {
+        std::fill(mVocalFunc->FloatInL(), mVocalFunc->FloatInL() + block, 0.0f);
+        std::fill(mVocalFunc->FloatInR(), mVocalFunc->FloatInR() + block, 0.0f);
+        for (int count = mFftSize; count > 0; count -= block)
+            mVocalFunc->ProcessFloat(0, block);
+    } else if (block > 0) {
         for (int count = mFftSize; count > 0; count -= block)
             mVocalFunc->Process(0, block);
     }

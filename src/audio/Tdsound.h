@@ -1,13 +1,17 @@
 #pragma once
 
+#include "audio/SoundFormat.h"
 #include "platform/Clock.h"
 #include "platform/SoundRingDevice.h"
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 namespace varnel {
 
+class SourceReader;
+struct SoundInfo;
 class TVocalFunc;
 struct SoftCut;
 class TWaveData;
@@ -47,6 +51,11 @@ public:
     // at 0. False, with no stream left, when the device cannot give the ring or the processor
     // cannot be set up. If the SDL device cannot play the format, the silent device takes over.
     bool PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int overlap);
+    // The same for a source's reader of any format (info: the source's): its sound goes
+    // through the processor's float entry and reaches the ring as 16-bit samples, as a 16-bit
+    // export of it rounds them (without dither).
+    bool PrepareStream(SourceReader& reader, const SoundInfo& info, int bufferMs, int fftSize,
+                       int overlap);
     // GUI thread. Frees the ring and the stream processor; the device stays open.
     void ReleaseStream() noexcept;
 
@@ -94,7 +103,10 @@ public:
     bool HasStream() const noexcept { return mVocalFunc != nullptr; }
 
 private:
+    bool PrepareRing(uint32_t rate, int bufferMs, int fftSize, int overlap, bool floatEntry);
     bool FillSilence() noexcept;
+    // Reads into the processor from the source's reader and filters: frames read.
+    int ReadAndFilterFloat(int frames) noexcept;
     RingResult LockRestoringOnce(int offset, int bytes, bool entire, RingRegions& regions) noexcept;
     void FillRegion(uint8_t* region, int bytes) noexcept;
 
@@ -103,6 +115,10 @@ private:
     bool mSilentFallbackAllowed = false;
     int mBufferBytes = 0;
     TWaveData* mReader = nullptr;
+    SourceReader* mSourceReader = nullptr;
+    int64_t mSourceFrames = -1;
+    SampleConversion mToRing;
+    std::vector<int16_t> mRingWords; // one block of converted samples
     std::unique_ptr<TVocalFunc> mVocalFunc;
     int mFftSize = 0;
     int mWriteCursor = 0;

@@ -1,5 +1,6 @@
 #include "audio/Thsndplay.h"
 
+#include "audio/SoundSource.h"
 #include "audio/Tdsound.h"
 #include "audio/Twave.h"
 #include "platform/ThreadPriority.h"
@@ -15,7 +16,11 @@ constexpr int kCycleMs = 30;
 } // namespace
 
 ThSoundPlay::ThSoundPlay(TDsound& sound, TWaveData& reader, Clock& clock)
-    : mSound(sound), mReader(reader), mClock(clock)
+    : mSound(sound), mReader(&reader), mClock(clock)
+{}
+
+ThSoundPlay::ThSoundPlay(TDsound& sound, SourceReader& reader, Clock& clock)
+    : mSound(sound), mSourceReader(&reader), mClock(clock)
 {}
 
 ThSoundPlay::~ThSoundPlay()
@@ -101,7 +106,12 @@ void ThSoundPlay::PostVolume(int hundredthsDb)
 
 void ThSoundPlay::ApplyMailboxes() noexcept
 {
-    TryApply(mSeekBox, [this](int64_t frame) { mReader.SeekFrame(frame); });
+    TryApply(mSeekBox, [this](int64_t frame) {
+        if (mReader)
+            mReader->SeekFrame(frame);
+        else
+            mSourceReader->Seek(frame);
+    });
     TryApply(mPanBox, [this](const Range& r) { mSound.SetPanRange(r.Low, r.High); });
     TryApply(mFreqBox, [this](const Range& r) { mSound.SetFreqRange(r.Low, r.High); });
     TryApply(mDepthBox, [this](const Range& r) { mSound.SetDepthRange(r.Low, r.High); });

@@ -11,6 +11,7 @@
 
 namespace varnel {
 
+class SourceReader;
 class TDsound;
 class TWaveData;
 
@@ -32,6 +33,8 @@ public:
     // GUI thread. Created parked and never started: nothing runs until the first Resume.
     // sound, reader and clock must outlive the thread.
     ThSoundPlay(TDsound& sound, TWaveData& reader, Clock& clock = SteadyClock());
+    // The same over a source's reader (a stream that TDsound plays from such a reader).
+    ThSoundPlay(TDsound& sound, SourceReader& reader, Clock& clock = SteadyClock());
     // GUI thread, with playback paused or never started. Ends the thread: a parked thread is
     // woken, leaves its loop and stops the ring; a thread that never ran ends without calling
     // Play or Stop.
@@ -113,7 +116,8 @@ private:
     bool Park();
 
     TDsound& mSound;
-    TWaveData& mReader;
+    TWaveData* mReader = nullptr; // one of the two
+    SourceReader* mSourceReader = nullptr;
     Clock& mClock;
 
     Box<int64_t> mSeekBox;

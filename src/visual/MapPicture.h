@@ -12,6 +12,7 @@
 
 namespace varnel {
 
+class SoundSource;
 class TScreenMap;
 class TWaveData;
 
@@ -46,7 +47,8 @@ struct MapPictureRequest
 enum class MapPictureStatus
 {
     Done,
-    InputUnreadable, // not 16-bit stereo PCM, or the sound ends before its declared end
+    InputUnreadable, // not 16-bit stereo PCM (a WAV reader) or not stereo, or the sound ends
+                     // before its declared end
     TimeBeyondEnd,   // AtSeconds lies after the end of the file
     SetupFailed,     // the filter or the map could not be set up
 };
@@ -65,7 +67,11 @@ struct MapPictureResult
 
 // GUI thread (composes with QPainter). Runs the playback filter with the visual feed over the
 // stretch of the open input file whose analysis the window would be averaging when AtSeconds
-// is heard, and composes both screens as the window shows them then. Moves the reader.
+// is heard, and composes both screens as the window shows them then. Reads by position: the
+// reader's place does not move.
 MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& request);
+// The same for a stereo source of any format (its sound in 16-bit units, as the filter takes
+// it at every resolution).
+MapPictureResult RenderMapPicture(const SoundSource& input, const MapPictureRequest& request);
 
 } // namespace varnel

@@ -1,5 +1,6 @@
 #include "visual/MapPicture.h"
 
+#include "audio/SoundSource.h"
 #include "audio/Twave.h"
 #include "audio/WaveCheck.h"
 #include "dsp/Cntrfocus.h"
@@ -8,6 +9,7 @@
 #include "visual/Visualmap.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace varnel {
@@ -46,27 +48,20 @@ int64_t FirstFrameSamples(int fftSize, int overlap, int sampleRate)
     return -1;
 }
 
-// Reads frames [from, to) of the open file through the filter. False when the file ends early.
-bool FilterStretch(TWaveData& input, CenterFocus& filter, int64_t from, int64_t to)
+// Reads frames [from, to) of the file through the filter. False when the file ends early.
+bool FilterStretch(SourceReader& input, CenterFocus& filter, int64_t from, int64_t to)
 {
     constexpr int kBlock = 16384;
-    std::vector<uint8_t> raw(kBlock * 4);
-    std::vector<int32_t> left(kBlock), right(kBlock), outL(kBlock), outR(kBlock);
+    std::vector<float> left(kBlock), right(kBlock), outL(kBlock), outR(kBlock);
     if (from >= to)
         return true;
-    if (input.SeekFrame(from) < 0)
+    if (!input.Seek(from))
         return false;
     for (int64_t at = from; at < to;) {
         const int want = static_cast<int>(std::min<int64_t>(kBlock, to - at));
-        const int bytes = input.Read(raw.data(), want * 4);
-        if (bytes <= 0)
+        const int got = input.Read(left.data(), right.data(), want);
+        if (got <= 0)
             return false;
-        const int got = bytes / 4;
-        for (int i = 0; i < got; ++i) {
-            const uint8_t* p = raw.data() + 4 * i;
-            left[static_cast<size_t>(i)] = static_cast<int16_t>(p[0] | (p[1] << 8));
-            right[static_cast<size_t>(i)] = static_cast<int16_t>(p[2] | (p[3] << 8));
-        }
         filter.Process(left.data(), right.data(), outL.data(), outR.data(), got);
         at += got;
     }
@@ -77,17 +72,28 @@ bool FilterStretch(TWaveData& input, CenterFocus& filter, int64_t from, int64_t 
 
 MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& request)
 {
-    MapPictureResult result;
-    const WaveFormat& format = input.Format;
-    if (CheckWaveFormat(format, input.ExtensibleSubFormat, ExtensiblePcm::Accept) != kMsgNone) {
+    if (CheckWaveFormat(input.Format, input.ExtensibleSubFormat, ExtensiblePcm::Accept) !=
+        kMsgNone) {
+        MapPictureResult result;
         result.Status = MapPictureStatus::InputUnreadable;
         return result;
     }
-    const int sampleRate = static_cast<int>(format.SamplesPerSec);
+    return RenderMapPicture(WaveSource(input), request);
+}
+
+MapPictureResult RenderMapPicture(const SoundSource& source, const MapPictureRequest& request)
+{
+    MapPictureResult result;
+    const std::unique_ptr<SourceReader> input = source.NewReader();
+    if (source.Info().Channels != 2 || !input) {
+        result.Status = MapPictureStatus::InputUnreadable;
+        return result;
+    }
+    const int sampleRate = source.Info().SampleRate;
     const int halfRate = sampleRate >> 1;
     const FftParams fft = ChooseFftParams(request.Quality, 2 * halfRate);
     const int latency = PlayLatencyFrames(halfRate, request.BufferMs, fft.FftSize, fft.Overlap);
-    const int64_t frames = input.FrameCount();
+    const int64_t frames = source.Info().Frames;
 
     if (request.AtSeconds < 0.0)
         result.HeardFrame = frames / 2;
@@ -149,9 +155,9 @@ MapPictureResult RenderMapPicture(TWaveData& input, const MapPictureRequest& req
     const int64_t feedOnAt = feedFrom == 0 ? 0 : first + (feedFrom - 1) * hop;
 
     filter.SetVisualFeed(false);
-    bool read = FilterStretch(input, filter, start, std::min(feedOnAt, result.ReaderFrame));
+    bool read = FilterStretch(*input, filter, start, std::min(feedOnAt, result.ReaderFrame));
     filter.SetVisualFeed(true);
-    read = read && FilterStretch(input, filter, std::max(start, feedOnAt), result.ReaderFrame);
+    read = read && FilterStretch(*input, filter, std::max(start, feedOnAt), result.ReaderFrame);
     if (!read) {
         result.Status = MapPictureStatus::InputUnreadable;
         return result;
