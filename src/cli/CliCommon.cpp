@@ -1,7 +1,7 @@
 #include "cli/CliCommon.h"
 
-#include "audio/Twave.h"
-#include "audio/WaveCheck.h"
+#include "audio/SaveFile.h"
+#include "cli/CliTexts.h"
 #include "platform/FileNames.h"
 #include "platform/StopSignals.h"
 #include "platform/Terminal.h"
@@ -289,16 +289,23 @@ int UsageError(const std::string& text)
     return kExitUsage;
 }
 
-int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText)
+int OpenInput(const std::string& path, InputFile& input)
 {
-    const MessageId message = OpenCheckedWave(path, reader, ExtensiblePcm::Accept);
-    if (message != kMsgNone) {
-        PrintFileMessage(path, message);
+    const SourceOpenResult opened = input.Open(path);
+    if (opened.Message != kMsgNone) {
+        PrintInputRefusal(path, opened.Message, opened.RefusedChannels);
         return kExitInputRefused;
     }
-    if (formatText)
-        *formatText = FormatLabelText(reader.Format);
     return kExitDone;
+}
+
+void PrintInputRefusal(const std::string& path, MessageId message, int channels)
+{
+    // An input's message says enough as it is, as the window shows it.
+    if (channels > 0)
+        PrintFileText(path, NotStereoText(channels));
+    else
+        PrintFileMessage(path, message);
 }
 
 int ExitCodeForMessage(MessageId message)

@@ -23,7 +23,7 @@
 
 namespace varnel {
 
-class TWaveData;
+class InputFile;
 
 namespace cli {
 
@@ -46,6 +46,7 @@ int RunInfo(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunMap(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunConvert(int argc, char** argv);
 
 // The usage lines of the area options, shared by the commands' usage texts.
 extern const char* const kAreaUsage;
@@ -125,12 +126,16 @@ int UsageError(const std::string& text);
 // Any thread; pure. The path's last component.
 std::string FileNameOf(const std::string& path);
 
-// Caller's thread (the reader's owner). Opens the file into reader, checking its format with
-// the same open; the command line reads the extensible form of 16-bit stereo PCM too. On a
-// refusal prints its message (kMsgCannotOpen .. kMsgNotStereo16) with the file's name and returns kExitInputRefused; otherwise
-// kExitDone. formatText, when given, receives the window's format label
-// ("44.100kHz 16位   立体声").
-int OpenInput(const std::string& path, TWaveData& reader, std::string* formatText = nullptr);
+// Caller's thread (the input's owner). Opens the file into input: a 16-bit stereo PCM WAV file
+// as the window opens it (its extensible form too), any other sound file the program reads
+// through the sound file library. On a refusal prints it (PrintInputRefusal) and returns
+// kExitInputRefused; otherwise kExitDone.
+int OpenInput(const std::string& path, InputFile& input);
+
+// Any thread, serialised. The message of a refused input with the file's name: the numbered
+// message (kMsgCannotOpen .. kMsgNotStereo16), or, for a sound file that is not stereo
+// (channels > 0), the refusal naming its channel count.
+void PrintInputRefusal(const std::string& path, MessageId message, int channels);
 
 // Any thread; pure. The exit code for a save's message, as the kExit constants list them.
 int ExitCodeForMessage(MessageId message);

@@ -1,4 +1,5 @@
-// varnel-cli export: one file, or a batch into a folder with several files at a time.
+// varnel-cli export: one file, or a batch into a folder with several files at a time; and
+// varnel-cli convert, the same without the filter.
 
 #include "cli/CliCommon.h"
 #include "cli/CliTexts.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -25,6 +27,9 @@ namespace fs = std::filesystem;
 struct ExportOptions
 {
     AreaOptions Area;
+    OutputRequest Request;
+    // A batch's outputs: their inputs' names with this container's extension.
+    Container BatchContainer = Container::Wav;
     int Quality = kDefaultQuality;
     bool HasAB = false;
     int64_t PointA = 0;
@@ -74,11 +79,36 @@ bool ParseFrameRange(const std::string& text, int64_t& a, int64_t& b)
 // The first half of one file's export: checks the input (opening it once) and the output,
 // creates the temporary output and works out the settings. Any thread; prints its own
 // messages. Returns kExitDone or the exit code for this file.
+// Why an output's format cannot be written, for a usage error; "" when it can.
+std::string FormatRefusalText(OutputRefusal refusal, int rate)
+{
+    char kHz[32];
+    std::snprintf(kHz, sizeof kHz, "%g kHz", rate / 1000.0);
+    switch (refusal) {
+    case OutputRefusal::None: break;
+    case OutputRefusal::BitsNotForLossy:
+        return "--bits does not apply to a lossy output (.ogg, .opus, .mp3); it takes "
+               "--lossy-quality";
+    case OutputRefusal::FloatNotForFlac: return "FLAC holds integer samples: --bits 16 or 24";
+    case OutputRefusal::RateNotForOpus:
+        return std::string("Opus holds sound at 8, 12, 16, 24 or 48 kHz, not at ") + kHz;
+    case OutputRefusal::RateNotForMp3:
+        return std::string("MP3 holds sound at 8 to 48 kHz (the MPEG rates), not at ") + kHz;
+    case OutputRefusal::RateNotForVorbis:
+        return std::string("Ogg Vorbis holds sound up to 192 kHz, not at ") + kHz;
+    }
+    return {};
+}
+
 int PrepareExport(const std::string& input, const std::string& output, const ExportOptions& options,
                   ExportProgress& progress)
 {
     SaveFile& save = progress.Save;
-    SaveResult r = save.Check(input, output, ExtensiblePcm::Accept);
+    SaveResult r = save.CheckAnyFormat(input, output, options.Request);
+    if (r.FormatRefusal != OutputRefusal::None) {
+        PrintFileText(output, FormatRefusalText(r.FormatRefusal, save.InputRate()));
+        return kExitUsage;
+    }
     if (r.Message == kMsgNone) {
         progress.Existed = save.OutputExists();
         r = save.Begin(options.Force);
@@ -86,29 +116,29 @@ int PrepareExport(const std::string& input, const std::string& output, const Exp
     if (r.Message != kMsgNone) {
         // The reason is shown for the output; an input's message says enough as it is.
         if (ExitCodeForMessage(r.Message) == kExitInputRefused)
-            PrintFileMessage(input, r.Message);
+            PrintInputRefusal(input, r.Message, r.RefusedChannels);
         else
             PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
         return ExitCodeForMessage(r.Message);
     }
 
-    const uint32_t rateHz = save.InputFormat().SamplesPerSec;
-    const int rate = static_cast<int>(rateHz);
+    const int rate = save.InputRate();
     const FftParams fft = ChooseFftParams(options.Quality, rate);
     ExportSettings& settings = progress.Settings;
     settings.FftSize = fft.FftSize;
     settings.Overlap = fft.Overlap;
     settings.Area = options.Area.Resolve(rate);
     settings.Threads = options.Threads;
+    settings.PlainCopy = options.Request.PlainCopy;
     if (options.HasAB) {
         // Points past the end mean the end: the stretch is what the file has.
-        const int64_t frames = std::min(save.InputFrames(), kMaxWrittenFrames);
+        const int64_t frames = save.InputFrames();
         settings.SaveAB = true;
         settings.PointA = std::min(options.PointA, frames);
         settings.PointB = std::min(options.PointB, frames);
     }
     const int64_t frames = save.StretchBytes(settings) / kFrameBytes;
-    progress.Seconds.store(static_cast<double>(frames) / rateHz);
+    progress.Seconds.store(static_cast<double>(frames) / rate);
     return kExitDone;
 }
 
@@ -126,7 +156,7 @@ int FinishExport(ExportProgress& progress)
     if (r.Aborted) {
         PrintFileText(save.OutputPath(),
                       InterruptedText(r.SavedFrames, r.TotalFrames,
-                                      save.InputFormat().SamplesPerSec, progress.Existed));
+                                      static_cast<uint32_t>(save.InputRate()), progress.Existed));
         return InterruptedExitCode();
     }
     if (r.NothingKept)
@@ -174,8 +204,9 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     std::vector<std::string> outputs;
     std::map<std::string, std::string> firstInputOf;
     for (const std::string& input : inputs) {
-        const std::string output =
-            BytesFromPath(folder / PathFromBytes(WithWavExtension(FileNameOf(input))));
+        fs::path name = PathFromBytes(FileNameOf(input));
+        name.replace_extension(ExtensionOf(options.BatchContainer));
+        const std::string output = BytesFromPath(folder / name);
         const auto [it, fresh] = firstInputOf.emplace(output, input);
         if (!fresh)
             return UsageError("\"" + input + "\" and \"" + it->second +
@@ -250,17 +281,91 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
     return worst;
 }
 
-} // namespace
+// The options export and convert share: the output's format, the stretch, existing files and
+// the progress line. Taken: the option (and its value) was stored; NotMine; Bad (the usage
+// error is printed).
+OptionParse ParseOutputOption(int argc, char** argv, int& i, ExportOptions& options)
+{
+    const std::string arg = argv[i];
+    if (arg == "--force") {
+        options.Force = true;
+        return OptionParse::Taken;
+    }
+    if (arg == "--quiet") {
+        options.Quiet = true;
+        return OptionParse::Taken;
+    }
+    if (arg == "--no-dither") {
+        options.Request.Dither = false;
+        return OptionParse::Taken;
+    }
+    std::string value;
+    OptionParse parsed = TakeOptionValue(argc, argv, i, "--ab", value);
+    if (parsed == OptionParse::Taken && !ParseFrameRange(value, options.PointA, options.PointB)) {
+        UsageError("--ab takes A:B, two frame numbers (got \"" + value + "\")");
+        return OptionParse::Bad;
+    }
+    if (parsed == OptionParse::Taken)
+        options.HasAB = true;
+    if (parsed != OptionParse::NotMine)
+        return parsed;
+    parsed = TakeOptionValue(argc, argv, i, "--bits", value);
+    if (parsed == OptionParse::Taken) {
+        if (value == "16")
+            options.Request.Bits = BitsRequest::Pcm16;
+        else if (value == "24")
+            options.Request.Bits = BitsRequest::Pcm24;
+        else if (value == "32f")
+            options.Request.Bits = BitsRequest::Float32;
+        else {
+            UsageError("--bits takes 16, 24 or 32f (32-bit float) (got \"" + value + "\")");
+            return OptionParse::Bad;
+        }
+    }
+    if (parsed != OptionParse::NotMine)
+        return parsed;
+    parsed = TakeOptionValue(argc, argv, i, "--lossy-quality", value);
+    if (parsed == OptionParse::Taken &&
+        !ParseInt(value, kMinLossyQuality, kMaxLossyQuality, options.Request.LossyQuality)) {
+        UsageError("--lossy-quality takes 0 (smallest file) to 10 (best sound) (got \"" + value +
+                   "\")");
+        return OptionParse::Bad;
+    }
+    return parsed;
+}
 
-int RunExport(int argc, char** argv)
+// A usage error when the output's extension names no format Varnel writes, or the request
+// cannot be met by that container whatever the input (found before any file is opened).
+bool OutputFormatIsUsable(const std::string& output, const OutputRequest& request)
+{
+    Container container = Container::Wav;
+    if (!ContainerForName(output, container)) {
+        UsageError("\"" + FileNameOf(output) +
+                   "\": the output's extension chooses its format, one of .wav .flac .aif .aiff "
+                   ".ogg .opus .mp3");
+        return false;
+    }
+    OutputRefusal refusal = OutputRefusal::None;
+    ChooseOutputSample(container, SampleFormat::Pcm16, request.Bits, 48000, refusal);
+    if (refusal != OutputRefusal::None) {
+        UsageError(FormatRefusalText(refusal, 48000));
+        return false;
+    }
+    return true;
+}
+
+int RunCommand(int argc, char** argv, bool convert)
 {
     ExportOptions options;
+    options.Request.PlainCopy = convert;
     std::string outDir;
     bool hasOutDir = false;
+    bool hasFormat = false;
     int jobs = 1;
     bool hasJobs = false;
     std::vector<std::string> files;
     bool optionsEnded = false;
+    const std::string command = convert ? "convert" : "export";
 
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -270,26 +375,21 @@ int RunExport(int argc, char** argv)
             files.push_back(arg);
             continue;
         }
-        OptionParse parsed = ParseAreaOption(argc, argv, i, options.Area);
-        if (parsed == OptionParse::NotMine)
-            parsed = ParseQualityOption(argc, argv, i, options.Quality);
+        OptionParse parsed = ParseOutputOption(argc, argv, i, options);
+        if (parsed == OptionParse::NotMine && !convert) {
+            parsed = ParseAreaOption(argc, argv, i, options.Area);
+            if (parsed == OptionParse::NotMine)
+                parsed = ParseQualityOption(argc, argv, i, options.Quality);
+        }
         if (parsed == OptionParse::Bad)
             return kExitUsage;
         if (parsed == OptionParse::Taken)
             continue;
 
         std::string value;
-        if (std::string(arg) == "--force") {
-            options.Force = true;
-        } else if (std::string(arg) == "--quiet") {
-            options.Quiet = true;
-        } else if ((parsed = TakeOptionValue(argc, argv, i, "--ab", value)) !=
-                   OptionParse::NotMine) {
-            if (parsed == OptionParse::Bad)
-                return kExitUsage;
-            if (!ParseFrameRange(value, options.PointA, options.PointB))
-                return UsageError("--ab takes A:B, two frame numbers (got \"" + value + "\")");
-            options.HasAB = true;
+        if (convert) {
+            return UsageError("convert: unknown option " + std::string(arg) +
+                              " (convert copies the sound as it is, without the filter)");
         } else if ((parsed = TakeOptionValue(argc, argv, i, "--out-dir", value)) !=
                    OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)
@@ -298,6 +398,15 @@ int RunExport(int argc, char** argv)
                 return UsageError("--out-dir needs a folder");
             outDir = value;
             hasOutDir = true;
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--format", value)) !=
+                   OptionParse::NotMine) {
+            if (parsed == OptionParse::Bad)
+                return kExitUsage;
+            if (value.empty() || value.find('.') != std::string::npos ||
+                !ContainerForName("x." + value, options.BatchContainer))
+                return UsageError("--format takes wav, flac, aif, aiff, ogg, opus or mp3 (got \"" +
+                                  value + "\")");
+            hasFormat = true;
         } else if ((parsed = TakeOptionValue(argc, argv, i, "--threads", value)) !=
                    OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)
@@ -318,19 +427,41 @@ int RunExport(int argc, char** argv)
         }
     }
 
-    InstallInterruptHandler();
     if (hasOutDir) {
         if (options.HasAB)
             return UsageError("--ab applies to a single file, not to --out-dir");
         if (files.empty())
             return UsageError("export --out-dir needs at least one input file");
+        if (!OutputFormatIsUsable(std::string("x") + ExtensionOf(options.BatchContainer),
+                                  options.Request))
+            return kExitUsage;
+        InstallInterruptHandler();
         return RunBatch(outDir, files, jobs, options);
     }
     if (hasJobs)
         return UsageError("--jobs applies to --out-dir");
+    if (hasFormat)
+        return UsageError("--format applies to --out-dir; a single output's extension chooses "
+                          "its format");
     if (files.size() != 2)
-        return UsageError("export takes IN.wav OUT.wav, or --out-dir DIR IN.wav...");
-    return RunSingle(files[0], WithWavExtension(files[1]), options);
+        return UsageError(convert ? "convert takes IN OUT"
+                                  : "export takes IN OUT, or --out-dir DIR IN...");
+    if (!OutputFormatIsUsable(files[1], options.Request))
+        return kExitUsage;
+    InstallInterruptHandler();
+    return RunSingle(files[0], files[1], options);
+}
+
+} // namespace
+
+int RunExport(int argc, char** argv)
+{
+    return RunCommand(argc, argv, false);
+}
+
+int RunConvert(int argc, char** argv)
+{
+    return RunCommand(argc, argv, true);
 }
 
 } // namespace varnel::cli

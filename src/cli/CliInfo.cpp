@@ -1,8 +1,10 @@
-// varnel-cli info IN.wav: what the window would show and use for a file.
+// varnel-cli info IN: the file's container, sample format, rate, channels and length, and the
+// FFT the filter would use for it.
 
 #include "cli/CliCommon.h"
+#include "cli/CliTexts.h"
 
-#include "audio/Twave.h"
+#include "audio/SaveFile.h"
 
 #include <cstdio>
 #include <string>
@@ -48,18 +50,23 @@ int RunInfo(int argc, char** argv)
     if (input.empty())
         return UsageError("info needs an input file");
 
-    TWaveData reader;
-    std::string formatText;
-    if (const int refused = OpenInput(input, reader, &formatText); refused != kExitDone)
+    InputFile file;
+    if (const int refused = OpenInput(input, file); refused != kExitDone)
         return refused;
-    const int64_t frames = reader.FrameCount();
-    const uint32_t rateHz = reader.Format.SamplesPerSec;
-    const int rate = static_cast<int>(rateHz);
-    reader.Close();
+    const SoundInfo info = file.Info();
+    file.Close();
+    const int64_t frames = info.Frames;
+    const int rate = info.SampleRate;
+    const auto rateHz = static_cast<uint32_t>(rate);
 
     const FftParams fft = ChooseFftParams(kDefaultQuality, rate);
     std::printf("file      %s\n", FileNameOf(input).c_str());
-    std::printf("format    %s\n", formatText.c_str());
+    std::printf("container %s\n", info.ContainerName.c_str());
+    std::printf("format    %s\n", FormatText(info).c_str());
+    if (!info.Title.empty())
+        std::printf("title     %s\n", info.Title.c_str());
+    if (!info.Artist.empty())
+        std::printf("artist    %s\n", info.Artist.c_str());
     std::printf("length    %s (%lld frames)\n", DurationText(frames, rateHz).c_str(),
                 static_cast<long long>(frames));
     std::printf("fft       %d points, overlap %d (quality %d)\n", fft.FftSize, fft.Overlap,

@@ -1,11 +1,11 @@
-// varnel-cli map IN.wav OUT.png: the window's two maps at one moment of playback, as a picture.
+// varnel-cli map IN OUT.png: the window's two maps at one moment of playback, as a picture.
 
 #include "cli/CliCommon.h"
 
 #if VARNEL_WITH_MAPS
 
 #include "audio/OutputFile.h"
-#include "audio/Twave.h"
+#include "audio/SaveFile.h"
 #include "platform/FileNames.h"
 #include "platform/Terminal.h"
 #include "visual/MapPicture.h"
@@ -124,11 +124,11 @@ int RunMap(int argc, char** argv)
         files.emplace_back(argv[i]);
     }
     if (files.size() != 2)
-        return UsageError("map needs an input WAV file and an output PNG file");
+        return UsageError("map needs an input sound file and an output PNG file");
     const std::string& inputPath = files[0];
     const std::string& outputPath = files[1];
 
-    TWaveData input;
+    InputFile input;
     if (const int refused = OpenInput(inputPath, input); refused != kExitDone)
         return refused;
     // The picture follows a save's rules: never the input, never a folder, an existing file
@@ -152,10 +152,10 @@ int RunMap(int argc, char** argv)
     char* qtArgv[] = {qtName, nullptr};
     QGuiApplication application(qtArgc, qtArgv);
 
-    const int sampleRate = static_cast<int>(input.Format.SamplesPerSec);
+    const int sampleRate = input.Info().SampleRate;
     request.Edges = EdgesForOptions(area, sampleRate, PanScaleFromSlider(request.PanScalePosition));
     request.Inverted = area.Invert;
-    const MapPictureResult result = RenderMapPicture(input, request);
+    const MapPictureResult result = RenderMapPicture(input.Source(), request);
     input.Close();
     switch (result.Status) {
     case MapPictureStatus::Done: break;

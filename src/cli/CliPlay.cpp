@@ -5,6 +5,7 @@
 #include "cli/CliCommon.h"
 
 #include "audio/PlayTime.h"
+#include "audio/SaveFile.h"
 #include "audio/Tdsound.h"
 #include "audio/Thsndplay.h"
 #include "audio/Twave.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -55,8 +57,9 @@ private:
     std::string mLast;
 };
 
-// Main thread. True when the file no longer holds its sound up to dataEnd: it was cut while
-// playing (seen before the reader's buffered part has played). (A file removed while playing still plays from the open reader.)
+// Main thread. True when the file is now shorter than dataEnd bytes: it was cut while playing
+// (seen before the reader's buffered part has played). (A file removed while playing still
+// plays from the open reader.)
 bool InputShrank(const std::string& path, int64_t dataEnd)
 {
     std::error_code ec;
@@ -108,36 +111,51 @@ int RunPlay(int argc, char** argv)
     if (input.empty())
         return UsageError("play needs an input file");
 
-    TWaveData reader;
-    if (const int refused = OpenInput(input, reader); refused != kExitDone)
+    InputFile file;
+    if (const int refused = OpenInput(input, file); refused != kExitDone)
         return refused;
-    const int rate = static_cast<int>(reader.Format.SamplesPerSec);
+    const SoundInfo info = file.Info();
+    const int rate = info.SampleRate;
     const int halfRate = rate / 2;
     const FftParams fft = ChooseFftParams(quality, rate);
     const int latency = PlayLatencyFrames(halfRate, bufferMs, fft.FftSize, fft.Overlap);
-    const int64_t frameCount = reader.FrameCount();
+    const int64_t frameCount = info.Frames;
     const FilterArea filterArea = area.Resolve(rate);
 
+    // A 16-bit WAV file plays as the window plays it; any other through its source's reader.
+    const bool wave16 = file.IsWave16();
+    std::unique_ptr<SourceReader> sourceReader;
+    if (!wave16)
+        sourceReader = file.Source().NewReader();
     // Without a sound device the silent one plays, so the position still moves.
     TDsound sound;
     sound.OpenDevice();
-    if (!sound.PrepareStream(reader, bufferMs, fft.FftSize, fft.Overlap)) {
+    const bool prepared =
+        wave16 ? sound.PrepareStream(file.Wave(), bufferMs, fft.FftSize, fft.Overlap)
+               : sourceReader &&
+                     sound.PrepareStream(*sourceReader, info, bufferMs, fft.FftSize, fft.Overlap);
+    if (!prepared) {
         PrintFileMessage(input, kMsgOutOfMemory);
         return kExitExportFailed;
     }
 
     InstallInterruptHandler();
     PositionLine line;
-    const int64_t dataEnd = reader.DataStart + static_cast<int64_t>(reader.DataSize);
+    std::error_code sizeError;
+    const int64_t dataEnd =
+        wave16 ? file.Wave().DataStart + static_cast<int64_t>(file.Wave().DataSize)
+               : static_cast<int64_t>(std::filesystem::file_size(PathFromBytes(input), sizeError));
     bool shrank = false;
     const std::string total = FormatPlayTime(frameCount, halfRate);
     {
-        ThSoundPlay thread(sound, reader);
-        thread.SetHalfRate(halfRate);
-        thread.PostArea(filterArea);
-        thread.PostVisualFeed(false);
-        thread.PostVolume(VolumeFromSlider(volumePosition));
-        if (!thread.Resume()) {
+        std::unique_ptr<ThSoundPlay> thread =
+            wave16 ? std::make_unique<ThSoundPlay>(sound, file.Wave())
+                   : std::make_unique<ThSoundPlay>(sound, *sourceReader);
+        thread->SetHalfRate(halfRate);
+        thread->PostArea(filterArea);
+        thread->PostVisualFeed(false);
+        thread->PostVolume(VolumeFromSlider(volumePosition));
+        if (!thread->Resume()) {
             PrintError("play: cannot start the playback thread");
             sound.ReleaseStream();
             return kExitExportFailed;
@@ -153,10 +171,12 @@ int RunPlay(int argc, char** argv)
                 shrank = true;
                 break;
             }
-            const int64_t position = reader.TellFrame();
+            const int64_t position = wave16 ? file.Wave().TellFrame() : sourceReader->Tell();
             const int64_t heard = position - latency > 0 ? position - latency : 0;
             line.Show(FormatPlayTime(heard, halfRate) + " / " + total);
-            if (position >= frameCount && !atEnd) {
+            // A lossy decoder may give out a little before the length its file states.
+            const bool ended = position >= frameCount || (!wave16 && sourceReader->Ended());
+            if (ended && !atEnd) {
                 atEnd = true;
                 endSeen = std::chrono::steady_clock::now();
             }
@@ -167,10 +187,11 @@ int RunPlay(int argc, char** argv)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
         }
-        thread.RequestPause();
+        thread->RequestPause();
     }
     sound.ReleaseStream();
-    reader.Close();
+    sourceReader.reset();
+    file.Close();
     line.Finish();
     if (shrank) {
         PrintFileText(input, TLangSet().ReadFaultText());

@@ -1,5 +1,6 @@
 #include "cli/CliTexts.h"
 
+#include "audio/SoundSource.h"
 #include "settings/Langset.h"
 
 #include <cstdio>
@@ -52,6 +53,39 @@ std::string NothingKeptText()
                ? "警告: "
                  "抽出エリアにファイルの音が何も残りません。保存したファイルに音はありません。"
                : "Warning: the area keeps nothing of the file; the saved file holds no sound.";
+}
+
+std::string NotStereoText(int channels)
+{
+    const std::string n = std::to_string(channels);
+    if (Japanese())
+        return "このファイルは " + n +
+               " チャンネルです。使えるのはステレオ (2 チャンネル) のファイルだけです。";
+    return "The file has " + n + (channels == 1 ? " channel" : " channels") +
+           "; only stereo (2-channel) files can be used.";
+}
+
+std::string FormatText(const SoundInfo& info)
+{
+    // Integer arithmetic keeps the decimal point a point whatever the C locale.
+    const auto rate = static_cast<unsigned>(info.SampleRate);
+    char kHz[32];
+    std::snprintf(kHz, sizeof kHz, "%u.%03u", rate / 1000, rate % 1000);
+    const int bits = BitsOf(info.Sample);
+    const bool isFloat =
+        info.Sample == SampleFormat::Float32 || info.Sample == SampleFormat::Float64;
+    const bool lossy = info.Sample == SampleFormat::Lossy;
+    if (Japanese()) {
+        // The window's label: "%.3fkHz %d位   立体声".
+        std::string sample = lossy ? "非可逆圧縮" : std::to_string(bits) + "位";
+        if (isFloat)
+            sample += "浮動小数点";
+        return std::string(kHz) + "kHz " + sample + "   立体声";
+    }
+    const std::string sample = lossy     ? "lossy"
+                               : isFloat ? std::to_string(bits) + "-bit float"
+                                         : std::to_string(bits) + "-bit";
+    return std::string(kHz) + " kHz, " + sample + ", stereo";
 }
 
 std::string VersionText()

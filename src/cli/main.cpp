@@ -20,18 +20,20 @@ struct Command
 
 // One row per command; a new command adds its row here and its Run function to CliCommon.h.
 const Command kCommands[] = {
-    {"info", RunInfo, "  varnel-cli info   IN.wav\n"},
+    {"info", RunInfo, "  varnel-cli info    IN\n"},
     {"export", RunExport,
-     "  varnel-cli export IN.wav OUT.wav  [area] [--quality 0-4] [--ab A:B] [--threads N]\n"
-     "                                    [--force] [--quiet]\n"
-     "  varnel-cli export --out-dir DIR IN.wav... [area] [--quality 0-4] [--jobs N]\n"
-     "                                    [--threads N] [--force] [--quiet]\n"},
+     "  varnel-cli export  IN OUT        [area] [--quality 0-4] [--ab A:B] [--threads N]\n"
+     "                                   [output] [--force] [--quiet]\n"
+     "  varnel-cli export  --out-dir DIR IN... [area] [--quality 0-4] [--jobs N] [--threads N]\n"
+     "                                   [--format EXT] [output] [--force] [--quiet]\n"},
+    {"convert", RunConvert,
+     "  varnel-cli convert IN OUT        [--ab A:B] [output] [--force] [--quiet]\n"},
     {"map", RunMap,
-     "  varnel-cli map    IN.wav OUT.png  [area] [--at SECONDS] [--pan-scale 0-10]\n"
-     "                                    [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"
-     "                                    [--force]\n"},
+     "  varnel-cli map     IN OUT.png    [area] [--at SECONDS] [--pan-scale 0-10]\n"
+     "                                   [--colour-scale 0-10] [--quality 0-4] [--buffer MS]\n"
+     "                                   [--force]\n"},
     {"play", RunPlay,
-     "  varnel-cli play   IN.wav          [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
+     "  varnel-cli play    IN            [area] [--quality 0-4] [--buffer MS] [--volume 0-20]\n"},
 };
 
 void PrintUsage(FILE* out)
@@ -42,10 +44,20 @@ void PrintUsage(FILE* out)
     std::fputs(kAreaUsage, out);
     std::fputs(
         "\n"
+        "output: --bits 16|24|32f      the sample format (default: the input's own where the\n"
+        "                              output holds it; 16-bit from a lossy input)\n"
+        "        --no-dither           round without dither when the resolution is reduced\n"
+        "        --lossy-quality 0-10  .ogg, .opus and .mp3 outputs (default 8)\n"
+        "\n"
+        "  IN       WAV (8 to 32-bit, float), AIFF, FLAC, Ogg Vorbis, Opus, MP3 and more; stereo\n"
+        "  OUT      its extension chooses the format: .wav .flac .aif .aiff .ogg .opus .mp3\n"
         "  info     the file's format, length, and the FFT size and overlap used\n"
-        "  export   filter a file (or the frames A..B of it) into a new WAV file; with\n"
-        "           --out-dir, each input into DIR under its own name, --jobs at a time;\n"
-        "           --threads per file (default: the usable cores, shared by the jobs)\n"
+        "  export   filter a file (or the frames A..B of it) into a new file; with --out-dir,\n"
+        "           each input into DIR under its own name with the --format extension\n"
+        "           (default wav), --jobs at a time; --threads per file (default: the usable\n"
+        "           cores, shared by the jobs)\n"
+        "  convert  the sound as it is, without the filter, in another format (16-bit for a\n"
+        "           .wav output by default: the window opens 16-bit stereo WAV files)\n"
         "  map      the window's two maps, with the area, at one moment of playback, as a PNG\n"
         "  play     the filtered file through the sound device, until its end or Ctrl-C\n"
         "  --quality  0 fastest .. 4 best (default 2)\n"
