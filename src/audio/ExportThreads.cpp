@@ -573,8 +573,6 @@ private:
                 }
             }
             ReleaseSlot(state.Slot);
-            if (accepted < PieceFrames(piece))
-                break; // the sound ended in this piece
         }
         return Done(progress, total);
     }

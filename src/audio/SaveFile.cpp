@@ -80,6 +80,13 @@ SourceOpenResult InputFile::Open(const std::string& path)
 {
     SourceOpenResult result;
     result.Message = OpenWave16(path, ExtensiblePcm::Accept, &result.Reason);
+    if (result.Message == kMsgNone) {
+        // The window's reader does not read tags; an output of another format copies them.
+        std::string title;
+        std::string artist;
+        ReadTitleAndArtist(path, title, artist);
+        mSource = std::make_unique<WaveSource>(mWave, std::move(title), std::move(artist));
+    }
     if (result.Message == kMsgNone || result.Message == kMsgCannotOpen)
         return result;
     const MessageId waveMessage = result.Message;
@@ -176,7 +183,10 @@ bool SaveOutput::CloseWriter(std::error_code* reason)
 bool SaveOutput::TemporaryIsValid() const
 {
     const std::string& temp = mOutput.TempPath();
-    return mToSink ? IsCompleteSoundFile(temp, mSink.FramesWritten()) : IsValidWave(temp);
+    if (!mToSink)
+        return IsValidWave(temp);
+    // A sink whose writing failed left an encoder's stream broken off somewhere: not kept.
+    return !mSink.LastError() && IsCompleteSoundFile(temp, mSink.FramesWritten());
 }
 
 bool SaveOutput::Settle(bool complete, SaveResult& result)
@@ -262,6 +272,7 @@ SaveResult SaveFile::CheckAnyFormat(const std::string& inputPath, const std::str
         return result;
     }
     const SoundInfo& in = mInput.Info();
+    mInputInfo = in;
     BitsRequest bits = request.Bits;
     // The window opens 16-bit WAV files: a plain conversion into WAV makes one by default.
     if (request.PlainCopy && bits == BitsRequest::Default && container == Container::Wav)

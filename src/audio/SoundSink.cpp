@@ -8,6 +8,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnel {
@@ -126,6 +127,76 @@ int FixOggSerial(const std::string& path, uint32_t serial)
     return error;
 }
 
+using FileIo = SoundSink::FileIo;
+
+FileIo& Io(void* user)
+{
+    return *static_cast<FileIo*>(user);
+}
+
+void NoteError(FileIo& io)
+{
+    if (io.Error == 0)
+        io.Error = errno != 0 ? errno : EIO;
+}
+
+sf_count_t IoLength(void* user)
+{
+    struct stat st
+    {};
+    if (::fstat(Io(user).Fd, &st) != 0) {
+        NoteError(Io(user));
+        return -1;
+    }
+    return st.st_size;
+}
+
+sf_count_t IoSeek(sf_count_t offset, int whence, void* user)
+{
+    const off_t at = ::lseek(Io(user).Fd, static_cast<off_t>(offset), whence);
+    if (at < 0)
+        NoteError(Io(user));
+    return at;
+}
+
+sf_count_t IoRead(void* data, sf_count_t count, void* user)
+{
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t n =
+            ::read(Io(user).Fd, static_cast<char*>(data) + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+sf_count_t IoWrite(const void* data, sf_count_t count, void* user)
+{
+    sf_count_t done = 0;
+    while (done < count) {
+        errno = 0;
+        const ssize_t n = ::write(Io(user).Fd, static_cast<const char*>(data) + done,
+                                  static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            NoteError(Io(user));
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+sf_count_t IoTell(void* user)
+{
+    return ::lseek(Io(user).Fd, 0, SEEK_CUR);
+}
+
 } // namespace
 
 SoundSink::SoundSink() = default;
@@ -168,17 +239,26 @@ bool SoundSink::Open(const std::string& path, const SinkFormat& format)
         return false;
     }
     errno = 0;
-    mFile = SoundFileHandle(sf_open(path.c_str(), SFM_WRITE, &info));
-    if (!mFile) {
-        const int error = errno;
-        mError = sf_error(nullptr) == SF_ERR_SYSTEM && error != 0
-                     ? std::error_code(error, std::generic_category())
-                     : std::make_error_code(std::errc::invalid_argument);
+    mIo = FileIo();
+    mIo.Fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (mIo.Fd < 0) {
+        mError = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
         return false;
     }
+    SF_VIRTUAL_IO io{IoLength, IoSeek, IoRead, IoWrite, IoTell};
+    mFile = SoundFileHandle(sf_open_virtual(&io, SFM_WRITE, &info, &mIo));
+    if (!mFile) {
+        mError = mIo.Error != 0 ? std::error_code(mIo.Error, std::generic_category())
+                                : std::make_error_code(std::errc::invalid_argument);
+        ::close(mIo.Fd);
+        mIo.Fd = -1;
+        return false;
+    }
+    // A float file's peak chunk carries the time of writing: no two exports would be equal.
+    sf_command(mFile.Get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     if (IsLossy(format.Kind) && !SetLossyQuality(mFile.Get(), format.Kind, format.LossyQuality)) {
         mError = std::make_error_code(std::errc::invalid_argument);
-        mFile.Close();
+        Close();
         return false;
     }
     // Strings go in before the first samples: several containers write them in the header.
@@ -210,8 +290,10 @@ bool SoundSink::Write(const float* left, const float* right, int64_t frame, int 
         case Rounding::Round24: written = sf_writef_int(mFile.Get(), mWords32.data(), n); break;
         case Rounding::Float: written = sf_writef_float(mFile.Get(), mWordsFloat.data(), n); break;
         }
-        if (written != n) {
-            Fail(errno);
+        // The library goes on after some failed writes (the MP3 encoder's): its error state
+        // and the calls underneath tell.
+        if (written != n || mIo.Error != 0 || sf_error(mFile.Get()) != SF_ERR_NO_ERROR) {
+            Fail(mIo.Error != 0 ? mIo.Error : errno);
             return false;
         }
         done += n;
@@ -222,12 +304,17 @@ bool SoundSink::Write(const float* left, const float* right, int64_t frame, int 
 
 int SoundSink::Close()
 {
-    if (!mFile)
+    if (!mFile && mIo.Fd < 0)
         return 0;
     errno = 0;
     const int closed = mFile.Close();
-    if (closed != 0)
-        Fail(errno);
+    if (closed != 0 || mIo.Error != 0)
+        Fail(mIo.Error);
+    if (mIo.Fd >= 0) {
+        if (::close(mIo.Fd) != 0)
+            Fail(errno);
+        mIo.Fd = -1;
+    }
     if (!mError && (mFormat.Kind == Container::OggVorbis || mFormat.Kind == Container::OggOpus)) {
         // A serial number from the sound's length and rate: the same sound, the same bytes.
         const auto serial =

@@ -256,14 +256,30 @@ std::unique_ptr<SourceReader> WaveSource::NewReader() const
     }
 }
 
-WaveSource::WaveSource(const TWaveData& wave) : mWave(wave)
+WaveSource::WaveSource(const TWaveData& wave, std::string title, std::string artist) : mWave(wave)
 {
+    mInfo.Title = std::move(title);
+    mInfo.Artist = std::move(artist);
     mInfo.Kind = Container::Wav;
     mInfo.Sample = SampleFormat::Pcm16;
     mInfo.ContainerName = "WAV";
     mInfo.SampleRate = static_cast<int>(std::min<uint32_t>(wave.Format.SamplesPerSec, 0x7FFFFFFF));
     mInfo.Channels = wave.Format.Channels;
     mInfo.Frames = wave.FrameCount();
+}
+
+void ReadTitleAndArtist(const std::string& path, std::string& title, std::string& artist)
+{
+    title.clear();
+    artist.clear();
+    SF_INFO info{};
+    SoundFileHandle file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file)
+        return;
+    if (const char* t = sf_get_string(file.Get(), SF_STR_TITLE))
+        title = t;
+    if (const char* a = sf_get_string(file.Get(), SF_STR_ARTIST))
+        artist = a;
 }
 
 std::unique_ptr<SoundSource> OpenSoundFile(const std::string& path, SourceOpenResult& result)

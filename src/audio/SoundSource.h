@@ -92,8 +92,9 @@ protected:
 class WaveSource final : public SoundSource
 {
 public:
-    // Caller's thread. The reader is open and passed the format check.
-    explicit WaveSource(const TWaveData& wave);
+    // Caller's thread. The reader is open and passed the format check; title and artist are
+    // the file's, where the caller read them (ReadTitleAndArtist).
+    explicit WaveSource(const TWaveData& wave, std::string title = {}, std::string artist = {});
     bool SeeksExactly() const noexcept override { return true; }
     std::unique_ptr<SourceReader> NewReader() const override;
 
@@ -113,6 +114,10 @@ struct SourceOpenResult
     // kMsgNotStereo16).
     int RefusedChannels = 0;
 };
+
+// Caller's thread. The title and artist a sound file of any format holds (empty where it holds
+// none, or cannot be read).
+void ReadTitleAndArtist(const std::string& path, std::string& title, std::string& artist);
 
 // Caller's thread. Opens a sound file of any format through the sound file library: WAV (PCM
 // 8 to 32 bits, 32/64-bit float, extensible), RF64, W64, AIFF/AIFC, FLAC, Ogg Vorbis, Opus,

@@ -57,8 +57,8 @@ bool TDsound::PrepareStream(TWaveData& reader, int bufferMs, int fftSize, int ov
     return PrepareRing(reader.Format.SamplesPerSec, bufferMs, fftSize, overlap, false);
 }
 
-bool TDsound::PrepareStream(SourceReader& reader, const SoundInfo& info, int bufferMs,
-                            int fftSize, int overlap)
+bool TDsound::PrepareStream(SourceReader& reader, const SoundInfo& info, int bufferMs, int fftSize,
+                            int overlap)
 {
     ReleaseStream();
     mReader = nullptr;
@@ -210,8 +210,9 @@ void TDsound::FillRegion(uint8_t* region, int bytes) noexcept
         if (got < want) {
             // Short of the data's end: the file lost its sound since it was opened (a lossy
             // decoder may give out a little before the length its file states).
-            const bool cut = mSourceReader ? mSourceFrames >= 0 && mSourceReader->Tell() < mSourceFrames
-                                           : mReader->TellFrame() < mReader->FrameCount();
+            const bool cut = mSourceReader
+                                 ? mSourceFrames >= 0 && mSourceReader->Tell() < mSourceFrames
+                                 : mReader->TellFrame() < mReader->FrameCount();
             if (cut)
                 mReadFault.store(true, std::memory_order_relaxed);
             // Short read: the rest of the region is silence, written directly so the
