@@ -20,13 +20,14 @@ TEST(CliInfoTest, ShowsFormatLengthAndFftChoice)
         const char* Fft;
     };
     const Case cases[] = {
-        {44100, 66150, "44.100kHz 16位   立体声", "0:01.500 (66150 frames)",
+        {44100, 66150, "44.100 kHz, 16-bit, stereo", "0:01.500 (66150 frames)",
          "8192 points, overlap 16"},
-        {48000, 12000, "48.000kHz 16位   立体声", "0:00.250 (12000 frames)",
+        {48000, 12000, "48.000 kHz, 16-bit, stereo", "0:00.250 (12000 frames)",
          "8192 points, overlap 16"},
-        {11025, 11025, "11.025kHz 16位   立体声", "0:01.000 (11025 frames)",
+        {11025, 11025, "11.025 kHz, 16-bit, stereo", "0:01.000 (11025 frames)",
          "2048 points, overlap 16"},
-        {96000, 96, "96.000kHz 16位   立体声", "0:00.001 (96 frames)", "16384 points, overlap 16"},
+        {96000, 96, "96.000 kHz, 16-bit, stereo", "0:00.001 (96 frames)",
+         "16384 points, overlap 16"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -40,6 +41,10 @@ TEST(CliInfoTest, ShowsFormatLengthAndFftChoice)
             << r.Out;
         EXPECT_NE(r.Out.find(std::string("fft       ") + c.Fft), std::string::npos) << r.Out;
     }
+    // Under a Japanese locale the line is the window's format label.
+    const ProgramResult japanese = RunCli({"info", dir.File("info.wav")}, {"LC_ALL=ja_JP.UTF-8"});
+    EXPECT_NE(japanese.Out.find("format    96.000kHz 16位   立体声\n"), std::string::npos)
+        << japanese.Out;
 }
 
 } // namespace

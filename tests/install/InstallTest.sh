@@ -159,7 +159,8 @@ check_deb() {
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     local p
-    for p in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libsdl2-2.0-0 fonts-noto-cjk; do
+    for p in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libsdl2-2.0-0 libsndfile1 \
+        fonts-noto-cjk; do
         [[ ", $depends," == *", $p"[\ ,]* ]] || fail "the package does not depend on $p"
     done
     [[ $(dpkg-deb -f "$deb" Package) == varnel ]] || fail "the package is not named varnel"
