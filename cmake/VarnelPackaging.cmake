@@ -18,7 +18,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "The desktop program shows the pan and depth maps of a 16-bit stereo WAV file\n"
   "while it plays; the area is drawn on them with the mouse, heard at once and\n"
   "saved as a new WAV file. varnel-cli runs the same engine without a window, for\n"
-  "scripts and batch export.")
+  "scripts and batch export, on WAV (up to 32-bit float), AIFF, FLAC, Ogg Vorbis,\n"
+  "Opus and MP3 files at their own resolution.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -35,6 +36,7 @@ if(VARNEL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${varnel_run_time_packages}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libqt6core6 (>= 6.2), \
-libqt6gui6 (>= 6.2), libqt6widgets6 (>= 6.2), libsdl2-2.0-0, ${varnel_run_time_packages}")
+libqt6gui6 (>= 6.2), libqt6widgets6 (>= 6.2), libsdl2-2.0-0, libsndfile1 (>= 1.1), \
+${varnel_run_time_packages}")
 endif()
 include(CPack)
