@@ -290,8 +290,8 @@ public:
 private:
     struct Slot
     {
-        std::vector<float> OutL, OutR; // the piece's output
-        std::vector<float> InL, InR;   // its input, from a source read in order
+        SinkBlock Out;               // the piece's output, converted for the sink
+        std::vector<float> InL, InR; // its input, from a source read in order
     };
 
     struct PieceState
@@ -334,8 +334,7 @@ private:
         mSlots.resize(static_cast<size_t>(slots));
         for (int64_t s = 0; s < slots; ++s) {
             Slot& slot = mSlots[static_cast<size_t>(s)];
-            slot.OutL.resize(static_cast<size_t>(longest));
-            slot.OutR.resize(static_cast<size_t>(longest));
+            slot.Out.Allocate(mJob.mSink->Format().Conversion, longest);
             if (mSequential) {
                 slot.InL.resize(static_cast<size_t>(longestInput));
                 slot.InR.resize(static_cast<size_t>(longestInput));
@@ -487,9 +486,9 @@ private:
             const int64_t last = mStarts[static_cast<size_t>(piece) + 1];
             int64_t filled = 0;
             int blocks = 0;
+            // Workers convert their own output, so the writer only writes.
             auto emit = [&](const float* left, const float* right, int n) {
-                std::copy(left, left + n, slot.OutL.begin() + static_cast<long>(filled));
-                std::copy(right, right + n, slot.OutR.begin() + static_cast<long>(filled));
+                mJob.mSink->Convert(left, right, first + filled, n, slot.Out, filled);
                 filled += n;
                 if (++blocks == kPublishEveryBlocks) {
                     blocks = 0;
@@ -557,9 +556,7 @@ private:
                 while (accepted < filled) {
                     const auto n =
                         static_cast<int>(std::min<int64_t>(mBlockFrames, filled - accepted));
-                    const auto at = static_cast<size_t>(accepted);
-                    if (!mJob.mSink->Write(slot->OutL.data() + at, slot->OutR.data() + at,
-                                           first + accepted, n))
+                    if (!mJob.mSink->WriteConverted(slot->Out, accepted, n))
                         return kMsgSaveFailed;
                     accepted += n;
                     if (!mJob.CountWritten(int64_t{n} * kFrameBytes, counter, total, progress,

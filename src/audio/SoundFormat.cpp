@@ -32,11 +32,45 @@ uint64_t Mix(uint64_t x) noexcept
     return x ^ (x >> 31);
 }
 
-// Half away from zero; the value is finite and within a few steps of the clip range or clipped
-// first, so the conversion is exact.
-inline double RoundHalfAway(double v) noexcept
+// Half away from zero of a value within the integer range (clipped first): truncation and a
+// step where the fraction is a half or more, exact for doubles, and with no call into the
+// maths library (plain x86-64 has no rounding instruction).
+inline int32_t RoundHalfAway(double v) noexcept
 {
-    return v < 0.0 ? -std::floor(0.5 - v) : std::floor(v + 0.5);
+    const auto t = static_cast<int32_t>(v);
+    const double fraction = v - t;
+    return t + (fraction >= 0.5) - (fraction <= -0.5);
+}
+
+// One channel's rounded and clipped samples, every other word of out.
+template <typename Word, bool Dither>
+void RoundChannel(const float* in, int64_t frame, int channel, int count, double scale, double low,
+                  double high, uint64_t seed, int32_t shift, Word* out) noexcept
+{
+    for (int i = 0; i < count; ++i) {
+        double v = static_cast<double>(in[i]) * scale;
+        if (Dither)
+            v += static_cast<double>(DitherNoise(seed, frame + i, channel));
+        if (!(v > low)) // at or below the range, or not a number (which becomes 0)
+            v = v <= low ? low : 0.0;
+        else if (v > high)
+            v = high;
+        out[2 * i] = static_cast<Word>(RoundHalfAway(v) * shift);
+    }
+}
+
+template <typename Word>
+void RoundBoth(const SampleConversion& c, const float* left, const float* right, int64_t frame,
+               int count, double scale, double low, double high, int32_t shift, Word* out) noexcept
+{
+    if (c.Dither) {
+        RoundChannel<Word, true>(left, frame, 0, count, scale, low, high, c.DitherSeed, shift, out);
+        RoundChannel<Word, true>(right, frame, 1, count, scale, low, high, c.DitherSeed, shift,
+                                 out + 1);
+    } else {
+        RoundChannel<Word, false>(left, frame, 0, count, scale, low, high, 0, shift, out);
+        RoundChannel<Word, false>(right, frame, 1, count, scale, low, high, 0, shift, out + 1);
+    }
 }
 
 } // namespace
@@ -174,39 +208,28 @@ float DitherNoise(uint64_t seed, int64_t frame, int channel) noexcept
 void ConvertSamples(const SampleConversion& c, const float* left, const float* right, int64_t frame,
                     int count, int16_t* out16, int32_t* out32, float* outFloat) noexcept
 {
-    const float* channels[2] = {left, right};
     switch (c.Kind) {
     case Rounding::Truncate16:
-        for (int i = 0; i < count; ++i)
-            for (int ch = 0; ch < 2; ++ch) {
-                // As the 16-bit path: toward zero into 32 bits, then clipped.
-                const auto v = static_cast<int64_t>(static_cast<double>(channels[ch][i]));
-                out16[2 * i + ch] = static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
-            }
+        for (int i = 0; i < count; ++i) {
+            // As the 16-bit path: toward zero into 32 bits, then clipped.
+            const auto l = static_cast<int64_t>(static_cast<double>(left[i]));
+            const auto r = static_cast<int64_t>(static_cast<double>(right[i]));
+            out16[2 * i] = static_cast<int16_t>(std::clamp<int64_t>(l, -32768, 32767));
+            out16[2 * i + 1] = static_cast<int16_t>(std::clamp<int64_t>(r, -32768, 32767));
+        }
         break;
     case Rounding::Round16:
-    case Rounding::Round24: {
-        const bool wide = c.Kind == Rounding::Round24;
-        const double scale = wide ? 256.0 : 1.0;
-        const double low = wide ? -8388608.0 : -32768.0;
-        const double high = wide ? 8388607.0 : 32767.0;
-        for (int i = 0; i < count; ++i)
-            for (int ch = 0; ch < 2; ++ch) {
-                double v = static_cast<double>(channels[ch][i]) * scale;
-                if (c.Dither)
-                    v += static_cast<double>(DitherNoise(c.DitherSeed, frame + i, ch));
-                v = std::isnan(v) ? 0.0 : RoundHalfAway(std::clamp(v, low, high));
-                if (wide)
-                    out32[2 * i + ch] = static_cast<int32_t>(v) * 256;
-                else
-                    out16[2 * i + ch] = static_cast<int16_t>(v);
-            }
+        RoundBoth(c, left, right, frame, count, 1.0, -32768.0, 32767.0, 1, out16);
         break;
-    }
+    case Rounding::Round24:
+        // The library takes 24-bit samples at the top of 32-bit words.
+        RoundBoth(c, left, right, frame, count, 256.0, -8388608.0, 8388607.0, 256, out32);
+        break;
     case Rounding::Float:
-        for (int i = 0; i < count; ++i)
-            for (int ch = 0; ch < 2; ++ch)
-                outFloat[2 * i + ch] = channels[ch][i] * (1.0f / 32768.0f);
+        for (int i = 0; i < count; ++i) {
+            outFloat[2 * i] = left[i] * (1.0f / 32768.0f);
+            outFloat[2 * i + 1] = right[i] * (1.0f / 32768.0f);
+        }
         break;
     }
 }

@@ -222,10 +222,7 @@ bool SoundSink::Open(const std::string& path, const SinkFormat& format)
     mPath = path;
     mWritten = 0;
     try {
-        const auto words = static_cast<size_t>(kChunkFrames) * 2;
-        mWords16.resize(words);
-        mWords32.resize(words);
-        mWordsFloat.resize(words);
+        mChunk.Allocate(format.Conversion, kChunkFrames);
     } catch (const std::bad_alloc&) {
         mError = std::make_error_code(std::errc::not_enough_memory);
         return false;
@@ -269,7 +266,31 @@ bool SoundSink::Open(const std::string& path, const SinkFormat& format)
     return true;
 }
 
-bool SoundSink::Write(const float* left, const float* right, int64_t frame, int count) noexcept
+void SinkBlock::Allocate(const SampleConversion& conversion, int64_t frames)
+{
+    const auto words = static_cast<size_t>(frames) * 2;
+    Words16.clear();
+    Words32.clear();
+    Floats.clear();
+    switch (conversion.Kind) {
+    case Rounding::Truncate16:
+    case Rounding::Round16: Words16.resize(words); break;
+    case Rounding::Round24: Words32.resize(words); break;
+    case Rounding::Float: Floats.resize(words); break;
+    }
+}
+
+void SoundSink::Convert(const float* left, const float* right, int64_t frame, int count,
+                        SinkBlock& block, int64_t at) const noexcept
+{
+    const auto offset = static_cast<size_t>(at) * 2;
+    ConvertSamples(mFormat.Conversion, left, right, frame, count,
+                   block.Words16.empty() ? nullptr : block.Words16.data() + offset,
+                   block.Words32.empty() ? nullptr : block.Words32.data() + offset,
+                   block.Floats.empty() ? nullptr : block.Floats.data() + offset);
+}
+
+bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept
 {
     if (!mFile || count < 0) {
         Fail(EBADF);
@@ -277,29 +298,45 @@ bool SoundSink::Write(const float* left, const float* right, int64_t frame, int 
     }
     if (mError)
         return false;
-    const SampleConversion& c = mFormat.Conversion;
+    const auto offset = static_cast<size_t>(at) * 2;
+    errno = 0;
+    sf_count_t written = 0;
+    switch (mFormat.Conversion.Kind) {
+    case Rounding::Truncate16:
+    case Rounding::Round16:
+        written = sf_writef_short(mFile.Get(), block.Words16.data() + offset, count);
+        break;
+    case Rounding::Round24:
+        written = sf_writef_int(mFile.Get(), block.Words32.data() + offset, count);
+        break;
+    case Rounding::Float:
+        written = sf_writef_float(mFile.Get(), block.Floats.data() + offset, count);
+        break;
+    }
+    // The library goes on after some failed writes (the MP3 encoder's): its error state and
+    // the calls underneath tell.
+    if (written != count || mIo.Error != 0 || sf_error(mFile.Get()) != SF_ERR_NO_ERROR) {
+        Fail(mIo.Error != 0 ? mIo.Error : errno);
+        return false;
+    }
+    mWritten += count;
+    return true;
+}
+
+bool SoundSink::Write(const float* left, const float* right, int64_t frame, int count) noexcept
+{
+    if (!mFile || count < 0) {
+        Fail(EBADF);
+        return false;
+    }
     for (int done = 0; done < count;) {
         const int n = std::min(count - done, kChunkFrames);
-        ConvertSamples(c, left + done, right + done, frame + done, n, mWords16.data(),
-                       mWords32.data(), mWordsFloat.data());
-        errno = 0;
-        sf_count_t written = 0;
-        switch (c.Kind) {
-        case Rounding::Truncate16:
-        case Rounding::Round16: written = sf_writef_short(mFile.Get(), mWords16.data(), n); break;
-        case Rounding::Round24: written = sf_writef_int(mFile.Get(), mWords32.data(), n); break;
-        case Rounding::Float: written = sf_writef_float(mFile.Get(), mWordsFloat.data(), n); break;
-        }
-        // The library goes on after some failed writes (the MP3 encoder's): its error state
-        // and the calls underneath tell.
-        if (written != n || mIo.Error != 0 || sf_error(mFile.Get()) != SF_ERR_NO_ERROR) {
-            Fail(mIo.Error != 0 ? mIo.Error : errno);
+        Convert(left + done, right + done, frame + done, n, mChunk, 0);
+        if (!WriteConverted(mChunk, 0, n))
             return false;
-        }
         done += n;
-        mWritten += n;
     }
-    return true;
+    return !mError;
 }
 
 int SoundSink::Close()

@@ -26,6 +26,18 @@ struct SinkFormat
     std::string Artist;
 };
 
+// Samples converted for a sink, interleaved: 16-bit words, 24-bit values at the top of 32-bit
+// words, or floats, as the sink's conversion gives them (only that kind is allocated).
+struct SinkBlock
+{
+    std::vector<int16_t> Words16;
+    std::vector<int32_t> Words32;
+    std::vector<float> Floats;
+
+    // Set-up thread; allocates (throws std::bad_alloc). Room for frames frames.
+    void Allocate(const SampleConversion& conversion, int64_t frames);
+};
+
 // Writes one stereo sound file of any format the program writes (WAV, AIFF, FLAC, Ogg Vorbis,
 // Opus, MP3) through the sound file library, in order, from filtered sound in 16-bit units,
 // rounding (and dithering) as the format's conversion says.
@@ -52,6 +64,13 @@ public:
     // units) whose first is frame `frame` of the input (the dither's position): false when
     // writing failed (the reason in LastError).
     bool Write(const float* left, const float* right, int64_t frame, int count) noexcept;
+    // The two halves of Write, for writers that convert on several threads and write in
+    // order on one: Convert (any thread, also beside the owner's calls; allocates nothing)
+    // puts count frames of input frame `frame` on into block from frame `at`, WriteConverted
+    // (owner's thread; allocates nothing) appends count frames of block from frame `at`.
+    void Convert(const float* left, const float* right, int64_t frame, int count, SinkBlock& block,
+                 int64_t at) const noexcept;
+    bool WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept;
     // Owner's thread. Finishes the file (the encoders' last frames, the sizes in the header):
     // 0, or -1 when that or an earlier write failed. 0 when nothing is open.
     int Close();
@@ -85,9 +104,7 @@ private:
     std::string mPath;
     int64_t mWritten = 0;
     std::error_code mError;
-    std::vector<int16_t> mWords16;
-    std::vector<int32_t> mWords32;
-    std::vector<float> mWordsFloat;
+    SinkBlock mChunk; // Write's
 };
 
 // Caller's thread; opens and closes the file. True when the file is a complete sound file of

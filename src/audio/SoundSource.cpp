@@ -18,6 +18,7 @@ namespace varnel {
 namespace {
 
 constexpr float kFloatTo16 = 32768.0f;
+constexpr float kInt32To16 = 1.0f / 65536.0f;
 // Frames a reader moves through the library at a time.
 constexpr int kChunkFrames = 4096;
 
@@ -92,9 +93,12 @@ private:
 class SndfileReader final : public SourceReader
 {
 public:
-    SndfileReader(SoundFileHandle file, int64_t frames, bool exact)
-        : mFile(std::move(file)), mFrames(frames), mExact(exact),
-          mScratch(static_cast<size_t>(kChunkFrames) * 2)
+    // integers: the file holds integer samples, read as 32-bit integers (the library scales
+    // every width to the top of 32 bits), which convert to 16-bit units exactly in one pass.
+    SndfileReader(SoundFileHandle file, int64_t frames, bool exact, bool integers)
+        : mFile(std::move(file)), mFrames(frames), mExact(exact), mIntegers(integers),
+          mScratch(integers ? 0 : static_cast<size_t>(kChunkFrames) * 2),
+          mIntScratch(integers ? static_cast<size_t>(kChunkFrames) * 2 : 0)
     {}
 
     bool Seek(int64_t frame) override
@@ -112,7 +116,8 @@ public:
         }
         while (mAt < frame) {
             const int64_t want = std::min<int64_t>(kChunkFrames, frame - mAt);
-            const sf_count_t got = sf_readf_float(mFile.Get(), mScratch.data(), want);
+            const sf_count_t got = mIntegers ? sf_readf_int(mFile.Get(), mIntScratch.data(), want)
+                                             : sf_readf_float(mFile.Get(), mScratch.data(), want);
             if (got <= 0)
                 return false;
             mAt += got;
@@ -126,13 +131,22 @@ public:
         int done = 0;
         while (done < count) {
             const int want = std::min(count - done, kChunkFrames);
-            const sf_count_t got = sf_readf_float(mFile.Get(), mScratch.data(), want);
+            const sf_count_t got = mIntegers ? sf_readf_int(mFile.Get(), mIntScratch.data(), want)
+                                             : sf_readf_float(mFile.Get(), mScratch.data(), want);
             if (got < 0 || sf_error(mFile.Get()) != SF_ERR_NO_ERROR)
                 return -1;
-            const float* s = mScratch.data();
-            for (sf_count_t i = 0; i < got; ++i) {
-                left[done + i] = Finite(s[2 * i]) * kFloatTo16;
-                right[done + i] = Finite(s[2 * i + 1]) * kFloatTo16;
+            if (mIntegers) {
+                const int* s = mIntScratch.data();
+                for (sf_count_t i = 0; i < got; ++i) {
+                    left[done + i] = static_cast<float>(s[2 * i]) * kInt32To16;
+                    right[done + i] = static_cast<float>(s[2 * i + 1]) * kInt32To16;
+                }
+            } else {
+                const float* s = mScratch.data();
+                for (sf_count_t i = 0; i < got; ++i) {
+                    left[done + i] = Finite(s[2 * i]) * kFloatTo16;
+                    right[done + i] = Finite(s[2 * i + 1]) * kFloatTo16;
+                }
             }
             done += static_cast<int>(got);
             mAt += got;
@@ -147,8 +161,10 @@ private:
     SoundFileHandle mFile;
     const int64_t mFrames;
     const bool mExact;
+    const bool mIntegers;
     int64_t mAt = 0;
     std::vector<float> mScratch;
+    std::vector<int> mIntScratch;
 };
 
 std::unique_ptr<SourceReader> SndfileSource::NewReader() const
@@ -159,7 +175,10 @@ std::unique_ptr<SourceReader> SndfileSource::NewReader() const
         return nullptr;
     sf_command(file.Get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     try {
-        return std::make_unique<SndfileReader>(std::move(file), mInfo.Frames, mExact);
+        const SampleFormat f = mInfo.Sample;
+        const bool integers = f == SampleFormat::Pcm8 || f == SampleFormat::Pcm16 ||
+                              f == SampleFormat::Pcm24 || f == SampleFormat::Pcm32;
+        return std::make_unique<SndfileReader>(std::move(file), mInfo.Frames, mExact, integers);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
