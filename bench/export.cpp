@@ -17,6 +17,7 @@
 #include "audio/Twave.h"
 #include "dsp/AreaMapping.h"
 
+#include "BenchMusic.h"
 #include "BuildContext.h"
 
 #include <benchmark/benchmark.h>
@@ -46,37 +47,9 @@ constexpr int kSeconds = 180;
 constexpr int kFrames = kRate * kSeconds;
 constexpr int kRepetitions = 5;
 
-// Chords over a bass line, a panned lead, a wide pad and noise hits, all from fixed seeds.
 std::vector<int16_t> MusicLike()
 {
-    std::vector<int16_t> s(static_cast<size_t>(kFrames) * 2);
-    const double notes[] = {220.0, 246.94, 261.63, 293.66, 329.63, 349.23, 392.0, 440.0};
-    uint32_t noise = 2463534242u;
-    double hit = 0.0;
-    for (int i = 0; i < kFrames; ++i) {
-        const double t = static_cast<double>(i) / kRate;
-        const int bar = i / (kRate * 2);
-        const double root = notes[bar % 8] / 2;
-        const double lead = notes[(i / (kRate / 4)) % 8] * 2;
-        double centre = 0.0;
-        for (int h = 1; h <= 4; ++h)
-            centre += 2500.0 / h * std::sin(2 * M_PI * root * h * t);
-        const double leadWave =
-            3000.0 * std::sin(2 * M_PI * lead * t) * std::exp(-4.0 * std::fmod(t, 0.25));
-        const double pad = 1500.0 * std::sin(2 * M_PI * root * 3 * t);
-        if (i % (kRate / 2) == 0)
-            hit = 4000.0;
-        hit *= 0.9995;
-        noise ^= noise << 13;
-        noise ^= noise >> 17;
-        noise ^= noise << 5;
-        const double n = hit * ((static_cast<double>(noise & 0xFFFF) / 32768.0) - 1.0);
-        const double l = centre + 0.8 * leadWave + pad + n;
-        const double r = centre + 0.3 * leadWave - pad + 0.7 * n;
-        s[2 * static_cast<size_t>(i)] = static_cast<int16_t>(std::clamp(l, -32768.0, 32767.0));
-        s[2 * static_cast<size_t>(i) + 1] = static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0));
-    }
-    return s;
+    return MusicLike16(kFrames, kRate);
 }
 
 struct BenchFiles
@@ -323,8 +296,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             const auto it = run.counters.find("x_realtime");
-            const bool median =
-                run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
             if ((median || single) && !run.error_occurred && it != run.counters.end())
                 mSpeed[run.run_name.str()] = it->second.value;
