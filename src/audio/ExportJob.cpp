@@ -284,7 +284,8 @@ MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& ab
 {
     mWritten = 0;
     mAborted = false;
-    if (mIn && (!mIn->IsOpen || mIn->Format.BlockAlign != kFrameBytes || mIn->Format.Channels != 2))
+    if (mIn && (!mIn->IsOpen || mIn->Format.BlockAlign != kFrameBytes ||
+                mIn->Format.Channels != 2 || mSettings.PlainCopy))
         return kMsgSaveFailed;
     if (mSource && (mSource->Info().Channels != 2 || !mSink->IsOpen()))
         return kMsgSaveFailed;

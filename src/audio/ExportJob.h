@@ -30,7 +30,7 @@ struct ExportSettings
     // count writes the same file, bit for bit.
     int Threads = 0;
     // The input's sound as it is, without the filter (a plain conversion of its format): the
-    // area, the FFT size and the threads are not used.
+    // area, the FFT size and the threads are not used. Source-and-sink jobs only.
     bool PlainCopy = false;
 };
 

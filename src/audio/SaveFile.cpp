@@ -292,9 +292,10 @@ SaveResult SaveFile::CheckAnyFormat(const std::string& inputPath, const std::str
     format.Conversion.DitherSeed = kDitherSeed;
     format.Title = in.Title;
     format.Artist = in.Artist;
-    // The window's own path, byte for byte: 16-bit WAV in, 16-bit WAV out.
-    mToSink =
-        !(mInput.IsWave16() && container == Container::Wav && format.Sample == SampleFormat::Pcm16);
+    // The window's own path, byte for byte: 16-bit WAV in, 16-bit WAV out, filtered (a plain
+    // copy goes through a sink, which copies without the filter).
+    mToSink = request.PlainCopy || !(mInput.IsWave16() && container == Container::Wav &&
+                                     format.Sample == SampleFormat::Pcm16);
     std::string path = outputPath;
     if (BytesFromPath(PathFromBytes(path).extension()).empty())
         path = WithWavExtension(path);

@@ -391,6 +391,10 @@ TEST(CliFormats, ConvertMakesThePlainSixteenBitWave)
     r = RunCli({"convert", dir.File("song.flac"), dir.File("exact.wav"), "--bits", "24"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ReadSoundFile(dir.File("exact.wav")).Samples, values);
+    // A 16-bit WAV file into a 16-bit WAV file: the same samples, not filtered.
+    r = RunCli({"convert", dir.File("plain.wav"), dir.File("copy.wav")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(ReadWavSamples(dir.File("copy.wav")), plain);
 }
 
 // The export's promises where a sink writes the file: a stop signal leaves a valid, shorter
