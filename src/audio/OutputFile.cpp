@@ -149,15 +149,43 @@ bool SafeOutput::Commit(Existing existing, std::error_code* reason)
     return true;
 }
 
-void SafeOutput::Discard()
+bool SafeOutput::Discard()
 {
+    bool removed = true;
     if (!mTemp.empty()) {
         std::error_code ec;
         fs::remove(PathFromBytes(mTemp), ec);
+        removed = !ec;
     }
     mTemp.clear();
     mTarget.clear();
     mCommitFailed = false;
+    return removed;
+}
+
+std::string SafeOutput::KeepVisible()
+{
+    if (!mCommitFailed || mTemp.empty())
+        return {};
+    std::string kept = mTemp;
+    const fs::path target = PathFromBytes(mTarget);
+    const std::string stem = BytesFromPath(target.stem());
+    const std::string extension = BytesFromPath(target.extension());
+    for (int n = 1; n <= 99; ++n) {
+        const fs::path visible =
+            target.parent_path() / PathFromBytes(stem + " (" + std::to_string(n) + ")" + extension);
+        const std::error_code ec = RenameNoReplace(mTemp, BytesFromPath(visible));
+        if (!ec) {
+            kept = BytesFromPath(visible);
+            break;
+        }
+        if (ec != std::errc::file_exists)
+            break; // the folder takes no new name: the file stays where it is
+    }
+    mTemp.clear();
+    mTarget.clear();
+    mCommitFailed = false;
+    return kept;
 }
 
 MessageId CheckOutputName(const std::string& inputPath, const std::string& outputPath,

@@ -24,7 +24,8 @@ MessageId CheckOutputName(const std::string& inputPath, const std::string& outpu
 // target (same folder, so the final move is a rename within one file system) and moved onto
 // the target's name only when the writer has been closed. Until then an existing file of that
 // name is untouched; if the process dies mid-save, only the temporary ".NAME.partXXXXXX" is
-// left behind.
+// left behind (a later save beside it picks another name). When the final rename fails, the
+// caller keeps the file under a visible name (KeepVisible) and says where it is.
 //
 //     SafeOutput out;
 //     const std::string temp = out.Begin(target);      // "" : message 6
@@ -32,7 +33,8 @@ MessageId CheckOutputName(const std::string& inputPath, const std::string& outpu
 //     ... export into writer ...
 //     writer.Close();
 //     out.Commit();   // also after an abort or a failed export: the target then holds the
-//                     // valid partial WAV of what was written. false : message 8
+//                     // valid partial WAV of what was written. false : message 8, and
+//                     // out.KeepVisible() says where the file is instead
 //
 // A target that is a symbolic link is resolved first, so the save replaces the file the link
 // points to and the link stays a link. A replaced file's permissions are carried over to the
@@ -65,8 +67,16 @@ public:
     // lost; with KeepAndFail and a file in the way the caller decides, usually Discard) or
     // when Begin was not called; the system's reason then goes to *reason when given.
     bool Commit(Existing existing = Existing::Replace, std::error_code* reason = nullptr);
-    // Owner's thread. Removes the temporary; the target is untouched.
-    void Discard();
+    // Owner's thread. Removes the temporary; the target is untouched. False when a temporary
+    // is left that could not be removed (its folder takes no change any more).
+    bool Discard();
+    // Owner's thread, after a Commit that failed with something else than a file in the way
+    // (the temporary holds the whole written file). Moves the temporary to the first free
+    // visible name beside the target, "NAME (1).EXT" up to "NAME (99).EXT", never replacing a
+    // file, and returns that path; where the folder takes none (it became read-only, the name
+    // grows too long), the temporary stays and its own path is returned. Either way nothing is
+    // lost and the caller can say where the file is. "" when no commit failed.
+    std::string KeepVisible();
 
     // Owner's thread. The paths of the pending save ("" when none).
     const std::string& TempPath() const noexcept { return mTemp; }

@@ -192,30 +192,30 @@ bool SaveOutput::TemporaryIsValid() const
 bool SaveOutput::Settle(bool complete, SaveResult& result)
 {
     using Existing = SafeOutput::Existing;
+    const std::string temp = mOutput.TempPath();
     std::error_code ec;
     if (complete) {
         if (mOutput.Commit(mReplaceExisting ? Existing::Replace : Existing::KeepAndFail, &ec))
             return true;
         if (ec == std::errc::file_exists) {
-            // Another save took the name while this one ran: its file stays.
-            mOutput.Discard();
+            // Another save took the name while this one ran: its file stays, and this one
+            // goes.
+            if (!mOutput.Discard())
+                result.KeptAs = temp;
             result.Message = kMsgFileExists;
             return false;
         }
-        // The temporary stays (SafeOutput keeps it after a failed rename), so the sound is
-        // not lost.
+        // The whole sound is there: it is kept where the person can find it, not removed.
         result.Message = kMsgSaveFailed;
         result.Reason = ec;
+        result.KeptAs = mOutput.KeepVisible();
         return false;
     }
     // An unfinished file never takes the place of one that is there.
-    if (Exists() || !TemporaryIsValid()) {
-        mOutput.Discard();
-        return false;
-    }
-    if (mOutput.Commit(Existing::KeepAndFail, &ec))
+    if (!Exists() && TemporaryIsValid() && mOutput.Commit(Existing::KeepAndFail, &ec))
         return true;
-    mOutput.Discard();
+    if (!mOutput.Discard())
+        result.KeptAs = temp;
     return false;
 }
 

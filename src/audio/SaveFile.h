@@ -42,6 +42,11 @@ struct SaveResult
     // The output's format cannot hold this input or these options (with Message kMsgNone at
     // Check: nothing was opened for the output); a usage error rather than a failure.
     OutputRefusal FormatRefusal = OutputRefusal::None;
+    // Where the written file is when it could not take the output's name and could not be
+    // removed either, so the caller tells the person: a visible name beside the output after
+    // a complete save whose final rename failed ("NAME (1).wav"), or the temporary's own name
+    // where the folder took no change at all. Empty otherwise.
+    std::string KeptAs;
 };
 
 // What the command line asks of an output beyond the window's rules.
@@ -128,7 +133,7 @@ public:
     // appeared meanwhile is kept: kMsgFileExists); unfinished, it takes the name only where no
     // file is and it is a valid file, else it goes. True when the written sound now stands
     // under the name. A failed rename sets kMsgSaveFailed and its reason, and keeps the
-    // temporary.
+    // whole file under a visible name beside the output (KeptAs says where).
     bool Settle(bool complete, SaveResult& result);
 
 private:
@@ -156,11 +161,16 @@ private:
 //
 // At the end of Run:
 // - complete: the output is renamed into place (replacing an existing file only when Begin
-//   was told so; a file that appeared meanwhile is never replaced: kMsgFileExists);
+//   was told so; a file that appeared meanwhile is never replaced: kMsgFileExists, and the
+//   temporary is removed). When the rename fails for another reason (the folder became
+//   read-only, a file of that name belongs to someone else in a sticky folder, a folder took
+//   the name), kMsgSaveFailed with the system's reason, and the whole file is kept under a
+//   visible name beside the output (KeptAs);
 // - aborted or failed: where a file of that name is there, it is kept as it was and the
 //   temporary removed; where none is, the part written stays as a valid, shorter file (a
 //   temporary that is not a valid file, such as after a disk that was full from the start, is
 //   removed instead).
+// No hidden temporary is left without the caller learning its name (KeptAs).
 //
 // The three steps and their threads, as the window uses them:
 //     SaveFile save;                                        // GUI thread

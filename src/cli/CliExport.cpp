@@ -8,6 +8,7 @@
 #include "audio/SaveFile.h"
 #include "audio/Twave.h"
 #include "platform/FileNames.h"
+#include "settings/Langset.h"
 
 #include <algorithm>
 #include <atomic>
@@ -149,10 +150,13 @@ int FinishExport(ExportProgress& progress)
     SaveFile& save = progress.Save;
     progress.Started.store(true);
     const SaveResult r = save.Run(progress.Settings, nullptr, InterruptFlag());
-    if (r.Message != kMsgNone) {
+    if (r.Message != kMsgNone)
         PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
+    // A file that could not take its name is never left without a word.
+    if (!r.KeptAs.empty())
+        PrintFileText(save.OutputPath(), TLangSet().KeptAsText(r.KeptAs));
+    if (r.Message != kMsgNone)
         return ExitCodeForMessage(r.Message);
-    }
     if (r.Aborted) {
         PrintFileText(save.OutputPath(),
                       InterruptedText(r.SavedFrames, r.TotalFrames,

@@ -83,6 +83,20 @@ std::string TLangSet::SettingsWriteFailureText(const std::string& path) const
     return IsJapanese() ? path + " に書き込めません" : "Can't write to " + path;
 }
 
+std::string TLangSet::FileAppearedText() const
+{
+    return IsJapanese() ? "同じ名前のファイルが保存中に作られました。そのファイルを残し、"
+                          "何も保存していません。"
+                        : "File already exists: it appeared while saving and is kept. Nothing "
+                          "was saved.";
+}
+
+std::string TLangSet::KeptAsText(const std::string& path) const
+{
+    return IsJapanese() ? "保存した音は \"" + path + "\" に残しています。"
+                        : "The saved sound is kept as \"" + path + "\".";
+}
+
 // The alternate captions carry their leading and trailing spaces on purpose: the forms were
 // laid out around them.
 const std::vector<ControlLabel>& TLangSet::Form1Labels()

@@ -44,6 +44,14 @@ public:
     // written, naming it by the given path, in the chosen language.
     std::string SettingsWriteFailureText(const std::string& path) const;
 
+    // Texts beside the message table, for what a save reports after the numbered messages
+    // were written. Any thread; allocates the returned text.
+    // A file of the output's name appeared while a save ran (no question was asked about it):
+    // it is kept and the save is not written.
+    std::string FileAppearedText() const;
+    // Where a written file is kept when it could not take its name: the path in double quotes.
+    std::string KeptAsText(const std::string& path) const;
+
     // Any thread. The texts the form constructors put on their controls when the alternate
     // set is chosen, in the order they are set. The forms apply them; with Japanese chosen
     // they keep their design-time texts.

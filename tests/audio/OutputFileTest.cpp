@@ -1,5 +1,6 @@
 #include "audio/OutputFile.h"
 
+#include "audio/SaveFile.h"
 #include "audio/Twave.h"
 #include "support/TestSupport.h"
 
@@ -169,7 +170,8 @@ TEST(SafeOutput, FailedRenameKeepsTheWrittenSound)
 }
 
 #if !defined(_WIN32)
-// A save that dies half way (the process is killed) leaves the old file as it was.
+// A save that dies half way (the process is killed) leaves the old file as it was; the next
+// save to the name works beside the dead one's temporary and leaves nothing of its own.
 TEST(SafeOutput, ProcessDyingMidSaveLeavesTheTargetUntouched)
 {
     TempDir dir;
@@ -196,6 +198,19 @@ TEST(SafeOutput, ProcessDyingMidSaveLeavesTheTargetUntouched)
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[0].rfind(".out.wav.part", 0), 0u);
     EXPECT_EQ(names[1], "out.wav");
+
+    const std::string in = dir.File("in.wav");
+    test::WriteWav16(in, std::vector<int16_t>(20000, 300));
+    SaveFile save;
+    ASSERT_EQ(save.Check(in, target).Message, 0);
+    ASSERT_EQ(save.Begin(true).Message, 0);
+    std::atomic<bool> abort{false};
+    ExportSettings settings;
+    settings.Area = FilterArea::Widest(44100);
+    const SaveResult r = save.Run(settings, nullptr, abort);
+    EXPECT_EQ(r.Message, 0);
+    EXPECT_EQ(test::ReadWavSamples(target).size(), 20000u);
+    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{names[0], "in.wav", "out.wav"}));
 }
 #endif
 

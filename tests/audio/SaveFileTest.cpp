@@ -6,8 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace varnel {
 namespace {
@@ -216,6 +224,161 @@ TEST(SaveFile, SettlesTheOutputByTheRules)
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(folderHasTemporaries());
 }
+
+#if !defined(_WIN32)
+// What a save run in a child process reported, and the child's exit status.
+struct ChildSave
+{
+    int Status = -1;
+    int Message = -1;
+    int Reason = 0; // errno value
+    std::string KeptAs;
+};
+
+// Runs a complete save of in to out in a child process that is not root, so that folder
+// permissions bind it as they bind a user (as root the tests would otherwise pass through
+// them): as "nobody" when the tests run as root. before runs in the child just before the
+// file is settled (after the last block).
+ChildSave SaveAsUser(const std::string& in, const std::string& out, bool replace,
+                     const std::function<void()>& before = nullptr)
+{
+    int pipeFds[2];
+    EXPECT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeFds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(90);
+        ExportSettings s;
+        s.FftSize = 4096;
+        s.Overlap = 4;
+        s.Area = FilterArea::Widest(kRate);
+        s.Threads = 1;
+        SaveFile save;
+        SaveResult r = save.Check(in, out);
+        if (r.Message == 0)
+            r = save.Begin(replace);
+        if (r.Message == 0) {
+            std::atomic<bool> abort{false};
+            r = save.Run(
+                s,
+                [&](int64_t written, int64_t total) {
+                    if (written == total && before)
+                        before();
+                },
+                abort);
+        }
+        const std::string report =
+            std::to_string(r.Message) + " " + std::to_string(r.Reason.value()) + " " + r.KeptAs;
+        if (write(pipeFds[1], report.data(), report.size()) != static_cast<ssize_t>(report.size()))
+            _exit(91);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::string report;
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    ChildSave result;
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream fields(report);
+    fields >> result.Message >> result.Reason;
+    std::getline(fields >> std::ws, result.KeptAs);
+    return result;
+}
+
+// A complete save whose final rename is refused keeps the whole file where the person can see
+// it, "NAME (n).wav" beside the output, or names its temporary where the folder takes no name
+// at all; it never leaves a hidden file without a word.
+TEST(SaveFile, CompleteSaveThatCannotTakeItsNameIsKeptInSight)
+{
+    TempDir dir;
+    fs::permissions(dir.Path(), fs::perms::all); // the child that is not root works in here
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, Mix(30000));
+    const std::vector<uint8_t> expected = [&] {
+        ExportSettings s;
+        s.FftSize = 4096;
+        s.Overlap = 4;
+        s.Area = FilterArea::Widest(kRate);
+        return ExportDirectly(in, dir.File("expected.wav"), s);
+    }();
+    const auto hiddenIn = [](const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.path().filename().string()[0] == '.')
+                names.push_back(e.path().string());
+        return names;
+    };
+
+    // A folder took the output's name while the save ran (this needs no permissions): the
+    // first free "(n)" name.
+    {
+        const std::string folder = dir.File("taken");
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms::all);
+        std::ofstream(folder + "/out (1).wav") << "someone's";
+        const ChildSave r = SaveAsUser(in, folder + "/out.wav", true, [&] {
+            fs::create_directory(folder + "/out.wav");
+            std::ofstream(folder + "/out.wav/inside") << "x";
+        });
+        EXPECT_EQ(r.Status, 0);
+        EXPECT_EQ(r.Message, 8);
+        EXPECT_EQ(r.Reason, EISDIR);
+        EXPECT_EQ(r.KeptAs, folder + "/out (2).wav");
+        EXPECT_EQ(ReadFileBytes(folder + "/out (2).wav"), expected);
+        EXPECT_EQ(ReadFileBytes(folder + "/out (1).wav"),
+                  (std::vector<uint8_t>{'s', 'o', 'm', 'e', 'o', 'n', 'e', '\'', 's'}));
+        EXPECT_TRUE(hiddenIn(folder).empty());
+    }
+
+    // The folder became read-only during the save: nothing can be renamed or removed there,
+    // so the temporary's own name is given.
+    {
+        const std::string folder = dir.File("closing");
+        fs::create_directory(folder);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+        }
+        const ChildSave r = SaveAsUser(in, folder + "/out.wav", false, [&] {
+            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        });
+        fs::permissions(folder, fs::perms::owner_all);
+        EXPECT_EQ(r.Status, 0);
+        EXPECT_EQ(r.Message, 8);
+        EXPECT_EQ(r.Reason, EACCES);
+        const std::vector<std::string> hidden = hiddenIn(folder);
+        ASSERT_EQ(hidden.size(), 1u);
+        EXPECT_EQ(r.KeptAs, hidden[0]);
+        EXPECT_EQ(ReadFileBytes(hidden[0]), expected);
+        EXPECT_FALSE(fs::exists(folder + "/out.wav"));
+    }
+
+    // A sticky folder (as /tmp) where the file the person agreed to replace belongs to
+    // someone else: the rename over it is refused, a new name is not.
+    if (geteuid() != 0) {
+        std::printf("[ SKIPPED  ] the sticky folder case needs root (another user's file)\n");
+        return;
+    }
+    const std::string folder = dir.File("sticky");
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+    std::ofstream(folder + "/out.wav") << "root's";
+    const ChildSave r = SaveAsUser(in, folder + "/out.wav", true);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Message, 8);
+    EXPECT_EQ(r.Reason, EPERM);
+    EXPECT_EQ(r.KeptAs, folder + "/out (1).wav");
+    EXPECT_EQ(ReadFileBytes(folder + "/out (1).wav"), expected);
+    EXPECT_EQ(ReadFileBytes(folder + "/out.wav"),
+              (std::vector<uint8_t>{'r', 'o', 'o', 't', '\'', 's'}));
+    EXPECT_TRUE(hiddenIn(folder).empty());
+}
+#endif
 
 TEST(SaveFile, FractionFollowsTheSave)
 {

@@ -226,6 +226,33 @@ TEST(CliSafety, FileThatAppearsDuringTheExportIsNotReplaced)
     EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
 }
 
+// A forced export whose final rename is refused (here a non-empty folder takes the name while
+// it runs; a read-only folder or another user's file in a sticky folder fail alike) keeps the
+// whole file under a visible name, says where with the system's reason, and exits 5.
+TEST(CliSafety, ForcedExportThatCannotTakeItsNameSaysWhereTheSoundIs)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    // Three minutes: the export runs for a good fraction of a second after it has written.
+    WriteSilentWav(in, 180 * kRate, 180 * kRate * 4);
+    const std::string out = dir.File("out.wav");
+    WriteWav16(out, std::vector<int16_t>(400, 7));
+    RunningCli cli({"export", in, out, "--force", "--quality", "0"});
+    ASSERT_TRUE(WaitFor(20.0, ExportHasWritten, dir.Path()));
+    fs::remove(out);
+    fs::create_directory(out);
+    std::ofstream(out + "/inside") << "x";
+    const ProgramResult r = cli.Wait(120.0);
+    EXPECT_EQ(r.ExitCode, 5) << r.Err;
+    const std::string kept = dir.File("out (1).wav");
+    EXPECT_EQ(r.Err, "varnel-cli: \"out.wav\": An Error occurred while saving. (Is a directory)\n"
+                     "varnel-cli: \"out.wav\": The saved sound is kept as \"" +
+                         kept + "\".\n");
+    EXPECT_EQ(ValidWavFrames(kept), 180 * kRate);
+    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(fs::is_directory(out));
+}
+
 // Names are bytes: any byte sequence the system takes (not UTF-8, or up to 255 bytes long)
 // is the name the file gets. "--" ends the options, so a name may start with a dash.
 TEST(CliSafety, FileNamesPassThroughAsBytes)
