@@ -19,6 +19,11 @@ const std::atomic<bool>& StopRequested() noexcept;
 // Any thread. The first stop signal that arrived, 0 when none.
 int StopSignalNumber() noexcept;
 
+// Any thread. A descriptor that becomes readable when a stop signal arrives, for an event
+// loop to watch instead of polling the flag (it stays readable; nothing needs to be read);
+// -1 before InstallStopSignalHandlers and where the platform has none (Windows).
+int StopSignalDescriptor() noexcept;
+
 // Any thread; pure. The exit status a shell reports for a program ended by that signal:
 // 128 + its number (SIGINT 130, SIGTERM 143, SIGHUP 129).
 constexpr int ExitCodeForSignal(int signalNumber) noexcept
