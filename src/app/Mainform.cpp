@@ -552,6 +552,9 @@ void TForm1::FileOpenBtnClick()
     CreateFileDialogs();
     OpenDialog1->setNameFilter(
         QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgOpenDialogFilter))));
+    // The next file is most often beside the one that is loaded.
+    if (!InputFileName.isEmpty())
+        OpenDialog1->setDirectory(QFileInfo(InputFileName).absolutePath());
     if (OpenDialog1->exec() != QDialog::Accepted)
         return;
     const QStringList files = OpenDialog1->selectedFiles();

@@ -260,4 +260,9 @@ private:
 // The main window, created first at start-up; the worker threads reach it through here.
 extern TForm1* Form1;
 
+// Any thread; pure. The file name the save dialog suggests for a save of the input: the
+// input's name with "-extract.wav" in place of its extension, or "-remove.wav" when the area
+// is inverted.
+QString SuggestedSaveName(const QString& inputPath, bool inverted);
+
 } // namespace varnel

@@ -57,11 +57,15 @@ void TForm1::FileSaveBtnClick()
     }
 
     // 4. The output's name. The question about an existing file is the program's own (10).
+    // The dialog starts beside the input with a name of its own, which also replaces the name
+    // the filter has put its pattern's extension into.
     CreateFileDialogs();
     SaveDialog1->setNameFilter(
         QtFileFilter(QString::fromStdString(LangSet.GetMsgText(kMsgSaveDialogFilter))));
     SaveDialog1->setDefaultSuffix(QStringLiteral("wav"));
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    SaveDialog1->setDirectory(QFileInfo(InputFileName).absolutePath());
+    SaveDialog1->selectFile(SuggestedSaveName(InputFileName, Inverted));
     if (SaveDialog1->exec() != QDialog::Accepted)
         return;
     const QStringList chosen = SaveDialog1->selectedFiles();
@@ -83,22 +87,22 @@ void TForm1::FileSaveBtnClick()
     WformLbl->setText(QString::fromStdString(FormatLabelText(save->InputFormat())));
     OutputFileName = QFile::decodeName(QByteArray::fromStdString(save->OutputPath()));
     if (checked.Message != kMsgNone) {
-        ShowWarning(FileMessageText(OutputFileName,
-                                    QString::fromStdString(LangSet.GetMsgText(checked.Message))));
+        ShowWarning(SaveMessageText(OutputFileName, checked.Message, checked.Reason));
         return;
     }
     // 10.
-    if (save->OutputExists() &&
-        !ShowMessageBox(this, MessageKind::Question,
-                        FileMessageText(OutputFileName, QString::fromStdString(
-                                                            LangSet.GetMsgText(kMsgFileExists)))))
+    const bool exists = save->OutputExists();
+    if (exists && !ShowMessageBox(
+                      this, MessageKind::Question,
+                      FileMessageText(OutputFileName,
+                                      QString::fromStdString(LangSet.GetMsgText(kMsgFileExists)))))
         return;
     // 11, 12. The sound goes to a temporary beside the output, renamed when complete; a file
-    // that is there is replaced only by a complete save.
-    const SaveResult begun = save->Begin(/*replaceExisting=*/true);
+    // that is there is replaced only by a complete save, and only when the person was asked:
+    // one that appears while the save runs (another save to the same name) is kept.
+    const SaveResult begun = save->Begin(/*replaceExisting=*/exists);
     if (begun.Message != kMsgNone) {
-        ShowWarning(FileMessageText(OutputFileName,
-                                    QString::fromStdString(LangSet.GetMsgText(begun.Message))));
+        ShowWarning(SaveMessageText(OutputFileName, begun.Message, begun.Reason));
         return;
     }
 
@@ -128,13 +132,24 @@ void TForm1::FileSaveBtnClick()
         outcome.Message = r.Message;
         outcome.Aborted = r.Aborted;
         outcome.Written = r.SavedFrames * kFrameBytes;
+        outcome.Reason = r.Reason;
+        outcome.KeptAs = r.KeptAs;
         return outcome;
     };
     SaveFileForm->SetExport(std::move(work));
     SaveFileForm->exec();
+    // When the program is ending, its event loops end from outside and the dialog may still
+    // show: an export that runs then stops as an abort stops it.
+    SaveFileForm->StopForEnd();
     // 14. The dialog lets the work go, so the files are closed (and a temporary that was never
     // settled removed) here, when the command ends.
     SaveFileForm->SetExport(ExportWork());
+}
+
+QString SuggestedSaveName(const QString& inputPath, bool inverted)
+{
+    return QFileInfo(inputPath).completeBaseName() +
+           (inverted ? QStringLiteral("-remove.wav") : QStringLiteral("-extract.wav"));
 }
 
 } // namespace varnel

@@ -1,11 +1,16 @@
 #include "app/Saveform.h"
 
 #include "app/DialogFrame.h"
+#include "app/ElidedLabel.h"
+#include "app/TextFit.h"
+#include "audio/MessageId.h"
 #include "settings/FormLabels.h"
 #include "settings/Langset.h"
 #include "settings/MessageBox.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,7 +18,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 
 namespace varnel {
 
@@ -22,6 +29,7 @@ TSaveFileForm* SaveFileForm = nullptr;
 namespace {
 
 constexpr unsigned long kClosePauseMs = 100; // the full bar stays in sight this long
+constexpr int kNameRowHeight = 13;
 
 } // namespace
 
@@ -30,9 +38,13 @@ TSaveFileForm::TSaveFileForm(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("SaveFileForm"));
     SetUpFixedDialog(*this, 347, 136, QStringLiteral("ファイルに保存"));
 
-    FileNameLbl = new QLabel(QStringLiteral("FileName"), this);
+    FileNameLbl = new ElidedLabel(this);
+    FileNameLbl->setText(QStringLiteral("FileName"));
     FileNameLbl->setObjectName(QStringLiteral("FileNameLbl"));
-    FileNameLbl->setGeometry(16, 16, 313, 13);
+    // The name's row, 13 pixels high, cut the descenders and underscores of the 12-pixel font:
+    // the label grows to the font's full height about the row's middle.
+    const int nameHeight = std::max(kNameRowHeight, FileNameLbl->fontMetrics().height());
+    FileNameLbl->setGeometry(16, 16 + (kNameRowHeight - nameHeight) / 2, 313, nameHeight);
     FileNameLbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
 
     ProgressBar1 = new QProgressBar(this);
@@ -68,6 +80,7 @@ void TSaveFileForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     CentreOnScreen(*this);
+    mEnding = false;
     ++mShowing;
     mStartedThisShowing = false;
     // Activation may not come on every platform; the first of the two starts the thread.
@@ -94,6 +107,7 @@ void TSaveFileForm::FormActivate()
     mLastMessage = 0;
     mLastAborted = false;
     mLastWritten = 0;
+    mLastOutcome = ExportOutcome();
     const uint64_t showing = mShowing;
     ThFileOut::Calls calls;
     calls.Setup = [this, showing](const std::string& name, int64_t total) {
@@ -103,7 +117,9 @@ void TSaveFileForm::FormActivate()
         mBarScale = total / INT_MAX + 1;
         ProgressBar1->setRange(0, ToBar(total));
         ProgressBar1->setValue(0);
-        FileNameLbl->setText(QString::fromStdString(name));
+        // The whole name: narrowed where it is wide, shortened in the middle only past that.
+        FileNameLbl->SetFullText(QString::fromStdString(name));
+        FitCaption(*FileNameLbl, TextRoom(*FileNameLbl));
     };
     calls.Progress = [this, showing](int64_t written, int64_t total) {
         if (showing != mShowing || mState != State::Busy)
@@ -145,6 +161,7 @@ void TSaveFileForm::FinishThread()
     mLastMessage = ExportThread->Result();
     mLastAborted = ExportThread->Aborted();
     mLastWritten = ExportThread->Written();
+    mLastOutcome = ExportThread->Outcome();
     ExportThread.reset();
 }
 
@@ -157,27 +174,69 @@ void TSaveFileForm::FormClose()
         ExportThread->Terminate();
         FinishThread();
         // A failure that came before the abort is still reported.
-        ShowMessage(mLastMessage);
+        ShowOutcome();
     }
     mState = State::Idle;
     ProgressBar1->repaint();
-    QThread::msleep(kClosePauseMs);
+    if (!mEnding)
+        QThread::msleep(kClosePauseMs);
 }
 
 void TSaveFileForm::ExportDone(int message)
 {
     FinishThread();
     mLastMessage = message;
-    ShowMessage(message);
+    mLastOutcome.Message = message;
+    ShowOutcome();
     done(1);
 }
 
-void TSaveFileForm::ShowMessage(int message)
+void TSaveFileForm::StopForEnd()
 {
-    if (message == 0)
+    if (!isVisible() && !ExportThread)
         return;
-    ShowMessageBox(this, MessageKind::Warning,
-                   QString::fromStdString(TLangSet().GetMsgText(message)));
+    mEnding = true;
+    done(1);
+}
+
+void TSaveFileForm::ShowOutcome()
+{
+    const QString text =
+        SaveMessageText(QString::fromStdString(mWork.DisplayName), mLastOutcome.Message,
+                        mLastOutcome.Reason, mLastOutcome.KeptAs);
+    if (text.isEmpty())
+        return;
+    if (mEnding) {
+        std::fprintf(stderr, "varnel: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
+    ShowMessageBox(this, MessageKind::Warning, text);
+}
+
+QString SaveMessageText(const QString& outputName, int message, std::error_code reason,
+                        const std::string& keptAs)
+{
+    const TLangSet texts;
+    QString text;
+    if (message == kMsgFileExists) {
+        text = QString::fromStdString(texts.FileAppearedText());
+    } else if (message != kMsgNone) {
+        text = QString::fromStdString(texts.GetMsgText(message));
+        if (reason)
+            text +=
+                QStringLiteral(" (") + QString::fromLocal8Bit(reason.message()) + QLatin1Char(')');
+    }
+    if (!keptAs.empty()) {
+        const QString where =
+            QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(keptAs)));
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += QString::fromStdString(texts.KeptAsText(where.toStdString()));
+    }
+    if (text.isEmpty())
+        return text;
+    return FileMessageText(outputName, text);
 }
 
 } // namespace varnel

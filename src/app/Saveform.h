@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ElidedLabel.h"
 #include "app/Thfout.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 
 class QLabel;
 class QProgressBar;
@@ -36,8 +38,8 @@ public:
     // until the dialog has closed.
     void SetExport(ExportWork work);
 
-    // GUI thread. How the last showing's export ended: the message id (0, 7 or 8), whether it
-    // was aborted, and the sample bytes written.
+    // GUI thread. How the last showing's export ended: the message id (0, 5, 7 or 8), whether
+    // it was aborted, and the sample bytes written.
     int LastMessage() const noexcept { return mLastMessage; }
     bool LastAborted() const noexcept { return mLastAborted; }
     int64_t LastWritten() const noexcept { return mLastWritten; }
@@ -50,7 +52,13 @@ public:
     void FormClose();     // stops and frees the export thread, then pauses 100 ms
     void ExportDone(int message);
 
-    QLabel* FileNameLbl;
+    // GUI thread. The program is ending (a stop signal): a running export stops as the abort
+    // button stops it, and what it reports goes to standard error instead of a message box,
+    // which nobody may be there to answer. Also stops an export whose showing's event loop
+    // was ended from outside.
+    void StopForEnd();
+
+    ElidedLabel* FileNameLbl;
     QProgressBar* ProgressBar1;
     QPushButton* AbortBtn;
     std::unique_ptr<ThFileOut> ExportThread;
@@ -74,7 +82,8 @@ private:
 
     // GUI thread. Waits for the thread, takes its results and frees it.
     void FinishThread();
-    void ShowMessage(int message);
+    // GUI thread. Reports how the export ended, when there is something to say.
+    void ShowOutcome();
     int ToBar(int64_t bytes) const noexcept;
 
     State mState = State::Idle;
@@ -85,7 +94,17 @@ private:
     int mLastMessage = 0;
     bool mLastAborted = false;
     int64_t mLastWritten = 0;
+    ExportOutcome mLastOutcome;
+    bool mEnding = false; // reports go to standard error
 };
+
+// GUI thread. What the window says about a save's output: the output's file name in double
+// quotes and a line feed (as every file message), the message's text with the system's reason
+// in brackets when it gave one, and where the written file is when it could not take its
+// name. kMsgFileExists here is a file that appeared while saving, with its own text (the
+// question is asked before). Empty when there is nothing to say.
+QString SaveMessageText(const QString& outputName, int message, std::error_code reason = {},
+                        const std::string& keptAs = {});
 
 // Created at start-up; the save command shows it.
 extern TSaveFileForm* SaveFileForm;

@@ -130,10 +130,10 @@ void ThFileOut::Execute()
                 });
             }
         };
-        const ExportOutcome outcome = mWork.Run(progress, mShared->Terminated);
-        message = outcome.Message;
-        aborted = outcome.Aborted;
-        mWritten.store(outcome.Written);
+        mOutcome = mWork.Run(progress, mShared->Terminated);
+        message = mOutcome.Message;
+        aborted = mOutcome.Aborted;
+        mWritten.store(mOutcome.Written);
         if (shows && message == 0 && !aborted) {
             Synchronize([step = mCalls.Progress, last, all] {
                 if (step)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 class QObject;
@@ -19,9 +20,14 @@ namespace varnel {
 // How the export of one save ended.
 struct ExportOutcome
 {
-    int Message = 0; // to show: 0, 7 (the filter cannot be set up) or 8 (reading or writing failed)
-    bool Aborted = false; // the abort flag stopped it
-    int64_t Written = 0;  // sample bytes written that the output keeps
+    // To show: 0; 5 (a file of the output's name appeared meanwhile and is kept); 7 (the
+    // filter cannot be set up); 8 (reading or writing failed, or the file could not take its
+    // name).
+    int Message = 0;
+    bool Aborted = false;   // the abort flag stopped it
+    int64_t Written = 0;    // sample bytes written that the output keeps
+    std::error_code Reason; // the system's reason for the failure, when it gave one
+    std::string KeptAs;     // where the written file is when it could not take its name
 };
 
 // What one save runs on the export thread.
@@ -68,8 +74,10 @@ public:
 
     // GUI thread. Waits until the body has returned; then Result and Written hold.
     void Wait();
-    // GUI thread, after Wait. The message id of the export (0, 7 or 8).
+    // GUI thread, after Wait. The message id of the export (0, 5, 7 or 8).
     int Result() const noexcept { return mResult; }
+    // GUI thread, after Wait. The whole outcome of the export.
+    const ExportOutcome& Outcome() const noexcept { return mOutcome; }
     // Any thread. Sample bytes written so far.
     int64_t Written() const noexcept { return mWritten.load(); }
     // GUI thread, after Wait. True when the export stopped because it was terminated.
@@ -101,6 +109,7 @@ private:
     std::atomic<int64_t> mWritten{0};
     int mResult = 0;
     bool mAborted = false;
+    ExportOutcome mOutcome;
     std::thread mThread;
 };
 

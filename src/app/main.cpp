@@ -5,12 +5,18 @@
 #include "app/Application.h"
 #include "app/Mainform.h"
 #include "app/Saveform.h"
+#include "app/StopSignalWatch.h"
+#include "platform/StopSignals.h"
 #include "settings/Setform.h"
 
 int main(int argc, char** argv)
 {
     using namespace varnel;
+    // Before any thread starts. A kill, a closed session or Ctrl-C then ends the program
+    // through its event loop, so a save in progress leaves its files in order.
+    InstallStopSignalHandlers();
     VarnelApplication app(argc, argv);
+    StopSignalWatch stopWatch;
     // The dialogs belong to the main window, which alone has a task-bar button.
     Form1 = new TForm1(QApplication::arguments().mid(1));
     AbSaveForm = new TAbSaveForm(Form1);

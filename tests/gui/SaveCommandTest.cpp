@@ -3,8 +3,11 @@
 
 #include "app/Abform.h"
 #include "app/Saveform.h"
+#include "app/StopSignalWatch.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -33,6 +36,7 @@ using test::ActiveModal;
 using test::ReadFileBytes;
 using test::ReadWavSamples;
 using test::RunCli;
+using test::ShownMessage;
 using test::Watchdog;
 using test::WindowFixture;
 
@@ -108,6 +112,60 @@ Seen PressSave(TForm1& form, const Answers& answers)
     Watchdog dog(std::chrono::seconds(120), "the save command");
     QTest::mouseClick(form.FileSaveBtn, Qt::LeftButton);
     return seen;
+}
+
+// The save's hidden temporaries (".NAME.partXXXXXX") in the folder.
+std::vector<std::string> HiddenTemporaries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.' && name.find(".part") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// What a file dialog offers when it comes up: its folder and the name in its name field.
+struct Offer
+{
+    QString Folder;
+    QString Name;
+};
+
+// Presses the button and reads what the file dialog it opens offers; then accepts the offer
+// as it is, or cancels.
+Offer OfferOf(QPushButton* button, bool accept)
+{
+    Offer offer;
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(2);
+    QElapsedTimer shown;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* files = ActiveModal<QFileDialog>();
+        if (!files)
+            return;
+        if (!seen) {
+            seen = true;
+            shown.start();
+        }
+        // The dialog loads its folder in the background first.
+        if (shown.elapsed() < 100)
+            return;
+        poll.stop();
+        offer.Folder = files->directory().absolutePath();
+        if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            offer.Name = name->text();
+        if (accept)
+            QMetaObject::invokeMethod(files, "accept");
+        else
+            files->reject();
+    });
+    poll.start();
+    Watchdog dog(std::chrono::seconds(120), "the file dialog");
+    QTest::mouseClick(button, Qt::LeftButton);
+    return offer;
 }
 
 class SaveCommandTest : public ::testing::Test
@@ -306,7 +364,8 @@ TEST_F(SaveCommandTest, UncreatableOutputGivesMessage6)
     SetMessageBoxHandler(nullptr);
     EXPECT_FALSE(seen.Progress);
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].toStdString(), "\"out.wav\"\nAn error occurred during file creation.");
+    EXPECT_EQ(shown[1].toStdString(),
+              "\"out.wav\"\nAn error occurred during file creation. (No such file or directory)");
 }
 
 // The chosen name becomes a folder's once it gets its ".wav": refused before any question,
@@ -320,9 +379,83 @@ TEST_F(SaveCommandTest, FolderAsOutputGivesMessage6WithoutAsking)
     ASSERT_EQ(w.Boxes.Messages.size(), 1u);
     EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
     EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
-              "\"take.wav\"\nAn error occurred during file creation.");
+              "\"take.wav\"\nAn error occurred during file creation. (Is a directory)");
     EXPECT_EQ(ReadFileBytes(w.Dir.File("take.wav/inside.txt")), (std::vector<uint8_t>{'x'}));
     EXPECT_EQ(std::distance(fs::directory_iterator(w.Dir.File("take.wav")), {}), 1);
+}
+
+// Ticking "invert" saves what is then heard: the area removed, as the command line's
+// --invert removes it.
+TEST_F(SaveCommandTest, InvertedAreaSavesTheRest)
+{
+    QTest::mouseClick(w.Form->InvCheck, Qt::LeftButton);
+    ASSERT_TRUE(w.Form->Inverted);
+    const std::string out = w.Dir.File("rest.wav");
+    const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+    EXPECT_TRUE(seen.Progress);
+    EXPECT_TRUE(w.Boxes.Messages.empty());
+    const std::vector<uint8_t> rest = CliExport({"--invert"});
+    EXPECT_EQ(ReadFileBytes(out), rest);
+    EXPECT_NE(rest, CliExport()) << "the area keeps something and leaves something";
+}
+
+// The save dialog starts beside the input with a name that is not the input's: the input's
+// name and "-extract", or "-remove" while the area is inverted; also after a save elsewhere,
+// whose name the filter's pattern once turned into "first.[wW][aA][vV]". The open dialog
+// starts in the loaded file's folder.
+TEST_F(SaveCommandTest, DialogsStartBesideTheLoadedFile)
+{
+    fs::create_directory(w.Dir.File("elsewhere"));
+    PressSave(*w.Form, {nullptr, w.Dir.File("elsewhere/first.wav"), nullptr, nullptr});
+    ASSERT_TRUE(fs::exists(w.Dir.File("elsewhere/first.wav")));
+    const QString folder = QFileInfo(QString::fromStdString(mInput)).absolutePath();
+    const Offer extract = OfferOf(w.Form->FileSaveBtn, false);
+    EXPECT_EQ(extract.Folder, folder);
+    EXPECT_EQ(extract.Name.toStdString(), "mix-extract.wav");
+
+    // Accepted as offered, the inverted save lands under the offered name.
+    QTest::mouseClick(w.Form->InvCheck, Qt::LeftButton);
+    const Offer remove = OfferOf(w.Form->FileSaveBtn, true);
+    EXPECT_EQ(remove.Folder, folder);
+    EXPECT_EQ(remove.Name.toStdString(), "mix-remove.wav");
+    EXPECT_EQ(ReadFileBytes(w.Dir.File("mix-remove.wav")), CliExport({"--invert"}));
+
+    EXPECT_EQ(OfferOf(w.Form->FileOpenBtn, false).Folder, folder);
+    EXPECT_TRUE(w.Boxes.Messages.empty());
+}
+
+// The folder the output belongs to refuses the final rename of a complete save (here a
+// non-empty folder takes the output's name while the person is asked about replacing it; a
+// folder made read-only, or someone else's file in a sticky folder, fail alike for a user):
+// the whole sound is kept under a visible name beside it, and the window says so, with the
+// system's reason.
+TEST_F(SaveCommandTest, CompleteSaveThatCannotTakeItsNameSaysWhereTheSoundIs)
+{
+    const std::string out = w.Dir.File("out.wav");
+    std::ofstream(out, std::ios::binary).write("old", 3);
+    std::vector<ShownMessage> shown;
+    SetMessageBoxHandler([&](MessageKind kind, const QString& text) {
+        shown.push_back({kind, text});
+        if (kind == MessageKind::Question) {
+            fs::remove(out);
+            fs::create_directory(out);
+            std::ofstream(out + "/inside.txt") << "x";
+        }
+        return true;
+    });
+    const Seen seen = PressSave(*w.Form, {nullptr, out, nullptr, nullptr});
+    SetMessageBoxHandler(nullptr);
+    EXPECT_TRUE(seen.Progress);
+    const std::string kept = w.Dir.File("out (1).wav");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Kind, MessageKind::Warning);
+    EXPECT_EQ(shown[1].Text.toStdString(),
+              "\"out.wav\"\nAn Error occurred while saving. (Is a directory)\n"
+              "The saved sound is kept as \"" +
+                  kept + "\".");
+    EXPECT_EQ(ReadFileBytes(kept), CliExport());
+    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_TRUE(HiddenTemporaries(w.Dir.Path()).empty());
 }
 
 TEST_F(SaveCommandTest, EmptyAbStretchWritesAnEmptyWaveAndClosesAtOnce)
@@ -413,6 +546,63 @@ TEST_F(LongSaveTest, AbortKeepsTheStartOrTheOldFile)
     }
 }
 
+// Two saves to one new name at once (two windows): the one that finishes second finds the
+// other's file, keeps it, says so, and leaves nothing of its own behind, hidden or not.
+TEST_F(LongSaveTest, FileThatAppearsWhileSavingIsKept)
+{
+    const std::string out = w.Dir.File("same.wav");
+    std::vector<uint8_t> other;
+    const Seen seen = PressSave(*w.Form, {nullptr, out, SetUpDone, [&](TSaveFileForm&) {
+                                              // The other window's short save, done first.
+                                              test::WriteWav16(out, test::MixLike(4410, kRate));
+                                              other = ReadFileBytes(out);
+                                          }});
+    EXPECT_TRUE(seen.Progress);
+    ASSERT_FALSE(other.empty());
+    EXPECT_FALSE(SaveFileForm->LastAborted());
+    ASSERT_EQ(w.Boxes.Messages.size(), 1u);
+    EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
+    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
+              "\"same.wav\"\nFile already exists: it appeared while saving and is kept. "
+              "Nothing was saved.");
+    EXPECT_EQ(ReadFileBytes(out), other);
+    EXPECT_EQ(std::distance(fs::directory_iterator(w.Dir.Path()), {}), 2) << "long.wav, same.wav";
+}
+
+// A stop signal (kill, a closed session) during a save stops it as the abort button does and
+// ends the program: a new file keeps the valid start of the save, a file that was there stays
+// as it was, and no temporary is left.
+TEST_F(LongSaveTest, StopSignalEndsTheSaveAsAnAbortDoes)
+{
+    const std::vector<uint8_t> complete = CliExport();
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "over an existing file" : "new file");
+        const std::string out = w.Dir.File(existing ? "there.wav" : "new.wav");
+        if (existing)
+            std::ofstream(out, std::ios::binary).write("old", 3);
+        w.Boxes.Messages.clear();
+        const auto running = [](TSaveFileForm& f) { return f.ExportThread && SetUpDone(f); };
+        const Seen seen = PressSave(
+            *w.Form, {nullptr, out, running, [](TSaveFileForm&) { EndForStopSignal(143); }});
+        EXPECT_TRUE(seen.Progress);
+        EXPECT_FALSE(SaveFileForm->isVisible());
+        EXPECT_TRUE(SaveFileForm->LastAborted());
+        EXPECT_EQ(w.Boxes.Messages.size(), existing ? 1u : 0u); // the question only
+        if (existing)
+            EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        else
+            ExpectStartOf(out, complete);
+        EXPECT_TRUE(HiddenTemporaries(w.Dir.Path()).empty());
+        // The program's event loops end: a new one returns at once.
+        QEventLoop loop;
+        QTimer::singleShot(10000, &loop, [&] { loop.exit(0); });
+        EXPECT_EQ(loop.exec(), -1);
+        // For the next case (and test): the application's loop starts afresh after it ran.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+}
+
 // A disk that fills up during a new save: message 8, the dialog closes, and the file holds
 // the valid start of the save.
 TEST_F(LongSaveTest, FullDiskShowsMessage8AndKeepsWhatWasWritten)
@@ -431,7 +621,9 @@ TEST_F(LongSaveTest, FullDiskShowsMessage8AndKeepsWhatWasWritten)
     EXPECT_FALSE(SaveFileForm->isVisible());
     ASSERT_EQ(w.Boxes.Messages.size(), 1u);
     EXPECT_EQ(w.Boxes.Messages[0].Kind, MessageKind::Warning);
-    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(), "An Error occurred while saving.");
+    // The file's name, and the system's reason: the file size limit acts as a full disk.
+    EXPECT_EQ(w.Boxes.Messages[0].Text.toStdString(),
+              "\"full.wav\"\nAn Error occurred while saving. (File too large)");
     const std::vector<int16_t> part = ReadWavSamples(out);
     const std::vector<int16_t> full = Samples(complete);
     ASSERT_FALSE(part.empty());
@@ -455,7 +647,7 @@ TEST_F(LongSaveTest, ReadFailureKeepsTheFileThatWasThere)
     SetMessageBoxHandler(nullptr);
     EXPECT_TRUE(seen.Progress);
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].toStdString(), "An Error occurred while saving.");
+    EXPECT_EQ(shown[1].toStdString(), "\"there.wav\"\nAn Error occurred while saving.");
     EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 

@@ -10,6 +10,8 @@
 #include "support/AreaSupport.h"
 #include "support/TestSupport.h"
 
+#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -87,8 +90,8 @@ TEST(SaveDialogs, LayoutAndTextsInBothLanguages)
         {"BitBtn2", {150, 80, 107, 25}, "保存全部区域", "保存全部区域"},
         {"BitBtn3", {278, 80, 89, 25}, nullptr, "取消"},
     };
+    // FileNameLbl: see FileNameIsShownWhole.
     const std::vector<ControlCase> progress = {
-        {"FileNameLbl", {16, 16, 313, 13}, "FileName", "FileName"},
         {"ProgressBar1", {25, 48, 297, 25}, nullptr, nullptr},
         {"AbortBtn", {133, 96, 81, 25}, "中止", "终止"},
     };
@@ -106,6 +109,64 @@ TEST(SaveDialogs, LayoutAndTextsInBothLanguages)
         EXPECT_EQ(saveForm.windowTitle().toStdString(), japanese ? "ファイルに保存" : "正在导出");
         CheckControls(saveForm, progress, japanese);
         EXPECT_TRUE(ApplyFormLabels(saveForm, TLangSet::SaveFileFormLabels(), TLangSet()).empty());
+    }
+}
+
+// The progress dialog shows the saved file's whole name on its row (16, 16, 313, 13 about its
+// middle), descenders and underscores included, in both languages; a name too long even for
+// narrowed letters is shortened in the middle and whole in the tooltip.
+TEST(SaveDialogs, FileNameIsShownWhole)
+{
+    WidgetApp();
+    const QString longName = QStringLiteral("the_long_full_recording_of_a_big_gig.wav");
+    const QString tooLong = QString(QStringLiteral("long_")).repeated(30) + QStringLiteral("g.wav");
+    for (const bool japanese : {true, false}) {
+        SCOPED_TRACE(japanese ? "ja_JP" : "en_US");
+        LocaleScope locale(japanese ? "ja_JP.UTF-8" : "en_US.UTF-8");
+        TSaveFileForm form;
+        EXPECT_EQ(form.FileNameLbl->text().toStdString(), "FileName");
+        for (const QString& name : {longName, tooLong}) {
+            std::atomic<bool> release{false};
+            ExportWork work;
+            work.DisplayName = name.toStdString();
+            work.TotalBytes = 1000;
+            work.Run = [&](const ExportJob::ProgressFn&, const std::atomic<bool>& abort) {
+                while (!release.load() && !abort.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return ExportOutcome();
+            };
+            form.SetExport(std::move(work));
+            QImage shown;
+            WhenReady grab([&] { return form.FileNameLbl->text() == name; },
+                           [&] {
+                               shown = form.FileNameLbl->grab().toImage();
+                               release = true;
+                           });
+            {
+                Watchdog dog(std::chrono::seconds(60), "the progress dialog");
+                form.exec();
+            }
+            ASSERT_FALSE(shown.isNull());
+            const QLabel& label = *form.FileNameLbl;
+            const QFontMetrics metrics(label.font());
+            const QRect place = label.geometry();
+            EXPECT_EQ(place.left(), 16);
+            EXPECT_EQ(place.width(), 313);
+            EXPECT_EQ(place.top() + place.bottom(), 16 + 28) << "centred on the row";
+            EXPECT_GE(place.height(), metrics.height());
+            EXPECT_EQ(label.toolTip(), name);
+            // Dark pixels in the rows under the baseline: the g's and the underscores.
+            const int baseline = (place.height() - metrics.height()) / 2 + metrics.ascent();
+            int below = 0;
+            for (int y = baseline + 1; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    below += qGray(shown.pixel(x, y)) < 128;
+            EXPECT_GT(below, 20) << "descenders and underscores are drawn";
+            if (name == longName) {
+                EXPECT_LE(metrics.horizontalAdvance(name), label.contentsRect().width())
+                    << "the whole name fits, narrowed if need be";
+            }
+        }
     }
 }
 
@@ -304,6 +365,50 @@ TEST_F(ProgressDialogTest, AbortLeavesTheStartOfTheSave)
         EXPECT_EQ(static_cast<int64_t>(r.Samples.size()) * 2, mForm.LastWritten());
         EXPECT_TRUE(std::equal(r.Samples.begin(), r.Samples.end(), full.begin()));
     }
+}
+
+// A failure that comes just before the person presses Abort (the thread has failed, and its
+// end has not reached the dialog yet) is still reported, not taken for a clean abort.
+TEST_F(ProgressDialogTest, FailureJustBeforeAnAbortIsReported)
+{
+    TWaveData in;
+    TWaveData writer;
+    ASSERT_EQ(in.OpenRead(mInput), 0);
+    writer.Format = in.Format;
+    ASSERT_EQ(writer.OpenWrite(mDir.File("out.wav")), 0);
+    // The input shrinks after it was opened: reading fails part way through.
+    std::filesystem::resize_file(mInput, 44 + 3 * kBlockBytes);
+    auto job = std::make_shared<ExportJob>(in, writer, mSettings);
+    std::atomic<bool> failed{false};
+    ExportWork work;
+    work.DisplayName = "out.wav";
+    work.TotalBytes = job->TotalBytes();
+    work.Run = [&](const ExportJob::ProgressFn& progress, const std::atomic<bool>& abort) {
+        ExportOutcome outcome;
+        outcome.Message = job->Run(progress, abort);
+        outcome.Aborted = job->Aborted();
+        outcome.Written = job->Written();
+        failed = true;
+        // The end is held back until the abort comes, as if it came in the moment between.
+        while (!abort.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return outcome;
+    };
+    mForm.SetExport(std::move(work));
+    WhenReady press([&] { return failed.load(); },
+                    [&] { QTest::mouseClick(mForm.AbortBtn, Qt::LeftButton); });
+    {
+        Watchdog dog(std::chrono::seconds(120), "the progress dialog");
+        mForm.exec();
+    }
+    in.Close();
+    writer.Close();
+    EXPECT_TRUE(press.Fired());
+    EXPECT_EQ(mForm.LastMessage(), 8);
+    ASSERT_EQ(mBoxes.Messages.size(), 1u);
+    EXPECT_EQ(mBoxes.Messages[0].Kind, MessageKind::Warning);
+    EXPECT_EQ(mBoxes.Messages[0].Text.toStdString(),
+              "\"out.wav\"\nAn Error occurred while saving.");
 }
 
 // The thread's last call (its end) is still queued when an abort has waited for it; the

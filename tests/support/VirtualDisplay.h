@@ -80,6 +80,15 @@ public:
         }
     }
 
+    pid_t Pid() const { return mPid; }
+
+    // Sends the signal, leaving the process to end (or not) by itself.
+    void Signal(int signal) const
+    {
+        if (mPid > 0 && !mReaped)
+            kill(mPid, signal);
+    }
+
     // The exit status once the process has ended within the time (128 + the signal that ended
     // it), else -1.
     int WaitExit(std::chrono::milliseconds limit)
