@@ -446,6 +446,7 @@ void TForm1::FormShow()
 {
     BufferMs = SetOptForm ? SetOptForm->GetBuffSize() : kDefaultBuffSize;
     Quality = SetOptForm ? SetOptForm->GetQtyLevel() : kDefaultQtyLevel;
+    ApplySoftCut(SetOptForm ? SetOptForm->GetSoftCut() : SoftCut());
     // Once the window is on the screen, so that a warning about the file shows over it.
     if (!mArguments.isEmpty())
         QTimer::singleShot(0, this, [this] { LoadWaveFile(mArguments.first()); });
@@ -595,12 +596,30 @@ void TForm1::dropEvent(QDropEvent* event)
 
 void TForm1::SetBtnClick()
 {
-    StopPlayback();
-    if (!SetOptForm)
+    if (!SetOptForm) {
+        StopPlayback();
         return;
-    // The dialog's own buttons decide whether its values change.
+    }
+    // Playback goes on while the dialog is open, so the soft cut's page is heard as it is
+    // edited; a new buffer length or quality reloads the file afterwards, which pauses it.
+    // The dialog's own buttons decide whether its values change: after Cancel the soft cut in
+    // effect is posted again.
+    const QMetaObject::Connection edits =
+        connect(SetOptForm, &TSetOptForm::SoftCutEdited, this, [this](const SoftCut& soft) {
+            if (SoundThread)
+                SoundThread->PostSoftCut(soft);
+        });
     SetOptForm->exec();
+    disconnect(edits);
+    ApplySoftCut(SetOptForm->GetSoftCut());
     ApplyOptions(SetOptForm->GetBuffSize(), SetOptForm->GetQtyLevel());
+}
+
+void TForm1::ApplySoftCut(const SoftCut& soft)
+{
+    Soft = soft;
+    if (SoundThread)
+        SoundThread->PostSoftCut(Soft);
 }
 
 void TForm1::ApplyOptions(int bufferMs, int quality)

@@ -77,6 +77,8 @@ public:
     // values in effect and a file is loaded, reloads it so they take effect at once, keeping
     // the position and the A-B points; playback stays paused.
     void ApplyOptions(int bufferMs, int quality);
+    // Takes the soft cut: kept for saves and posted to the playing filter, with no reload.
+    void ApplySoftCut(const SoftCut& soft);
 
     // ---- Handlers of the window (GUI thread) -------------------------------------------------
     void FormShow();
@@ -165,6 +167,8 @@ public:
     float PanHigh = 0.0f;
     float DepthLow = 0.0f;
     float DepthHigh = 0.0f;
+    // How gently the area cuts, from the options; heard at once and used by saves.
+    SoftCut Soft;
 
     // ---- Save ----------------------------------------------------------------------------------
     bool SaveAB = false;

@@ -157,6 +157,7 @@ void TForm1::UpdateFilterParams()
     // unchanged.
     FilterArea area = mapping.Area;
     area.Inverted = Inverted;
+    area.Soft = Soft;
     SoundThread->PostArea(area);
 }
 

@@ -119,6 +119,7 @@ void TForm1::FileSaveBtnClick()
     settings.Area.DepthLow = DepthLow;
     settings.Area.DepthHigh = DepthHigh;
     settings.Area.Inverted = Inverted;
+    settings.Area.Soft = Soft;
     settings.SaveAB = SaveAB;
     settings.PointA = PointA;
     settings.PointB = PointB;

@@ -18,6 +18,12 @@ constexpr float kPanOpenHigh = 65535.0f;
 struct SoftCut
 {
     static constexpr float kNoAttenuation = std::numeric_limits<float>::infinity();
+    // The ranges the command line and the options accept (the filter takes any value).
+    static constexpr float kMaxFeatherPanDb = 60.0f;
+    static constexpr float kMaxFeatherDepth = kPi;
+    static constexpr float kMaxFeatherFreq = 8.0f;
+    static constexpr float kMaxAttenuateDb = 120.0f; // above 0; or no attenuation
+    static constexpr float kMaxSmoothMs = 5000.0f;
 
     float FeatherPanDb = 0.0f;          // width of the pan edges, in dB of the ratio
     float FeatherDepth = 0.0f;          // width of the depth edges, radians
@@ -38,6 +44,23 @@ struct SoftCut
                SmoothMs == o.SmoothMs;
     }
     bool operator!=(const SoftCut& o) const noexcept { return !(*this == o); }
+
+    // Any thread; pure. The values brought into the accepted ranges: a width or time below
+    // 0 (or not a number) is 0, an attenuation of 0 or less (or not a number) is none, and
+    // anything above a range's top is that top.
+    SoftCut Limited() const noexcept
+    {
+        const auto clamp = [](float v, float top) { return v > 0.0f ? (v < top ? v : top) : 0.0f; };
+        SoftCut s;
+        s.FeatherPanDb = clamp(FeatherPanDb, kMaxFeatherPanDb);
+        s.FeatherDepth = clamp(FeatherDepth, kMaxFeatherDepth);
+        s.FeatherFreq = clamp(FeatherFreq, kMaxFeatherFreq);
+        s.AttenuateDb = AttenuateDb > 0.0f && AttenuateDb < kNoAttenuation
+                            ? (AttenuateDb < kMaxAttenuateDb ? AttenuateDb : kMaxAttenuateDb)
+                            : kNoAttenuation;
+        s.SmoothMs = clamp(SmoothMs, kMaxSmoothMs);
+        return s;
+    }
 };
 
 // The extraction area as the filter sees it; every bound is inclusive.

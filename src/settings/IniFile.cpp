@@ -244,8 +244,13 @@ std::string IniFile::NewLineEnd() const
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int value)
 {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& number)
+{
     const std::string end = NewLineEnd();
-    const std::string number = std::to_string(value);
     long header = FindSection(section);
     if (header < 0) {
         if (!mLines.empty() && mLines.back().End.empty())

@@ -35,10 +35,15 @@ public:
     // removed); false when it is missing.
     bool ReadString(const std::string& section, const std::string& key, std::string& value) const;
 
+    // Whether the file has a section of that name.
+    bool HasSection(const std::string& section) const { return FindSection(section) >= 0; }
+
     // Sets `key` in `section` to the decimal value. An existing key line keeps everything up
     // to its '=' and gets the new value; a missing key goes after the last entry of its
     // section; a missing section is added at the end of the file.
     void WriteInteger(const std::string& section, const std::string& key, int value);
+    // The same with a value of any text (the caller keeps it on one line).
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     // The file's bytes as they would be saved.
     std::string Text() const;

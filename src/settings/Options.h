@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/FilterParams.h"
+
 #include <string>
 
 namespace varnel {
@@ -21,6 +23,16 @@ constexpr int kDefaultQtyLevel = 2;
 constexpr int kMinQtyLevel = 0;
 constexpr int kMaxQtyLevel = 4;
 
+// The soft cut, kept in a section of its own as decimal numbers: the pan, depth and frequency
+// edge widths in dB, radians and octaves, the attenuation in dB ("inf" for none: what the area
+// removes is cleared) and the smoothing time constant in ms.
+constexpr const char* kSoftCutSection = "V10_SoftCut";
+constexpr const char* kFeatherPanKey = "FeatherPan";
+constexpr const char* kFeatherDepthKey = "FeatherDepth";
+constexpr const char* kFeatherFreqKey = "FeatherFreq";
+constexpr const char* kAttenuateKey = "Attenuate";
+constexpr const char* kSmoothKey = "Smooth";
+
 // Any thread; pure. The buffer length in effect for one read or typed: brought into
 // 100..1000.
 int LimitBuffSize(int buffSize);
@@ -38,5 +50,20 @@ void ReadOptions(const std::string& iniPath, int& buffSize, int& qtyLevel);
 // Any thread; writes the file. Stores both keys in one replacement of the file, keeping
 // every other line of it. False, with the file as it was, when it cannot be written.
 bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel);
+
+// Any thread; reads the file. Reads the soft cut's keys into soft, whose values are the
+// defaults for a missing file, section or key, or a value that is not a number; values outside
+// their ranges are brought into them (SoftCut::Limited).
+void ReadSoftCut(const std::string& iniPath, SoftCut& soft);
+// Any thread; writes the file. Stores the two options and the soft cut in one replacement of
+// the file, as WriteOptions does; the hard cut is stored only where the file already has the
+// soft cut's section.
+bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel, const SoftCut& soft);
+
+// Any thread; pure. A soft cut value as stored and shown: the shortest decimal that reads
+// back as the same float ("6", "0.35", "inf").
+std::string SoftCutNumberText(float value);
+// Any thread; pure. Reads such a number (also "inf"); false for anything else.
+bool ParseSoftCutNumber(const std::string& text, float& value);
 
 } // namespace varnel

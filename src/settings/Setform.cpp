@@ -11,7 +11,9 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +45,19 @@ QLabel* MakeNote(QWidget* page, const char* name, const char* text)
     label->setObjectName(QString::fromUtf8(name));
     label->setWordWrap(true);
     return label;
+}
+
+QDoubleSpinBox* MakeNumberBox(QWidget* page, const char* name, double top, double step,
+                              int decimals)
+{
+    auto* box = new QDoubleSpinBox(page);
+    box->setObjectName(QString::fromUtf8(name));
+    box->setRange(0.0, top);
+    box->setSingleStep(step);
+    box->setDecimals(decimals);
+    box->setKeyboardTracking(false); // a typed number counts once it is complete
+    box->setAlignment(Qt::AlignRight);
+    return box;
 }
 
 } // namespace
@@ -138,6 +153,7 @@ void TSetOptForm::BuildControls()
 
     PageControl1->addTab(TabSheet1, QStringLiteral("サウンドバッファ"));
     PageControl1->addTab(TabSheet2, QStringLiteral("音質とパフォーマンス"));
+    BuildSoftCutPage();
     PageControl1->setCurrentIndex(0);
 
     // OK and Cancel carry the toolkit's standard texts.
@@ -160,6 +176,91 @@ void TSetOptForm::BuildControls()
     form->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void TSetOptForm::BuildSoftCutPage()
+{
+    TabSheet3 = new QWidget;
+    TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+    TabSheet3->setMinimumWidth(kPageWidth);
+    Label8 = MakeNote(TabSheet3, "Label8",
+                      "抽出エリアの境界をなめらかにしたり、取り除く音を消さずに小さくしたりでき"
+                      "ます。再生中の変更はすぐに聞こえます。");
+    FeatherPanBox = MakeNumberBox(TabSheet3, "FeatherPanBox", SoftCut::kMaxFeatherPanDb, 1.0, 1);
+    FeatherDepthBox =
+        MakeNumberBox(TabSheet3, "FeatherDepthBox", SoftCut::kMaxFeatherDepth, 0.05, 2);
+    FeatherFreqBox = MakeNumberBox(TabSheet3, "FeatherFreqBox", SoftCut::kMaxFeatherFreq, 0.1, 2);
+    AttenuateBox = MakeNumberBox(TabSheet3, "AttenuateBox", SoftCut::kMaxAttenuateDb, 1.0, 1);
+    AttenuateBox->setSpecialValueText(QStringLiteral("∞"));
+    SmoothBox = MakeNumberBox(TabSheet3, "SmoothBox", SoftCut::kMaxSmoothMs, 10.0, 0);
+    struct Row
+    {
+        QLabel*& Name;
+        const char* NameId;
+        const char* NameText;
+        QDoubleSpinBox* Box;
+        QLabel*& Unit;
+        const char* UnitId;
+        const char* UnitText;
+    };
+    const Row rows[] = {
+        {Label9, "Label9", "定位の境界幅", FeatherPanBox, Label10, "Label10", "dB"},
+        {Label11, "Label11", "奥行きの境界幅", FeatherDepthBox, Label12, "Label12", "rad"},
+        {Label13, "Label13", "周波数の境界幅", FeatherFreqBox, Label14, "Label14", "オクターブ"},
+        {Label15, "Label15", "取り除く音の減衰", AttenuateBox, Label16, "Label16", "dB"},
+        {Label17, "Label17", "ゲインの平滑化", SmoothBox, Label18, "Label18", "ms"},
+    };
+    auto* grid = new QGridLayout;
+    int r = 0;
+    for (const Row& row : rows) {
+        row.Name = MakeNote(TabSheet3, row.NameId, row.NameText);
+        row.Name->setWordWrap(false);
+        row.Unit = MakeNote(TabSheet3, row.UnitId, row.UnitText);
+        row.Unit->setWordWrap(false);
+        grid->addWidget(row.Name, r, 0);
+        grid->addWidget(row.Box, r, 1);
+        grid->addWidget(row.Unit, r, 2);
+        connect(row.Box, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+                [this] { emit SoftCutEdited(SoftCutFromPage()); });
+        ++r;
+    }
+    grid->setColumnStretch(3, 1);
+    Label19 = MakeNote(TabSheet3, "Label19", "※すべて 0 と ∞ のとき、今までどおりのカットです。");
+    auto* page3 = new QVBoxLayout(TabSheet3);
+    page3->addWidget(Label8);
+    page3->addSpacing(8);
+    page3->addLayout(grid);
+    page3->addSpacing(8);
+    page3->addWidget(Label19);
+    page3->addStretch(1);
+    PageControl1->addTab(TabSheet3, QStringLiteral("ソフトカット"));
+}
+
+SoftCut TSetOptForm::SoftCutFromPage() const
+{
+    SoftCut s;
+    s.FeatherPanDb = static_cast<float>(FeatherPanBox->value());
+    s.FeatherDepth = static_cast<float>(FeatherDepthBox->value());
+    s.FeatherFreq = static_cast<float>(FeatherFreqBox->value());
+    const double att = AttenuateBox->value();
+    s.AttenuateDb = att > 0.0 ? static_cast<float>(att) : SoftCut::kNoAttenuation;
+    s.SmoothMs = static_cast<float>(SmoothBox->value());
+    return s.Limited();
+}
+
+void TSetOptForm::ShowSoftCut(const SoftCut& soft)
+{
+    QDoubleSpinBox* const boxes[] = {FeatherPanBox, FeatherDepthBox, FeatherFreqBox, AttenuateBox,
+                                     SmoothBox};
+    for (QDoubleSpinBox* box : boxes)
+        box->blockSignals(true);
+    FeatherPanBox->setValue(soft.FeatherPanDb);
+    FeatherDepthBox->setValue(soft.FeatherDepth);
+    FeatherFreqBox->setValue(soft.FeatherFreq);
+    AttenuateBox->setValue(soft.AttenuateDb < SoftCut::kNoAttenuation ? soft.AttenuateDb : 0.0);
+    SmoothBox->setValue(soft.SmoothMs);
+    for (QDoubleSpinBox* box : boxes)
+        box->blockSignals(false);
+}
+
 void TSetOptForm::SetErrorReporter(ErrorReporter reporter)
 {
     mReportError = reporter ? std::move(reporter) : ErrorReporter(ShowErrorBox);
@@ -175,6 +276,7 @@ void TSetOptForm::SetDefaults()
 {
     InBuffSize = kDefaultBuffSize;
     InQtyLevel = kDefaultQtyLevel;
+    InSoft = SoftCut();
 }
 
 void TSetOptForm::MakeIniPath(const QString& iniPath)
@@ -193,17 +295,19 @@ void TSetOptForm::MakeIniPath(const QString& iniPath)
 void TSetOptForm::LoadOptions()
 {
     ReadOptions(IniFileName.toStdString(), InBuffSize, InQtyLevel);
+    ReadSoftCut(IniFileName.toStdString(), InSoft);
 }
 
 void TSetOptForm::ApplyLimits()
 {
     BuffSize = LimitBuffSize(InBuffSize);
     QtyLevel = InQtyLevel;
+    Soft = InSoft.Limited();
 }
 
 bool TSetOptForm::SaveOptions()
 {
-    return WriteOptions(IniFileName.toStdString(), BuffSize, QtyLevel);
+    return WriteOptions(IniFileName.toStdString(), BuffSize, QtyLevel, Soft);
 }
 
 void TSetOptForm::showEvent(QShowEvent* event)
@@ -221,6 +325,7 @@ void TSetOptForm::FormShow()
     BuffSizeBox->setEditText(QString::number(BuffSize));
     // A stored level outside the bar's range shows at the nearest end.
     QtyPfmBar->setValue(QtyLevel);
+    ShowSoftCut(Soft);
 }
 
 void TSetOptForm::ResetBtnClick()
@@ -228,6 +333,9 @@ void TSetOptForm::ResetBtnClick()
     SetDefaults();
     BuffSizeBox->setEditText(QString::number(kDefaultBuffSize));
     QtyPfmBar->setValue(kDefaultQtyLevel);
+    // Heard at once, like any change on the page; confirmed only by OK.
+    ShowSoftCut(SoftCut());
+    emit SoftCutEdited(SoftCutFromPage());
     update();
 }
 
@@ -238,6 +346,7 @@ bool TSetOptForm::FormClose()
     InBuffSize =
         ParseIniInteger(BuffSizeBox->currentText().toStdString(), typed) ? typed : BuffSize;
     InQtyLevel = QtyPfmBar->value();
+    InSoft = SoftCutFromPage();
     ApplyLimits();
     if (SaveOptions())
         return true;

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "dsp/FilterParams.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <functional>
 
 class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -14,10 +17,12 @@ class QWidget;
 
 namespace varnel {
 
-// The options dialog: the sound buffer length (100..1000 ms) and the quality level, kept in
-// the settings file between runs. Made once at start-up and only hidden between uses. It
-// reads the settings file while it is made; the main window takes BuffSize and QtyLevel when
-// it is first shown and after each exec(). GUI thread only, like every widget.
+// The options dialog: the sound buffer length (100..1000 ms), the quality level and the soft
+// cut (on a page of its own), kept in the settings file between runs. Made once at start-up
+// and only hidden between uses. It reads the settings file while it is made; the main window
+// takes BuffSize, QtyLevel and the soft cut when it is first shown and after each exec(), and
+// hears the soft cut's changes while the dialog is open through SoftCutEdited. GUI thread
+// only, like every widget.
 class TSetOptForm : public QDialog
 {
     Q_OBJECT
@@ -36,6 +41,7 @@ public:
     // GUI thread. The values in effect.
     int GetBuffSize() const { return BuffSize; }
     int GetQtyLevel() const { return QtyLevel; }
+    const SoftCut& GetSoftCut() const { return Soft; }
     // GUI thread. The settings file's full path, fixed at construction.
     const QString& GetIniFileName() const { return IniFileName; }
 
@@ -62,6 +68,31 @@ public:
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
     QPushButton* ResetBtn = nullptr;
+    // The soft cut's page.
+    QWidget* TabSheet3 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QDoubleSpinBox* FeatherPanBox = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QDoubleSpinBox* FeatherDepthBox = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label13 = nullptr;
+    QDoubleSpinBox* FeatherFreqBox = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label15 = nullptr;
+    QDoubleSpinBox* AttenuateBox = nullptr; // 0 shows "∞": what the area removes is cleared
+    QLabel* Label16 = nullptr;
+    QLabel* Label17 = nullptr;
+    QDoubleSpinBox* SmoothBox = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* Label19 = nullptr;
+
+signals:
+    // GUI thread. The soft cut as the page shows it now, after every change of its controls
+    // (typed, stepped or reset) while the dialog is open, so it can be heard before it is
+    // confirmed. The values in effect change only with OK.
+    void SoftCutEdited(const varnel::SoftCut& soft);
 
 public slots:
     // Closing with Accepted takes the typed values and stores them; when they cannot be
@@ -73,6 +104,10 @@ protected:
 
 private:
     void BuildControls();
+    void BuildSoftCutPage();
+    // The soft cut the page's controls show, and showing one there (without SoftCutEdited).
+    SoftCut SoftCutFromPage() const;
+    void ShowSoftCut(const SoftCut& soft);
     void SetDefaults();
     void MakeIniPath(const QString& iniPath);
     void LoadOptions();
@@ -88,6 +123,8 @@ private:
     QString IniFileName;
     int BuffSize = 0;
     int QtyLevel = 0;
+    SoftCut InSoft;
+    SoftCut Soft;
     ErrorReporter mReportError;
 };
 

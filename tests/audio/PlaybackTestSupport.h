@@ -61,6 +61,44 @@ inline std::vector<int16_t> FilteredStream(const std::vector<int16_t>& input, in
     return output;
 }
 
+// A soft cut that takes over at an input frame.
+struct SoftCutSwitch
+{
+    int64_t At;
+    SoftCut Soft;
+};
+
+// The filtered stream of the whole input with the soft cut switched at the given input frames
+// (in order), as the playing filter should give it when each switch reaches it between the
+// pump that read up to that frame and the next.
+inline std::vector<int16_t> SwitchedStream(const std::vector<int16_t>& input, int rate, int fftSize,
+                                           int overlap, const FilterArea& area,
+                                           const std::vector<SoftCutSwitch>& switches)
+{
+    TVocalFunc processor;
+    if (processor.Init(2, rate, 0.25) != 0 || processor.SetupFilter(fftSize, overlap) != 0)
+        return {};
+    processor.SetArea(area);
+    std::vector<int16_t> output(input.size());
+    const auto frames = static_cast<int64_t>(input.size() / 2);
+    size_t next = 0;
+    for (int64_t done = 0; done < frames;) {
+        while (next < switches.size() && switches[next].At == done)
+            processor.SetSoftCut(switches[next++].Soft);
+        int64_t end = std::min<int64_t>(done + processor.BlockFrames(), frames);
+        if (next < switches.size())
+            end = std::min(end, switches[next].At);
+        const int bytes = static_cast<int>((end - done) * 4);
+        std::memcpy(processor.RawIn(), input.data() + 2 * done, static_cast<size_t>(bytes));
+        processor.Deinterleave(bytes);
+        processor.Process(0, bytes / 4);
+        processor.Interleave(bytes);
+        std::memcpy(output.data() + 2 * done, processor.RawOut(), static_cast<size_t>(bytes));
+        done = end;
+    }
+    return output;
+}
+
 // Little-endian bytes to samples (the host is little-endian like the files; checked by the
 // round trip in the tests that use it).
 inline std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes)

@@ -39,6 +39,7 @@ namespace {
 using test::FilteredStream;
 using test::NarrowArea;
 using test::StereoMix;
+using test::SwitchedStream;
 using test::TempDir;
 using test::ToSamples;
 
@@ -632,35 +633,6 @@ TEST_F(HeardEqualsSaved, AreaChangeSwitchesAtOneFrameBoundary)
     EXPECT_GT(differAfter, 1000);
 }
 
-// The filtered stream of the whole input with the soft cut switched from one value to another
-// at input frame switchAt, as the playing filter should give it.
-std::vector<int16_t> SwitchedStream(const std::vector<int16_t>& input, int rate, int fftSize,
-                                    int overlap, const FilterArea& area, const SoftCut& after,
-                                    int64_t switchAt)
-{
-    TVocalFunc processor;
-    if (processor.Init(2, rate, 0.25) != 0 || processor.SetupFilter(fftSize, overlap) != 0)
-        return {};
-    processor.SetArea(area);
-    std::vector<int16_t> output(input.size());
-    const auto frames = static_cast<int64_t>(input.size() / 2);
-    for (int64_t done = 0; done < frames;) {
-        if (done == switchAt)
-            processor.SetSoftCut(after);
-        int64_t end = std::min<int64_t>(done + processor.BlockFrames(), frames);
-        if (done < switchAt)
-            end = std::min(end, switchAt);
-        const int bytes = static_cast<int>((end - done) * 4);
-        std::memcpy(processor.RawIn(), input.data() + 2 * done, static_cast<size_t>(bytes));
-        processor.Deinterleave(bytes);
-        processor.Process(0, bytes / 4);
-        processor.Interleave(bytes);
-        std::memcpy(output.data() + 2 * done, processor.RawOut(), static_cast<size_t>(bytes));
-        done = end;
-    }
-    return output;
-}
-
 TEST_F(HeardEqualsSaved, SoftCutChangeIsHeardFromTheFirstFrameAfterThePost)
 {
     const int rate = 22050, frames = 3 * rate, fftSize = 4096, overlap = 16;
@@ -700,7 +672,7 @@ TEST_F(HeardEqualsSaved, SoftCutChangeIsHeardFromTheFirstFrameAfterThePost)
         const std::vector<int16_t> unchanged =
             FilteredStream(mInput, rate, fftSize, overlap, NarrowArea());
         const std::vector<int16_t> switched =
-            SwitchedStream(mInput, rate, fftSize, overlap, NarrowArea(), c.after, postedAt);
+            SwitchedStream(mInput, rate, fftSize, overlap, NarrowArea(), {{postedAt, c.after}});
         ASSERT_EQ(switched.size(), mInput.size());
         // What was heard is the stream switched exactly where the reader stood at the post:
         // the change reached the filter whole, between two frames, before the next pump.

@@ -1,11 +1,14 @@
 #include "gui/WindowFixture.h"
 
 #include "audio/Twave.h"
+#include "settings/Setform.h"
 #include "visual/MapPicture.h"
 
 #include "../audio/PlaybackTestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -419,6 +422,90 @@ TEST_F(Transport, PlaysTheFilteredMixAndShowsTheRenderedMaps)
     EXPECT_TRUE(std::equal(from, from + static_cast<long>(total - latency),
                            expected.begin() + static_cast<long>(latency)));
     EXPECT_NE(expected, mInput) << "the start-up area does filter the mix";
+}
+
+// The soft cut's page is heard while the dialog is open: playback goes on, and each change
+// reaches the playing filter before the next pump, so it is heard one ring later. Cancel
+// takes the soft cut in effect back; OK keeps the edited one for later saves.
+TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
+{
+    const int rate = 11025;
+    const int frames = 4 * rate;
+    Load(rate, frames);
+    TSetOptForm options(nullptr, QString::fromStdString(w.Dir.File("varnel.ini")));
+    SetOptForm = &options;
+    FilterArea area;
+    area.PanLow = f.PanLow;
+    area.PanHigh = f.PanHigh;
+    area.FreqLowHz = f.FreqLowHz;
+    area.FreqHighHz = f.FreqHighHz;
+    area.DepthLow = f.DepthLow;
+    area.DepthHigh = f.DepthHigh;
+    SoftCut edited;
+    edited.AttenuateDb = 12.0f;
+    edited.FeatherPanDb = 6.0f;
+
+    Play();
+    Cycle(RingFrames() / 3);
+    // First Cancel: the edits are heard while the dialog is open, then the hard cut again.
+    int64_t editedAt = -1, cancelledAt = -1;
+    QTimer::singleShot(0, [&] {
+        ASSERT_EQ(QApplication::activeModalWidget(), &options);
+        ASSERT_TRUE(f.Playing);
+        editedAt = f.PlayIn.TellFrame(); // the thread waits in its sleep: the reader stands
+        options.AttenuateBox->setValue(12.0);
+        options.FeatherPanBox->setValue(6.0);
+        for (int i = 0; i < 4; ++i)
+            Cycle(RingFrames() / 3);
+        cancelledAt = f.PlayIn.TellFrame();
+        options.CancelBtn->click();
+    });
+    f.SetBtn->click();
+    EXPECT_TRUE(f.Playing) << "the options leave playback running when nothing reloads";
+    EXPECT_TRUE(f.Soft.IsHard());
+    // Then OK with the same edits, kept from here on.
+    int64_t keptAt = -1;
+    QTimer::singleShot(0, [&] {
+        Cycle(RingFrames() / 3);
+        keptAt = f.PlayIn.TellFrame();
+        options.AttenuateBox->setValue(12.0);
+        options.FeatherPanBox->setValue(6.0);
+        options.OKBtn->click();
+    });
+    f.SetBtn->click();
+    EXPECT_TRUE(f.Playing);
+    EXPECT_EQ(f.Soft, edited);
+    EXPECT_EQ(options.GetSoftCut(), edited);
+    while (f.PlayIn.TellFrame() < frames)
+        Cycle(RingFrames() / 3);
+    for (int i = 0; i < 6; ++i)
+        Cycle(RingFrames() / 2);
+    Pause();
+    SetOptForm = nullptr;
+    ASSERT_GT(editedAt, 0);
+    ASSERT_GT(cancelledAt, editedAt);
+    ASSERT_GT(keptAt, cancelledAt);
+
+    // Each switch took effect where the reader stood when it was made.
+    const std::vector<int16_t> expected =
+        test::SwitchedStream(mInput, rate, f.FftSize, f.Overlap, area,
+                             {{editedAt, edited}, {cancelledAt, SoftCut()}, {keptAt, edited}});
+    const std::vector<int16_t> heard = ToSamples(w.Device->Heard());
+    const size_t ring = static_cast<size_t>(RingFrames()) * 2;
+    ASSERT_GE(heard.size(), ring + expected.size());
+    EXPECT_TRUE(
+        std::equal(expected.begin(), expected.end(), heard.begin() + static_cast<long>(ring)));
+    // The edits do change what is heard, from the first frame after each switch on.
+    const std::vector<int16_t> hard =
+        test::FilteredStream(mInput, rate, f.FftSize, f.Overlap, area);
+    const auto differs = [&](int64_t from, int64_t to) {
+        return !std::equal(hard.begin() + 2 * from, hard.begin() + 2 * to,
+                           expected.begin() + 2 * from);
+    };
+    const int hop = f.FftSize / f.Overlap;
+    EXPECT_FALSE(differs(0, editedAt));
+    EXPECT_TRUE(differs(editedAt, editedAt + hop));
+    EXPECT_TRUE(differs(keptAt, keptAt + hop));
 }
 
 } // namespace
