@@ -7,10 +7,12 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
@@ -277,6 +279,75 @@ TEST(SetformTest, OkAfterALastLineWithoutABreakAddsWholeLines)
         EXPECT_EQ(next.GetBuffSize(), 400);
         EXPECT_EQ(next.GetQtyLevel(), 3);
     }
+}
+
+// The soft cut lives in a section of its own, read with limits and written line by line; its
+// page is heard as it is edited (SoftCutEdited) but changes the values in effect only by OK.
+TEST(SetformTest, SoftCutIsReadLimitedEditedAndStoredInItsOwnSection)
+{
+    OptionsFixture f;
+    const char* const text = "[V10_Option]\n"
+                             "BuffSize=400\n"
+                             "\n"
+                             "[V10_SoftCut]\n"
+                             "; edited by hand\n"
+                             "FeatherPan = 99\n"
+                             "FeatherDepth=0.25\n"
+                             "FeatherFreq=-1\n"
+                             "Attenuate=0\n"
+                             "Smooth=ten\n"
+                             "\n"
+                             "[Recent]\n"
+                             "File1=a.wav\n";
+    TSetOptForm& form = f.Make(text);
+    SoftCut read; // 99 dB is brought to the top, -1 octave to none, 0 dB to no attenuation
+    read.FeatherPanDb = 60.0f;
+    read.FeatherDepth = 0.25f;
+    EXPECT_EQ(form.GetSoftCut(), read);
+
+    QSignalSpy edits(&form, &TSetOptForm::SoftCutEdited);
+    f.Open();
+    EXPECT_EQ(edits.count(), 0); // showing the values in effect is no edit
+    EXPECT_EQ(form.FeatherPanBox->value(), 60.0);
+    EXPECT_EQ(form.AttenuateBox->text(), QString("∞"));
+    form.PageControl1->setCurrentWidget(form.TabSheet3);
+    form.AttenuateBox->setFocus();
+    QTest::keyClick(form.AttenuateBox, Qt::Key_Up); // ∞ steps to 1 dB
+    ASSERT_EQ(edits.count(), 1);
+    EXPECT_EQ(edits.last().at(0).value<SoftCut>().AttenuateDb, 1.0f);
+    f.Click(form.ResetBtn); // the defaults are heard at once too
+    ASSERT_EQ(edits.count(), 2);
+    EXPECT_TRUE(edits.last().at(0).value<SoftCut>().IsHard());
+    f.Click(form.CancelBtn);
+    EXPECT_EQ(form.GetSoftCut(), read);
+    EXPECT_EQ(ReadText(f.Path), text); // nothing written
+
+    f.Open();
+    form.FeatherFreqBox->setValue(0.5);
+    form.AttenuateBox->setValue(15.0);
+    form.SmoothBox->setValue(40.0);
+    f.Click(form.OKBtn);
+    SoftCut stored = read;
+    stored.FeatherFreq = 0.5f;
+    stored.AttenuateDb = 15.0f;
+    stored.SmoothMs = 40.0f;
+    EXPECT_EQ(form.GetSoftCut(), stored);
+    EXPECT_EQ(ReadText(f.Path), "[V10_Option]\n"
+                                "BuffSize=400\n"
+                                "QtyLevel=2\n"
+                                "\n"
+                                "[V10_SoftCut]\n"
+                                "; edited by hand\n"
+                                "FeatherPan = 60\n"
+                                "FeatherDepth=0.25\n"
+                                "FeatherFreq=0.5\n"
+                                "Attenuate=15\n"
+                                "Smooth=40\n"
+                                "\n"
+                                "[Recent]\n"
+                                "File1=a.wav\n");
+    // A new dialog over the file reads back what was stored.
+    EXPECT_EQ(TSetOptForm(nullptr, QString::fromStdString(f.Path)).GetSoftCut(), stored);
 }
 
 TEST(SetformTest, AFailedWriteNamesTheFileAndKeepsTheDialogOpen)
