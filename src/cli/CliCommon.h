@@ -60,6 +60,17 @@ struct RangeOption
     bool HighIsMax = false;
 };
 
+// One soft cut value as typed.
+struct SoftValueOption
+{
+    bool Given = false;
+    float Value = 0.0f;
+};
+
+// The soft cut that --soft stands for: values measured on the demo mix to lessen the hard
+// cut's artefacts in both what is kept and what is removed, at about the same overall error.
+SoftCut SoftPreset();
+
 // The area options of one command line.
 struct AreaOptions
 {
@@ -68,10 +79,14 @@ struct AreaOptions
     RangeOption Depth; // radians 0..pi; "pi" accepted
     bool Invert = false;
     bool Widest = false;
+    // The soft cut: the preset, and each value given on its own.
+    bool Soft = false;
+    SoftValueOption FeatherPan, FeatherDepth, FeatherFreq, Attenuate, Smooth;
 
     // Any thread; pure. The filter area for a file of this sample rate: the window's start-up
     // area for the rate (or the widest area with --widest), then each range that was given,
-    // then the invert flag.
+    // then the invert flag; the soft cut is the hard cut, or the preset with --soft, with each
+    // soft cut value that was given in place of the preset's, in whatever order.
     FilterArea Resolve(int sampleRate) const;
 };
 
@@ -84,7 +99,9 @@ enum class OptionParse
 };
 
 // Main thread. The area options: --pan LO:HI, --freq LO:HI, --depth LO:HI, --invert,
-// --widest. Values may follow as the next argument or after '=' (--pan=0.5:2).
+// --widest, and the soft cut's --soft, --feather-pan DB, --feather-depth RAD, --feather-freq
+// OCT, --attenuate DB ("inf" for none), --smooth MS. Values may follow as the next argument or
+// after '=' (--pan=0.5:2).
 OptionParse ParseAreaOption(int argc, char** argv, int& i, AreaOptions& area);
 // Main thread. --quality 0-4.
 OptionParse ParseQualityOption(int argc, char** argv, int& i, int& quality);
