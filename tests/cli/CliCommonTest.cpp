@@ -97,6 +97,65 @@ TEST(CliCommonTest, MalformedAreaOptionsAreRefused)
     }
 }
 
+// The soft cut's options: each sets its value, --soft sets the preset, and a value given on
+// its own wins over the preset whichever comes first; the area's ranges are left alone.
+TEST(CliCommonTest, SoftCutOptionsSetTheirValueAndWinOverThePreset)
+{
+    struct Case
+    {
+        std::vector<std::string> Words;
+        SoftCut Expected;
+    };
+    const auto soft = [](float pan, float depth, float freq, float att, float smooth) {
+        SoftCut s;
+        s.FeatherPanDb = pan;
+        s.FeatherDepth = depth;
+        s.FeatherFreq = freq;
+        s.AttenuateDb = att;
+        s.SmoothMs = smooth;
+        return s;
+    };
+    const float none = SoftCut::kNoAttenuation;
+    const SoftCut preset = SoftPreset();
+    SoftCut presetWithoutAttenuation = preset;
+    presetWithoutAttenuation.AttenuateDb = none;
+    SoftCut presetSmoothed = preset;
+    presetSmoothed.SmoothMs = 25.0f;
+    const Case cases[] = {
+        {{}, SoftCut()},
+        {{"--feather-pan", "6"}, soft(6.0f, 0.0f, 0.0f, none, 0.0f)},
+        {{"--feather-depth=pi"}, soft(0.0f, kPi, 0.0f, none, 0.0f)},
+        {{"--feather-depth", "3.1416"}, soft(0.0f, kPi, 0.0f, none, 0.0f)},
+        {{"--feather-freq", "0.5", "--smooth", "40"}, soft(0.0f, 0.0f, 0.5f, none, 40.0f)},
+        {{"--attenuate", "120"}, soft(0.0f, 0.0f, 0.0f, 120.0f, 0.0f)},
+        {{"--attenuate", "0.5"}, soft(0.0f, 0.0f, 0.0f, 0.5f, 0.0f)},
+        {{"--soft"}, preset},
+        {{"--attenuate", "inf", "--soft"}, presetWithoutAttenuation},
+        {{"--soft", "--smooth=25"}, presetSmoothed},
+    };
+    for (const Case& c : cases) {
+        AreaOptions area;
+        ASSERT_TRUE(ParseArea(c.Words, area));
+        const FilterArea a = area.Resolve(44100);
+        EXPECT_EQ(a.Soft, c.Expected) << (c.Words.empty() ? "(none)" : c.Words[0]);
+        const FilterArea startup = StartupArea(44100);
+        EXPECT_EQ(a.PanLow, startup.PanLow);
+        EXPECT_EQ(a.DepthHigh, startup.DepthHigh);
+    }
+    EXPECT_FALSE(preset.IsHard());
+    const std::vector<std::vector<std::string>> bad = {
+        {"--attenuate", "0"},       {"--attenuate", "-3"},   {"--attenuate", "121"},
+        {"--attenuate", "nan"},     {"--feather-pan", "-1"}, {"--feather-pan", "61"},
+        {"--feather-depth", "3.2"}, {"--feather-freq", "9"}, {"--smooth", "5001"},
+        {"--smooth", "1s"},         {"--feather-pan"},       {"--feather-freq", "inf"},
+    };
+    for (const auto& words : bad) {
+        AreaOptions area;
+        EXPECT_FALSE(ParseArea(words, area))
+            << words[0] << " " << (words.size() > 1 ? words[1] : "");
+    }
+}
+
 TEST(CliCommonTest, NumberParsersTakeWholeTextsOnly)
 {
     int i = -7;
