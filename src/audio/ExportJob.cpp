@@ -181,6 +181,7 @@ MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
     vocal->SetFreqRange(a.FreqLowHz, a.FreqHighHz);
     vocal->SetDepthRange(a.DepthLow, a.DepthHigh);
     vocal->SetInverted(a.Inverted);
+    vocal->SetSoftCut(a.Soft);
     vocal->SetVisualFeed(false);
     return kMsgNone;
 }
@@ -294,9 +295,12 @@ MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& ab
     Stretch(first, end);
     if (end == first)
         return kMsgNone;
-    const int threads = mSettings.PlainCopy     ? 1
-                        : mSettings.Threads > 0 ? mSettings.Threads
-                                                : UsableCores();
+    // A smoothed gain carries the whole stream's history, which a piece started with its own
+    // context cannot have: with smoothing one thread filters, so threads never change a byte.
+    const bool smoothed = mSettings.Area.Soft.SmoothMs > 0.0f;
+    const int threads = mSettings.PlainCopy || smoothed ? 1
+                        : mSettings.Threads > 0         ? mSettings.Threads
+                                                        : UsableCores();
     const int block = TVocalFunc::BlockFramesFor(InputRate(), kBlockSeconds);
     if (threads > 1 && block > 0) {
         // Pieces of 100 frame lengths (fewer where they wait in memory at a high rate),

@@ -41,7 +41,9 @@ struct ExportSettings
 // end) runs through the filter as context. The filter's frames fall on the same hop grid as in
 // a whole-file save (the stream starts at a multiple of the hop, counted from frame 0, at least
 // one frame length before the stretch), so an A-B save equals the matching frames of a
-// whole-file save bit for bit.
+// whole-file save bit for bit. (Not with a smoothed soft cut, whose gains remember the stream
+// from its start: the stretch's first frames then differ a little from the whole file's, and
+// one thread filters, so the thread count still changes nothing.)
 //
 // Two kinds of job, one set of rules:
 // - a 16-bit WAV file into a 16-bit WAV file (the window's save): raw 16-bit samples through

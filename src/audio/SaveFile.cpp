@@ -46,6 +46,9 @@ std::string WithWavExtension(const std::string& path)
 bool AreaKeepsNothing(const FilterArea& area, int sampleRate)
 {
     const float halfRate = static_cast<float>(sampleRate / 2);
+    // What the area removes is only lowered.
+    if (area.Soft.AttenuateDb < SoftCut::kNoAttenuation)
+        return false;
     if (!area.Inverted)
         return area.FreqLowHz > area.FreqHighHz || area.FreqLowHz > halfRate ||
                area.PanLow > area.PanHigh || area.DepthLow > area.DepthHigh || area.DepthLow > kPi;

@@ -395,6 +395,49 @@ TEST(ExportJob, ThreadedExportEqualsOneThreadByteForByte)
     }
 }
 
+// A soft cut keeps both promises of the threads: any count writes the same file, and without
+// smoothing an A-B save is the whole save's frames (a smoothed one is filtered on one thread).
+TEST(ExportJob, SoftCutExportIsTheSameWhateverTheThreads)
+{
+    TempDir dir;
+    const int rate = 8000, frameSize = 256, overlap = 16;
+    const int64_t piece = PieceFrames(rate, frameSize);
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, MixLike(static_cast<int>(3 * piece + 77), rate), rate);
+    FilterArea hard = SomeArea();
+    FilterArea feathered = hard;
+    feathered.Soft.FeatherPanDb = 8.0f;
+    feathered.Soft.FeatherFreq = 0.5f;
+    feathered.Soft.AttenuateDb = 20.0f;
+    FilterArea smoothed = feathered;
+    smoothed.Soft.SmoothMs = 50.0f;
+    std::vector<int16_t> results[3];
+    int k = 0;
+    for (const FilterArea* area : {&hard, &feathered, &smoothed}) {
+        ExportSettings s = Settings(frameSize, overlap, *area);
+        s.Threads = 1;
+        const ExportResult one = Export(in, dir.File("one.wav"), s);
+        ASSERT_EQ(one.message, 0);
+        s.Threads = 3;
+        const ExportResult many = Export(in, dir.File("many.wav"), s);
+        EXPECT_EQ(ReadFileBytes(dir.File("many.wav")), ReadFileBytes(dir.File("one.wav"))) << k;
+        if (area != &smoothed) {
+            s.SaveAB = true;
+            s.PointA = piece + 11;
+            s.PointB = 2 * piece + 500;
+            const ExportResult ab = Export(in, dir.File("ab.wav"), s);
+            ASSERT_EQ(ab.samples.size(), static_cast<size_t>(2 * (s.PointB - s.PointA)));
+            EXPECT_TRUE(std::equal(ab.samples.begin(), ab.samples.end(),
+                                   one.samples.begin() + 2 * s.PointA))
+                << k;
+        }
+        results[k++] = one.samples;
+    }
+    // The soft cut does reach the file.
+    EXPECT_NE(results[1], results[0]);
+    EXPECT_NE(results[2], results[1]);
+}
+
 // With threads, an abort and a failure to read or write still leave a valid file that is a
 // prefix of the full result, and stop where one thread stops.
 TEST(ExportJob, ThreadedAbortAndFailuresLeaveAValidPrefix)

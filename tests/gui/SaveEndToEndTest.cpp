@@ -6,7 +6,10 @@
 
 #include "app/MapScreen.h"
 #include "app/Saveform.h"
+#include "settings/Setform.h"
 
+#include <QApplication>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -29,6 +32,33 @@ std::string Number(float value)
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
     return text;
+}
+
+// Presses the save button and answers the file dialog with out; the save completes.
+void SaveThroughTheWindow(test::WindowFixture& w, const std::string& out)
+{
+    TForm1& form = *w.Form;
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* files = test::ActiveModal<QFileDialog>();
+        if (!files)
+            return;
+        const QFileInfo info(QString::fromStdString(out));
+        files->setDirectory(info.absolutePath());
+        if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(info.fileName());
+        if (files->selectedFiles() == QStringList{info.absoluteFilePath()})
+            QMetaObject::invokeMethod(files, "accept");
+    });
+    answer.start();
+    {
+        test::Watchdog dog(std::chrono::seconds(120), "the save");
+        QTest::mouseClick(form.FileSaveBtn, Qt::LeftButton);
+    }
+    answer.stop();
+    ASSERT_TRUE(w.Boxes.Messages.empty());
+    ASSERT_TRUE(SaveFileForm->LastComplete());
 }
 
 // A person opens a mix, narrows the area with the mouse on the pan map and saves it: the file
@@ -60,27 +90,7 @@ TEST(SaveEndToEnd, AreaSetWithTheMouseSavesWhatTheCommandLineExports)
     ASSERT_LT(form.FreqHighHz, freqHighBefore);
 
     const std::string out = w.Dir.File("voice.wav");
-    QTimer answer;
-    answer.setInterval(5);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* files = test::ActiveModal<QFileDialog>();
-        if (!files)
-            return;
-        const QFileInfo info(QString::fromStdString(out));
-        files->setDirectory(info.absolutePath());
-        if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            name->setText(info.fileName());
-        if (files->selectedFiles() == QStringList{info.absoluteFilePath()})
-            QMetaObject::invokeMethod(files, "accept");
-    });
-    answer.start();
-    {
-        test::Watchdog dog(std::chrono::seconds(120), "the save");
-        QTest::mouseClick(form.FileSaveBtn, Qt::LeftButton);
-    }
-    answer.stop();
-    ASSERT_TRUE(w.Boxes.Messages.empty());
-    ASSERT_TRUE(SaveFileForm->LastComplete());
+    SaveThroughTheWindow(w, out);
 
     const std::string reference = w.Dir.File("reference.wav");
     ASSERT_EQ(test::RunCli({"export", input, reference, "--pan",
@@ -91,6 +101,51 @@ TEST(SaveEndToEnd, AreaSetWithTheMouseSavesWhatTheCommandLineExports)
     const std::vector<uint8_t> saved = test::ReadFileBytes(out);
     ASSERT_GT(saved.size(), 46u);
     EXPECT_EQ(saved, test::ReadFileBytes(reference));
+}
+
+// A soft cut set on the options' page is what the window saves: the file is the one
+// varnel-cli export writes with the same five values.
+TEST(SaveEndToEnd, SoftCutFromTheOptionsSavesWhatTheCommandLineExports)
+{
+    test::WindowFixture w;
+    TForm1& form = *w.Form;
+    TSetOptForm options(nullptr, QString::fromStdString(w.Dir.File("varnel.ini")));
+    SetOptForm = &options;
+    const std::string input = w.Dir.File("mix.wav");
+    test::WriteWav16(input, test::MixLike(kRate * 4, kRate), kRate);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.LoadWaveFile(QString::fromStdString(input));
+    ASSERT_TRUE(form.PlayIn.IsOpen);
+    QTimer::singleShot(0, [&] {
+        ASSERT_EQ(QApplication::activeModalWidget(), &options);
+        options.FeatherPanBox->setValue(9.5);
+        options.FeatherDepthBox->setValue(0.4);
+        options.FeatherFreqBox->setValue(0.75);
+        options.AttenuateBox->setValue(18.0);
+        options.SmoothBox->setValue(30.0);
+        options.OKBtn->click();
+    });
+    QTest::mouseClick(form.SetBtn, Qt::LeftButton);
+    ASSERT_FALSE(form.Soft.IsHard());
+
+    const std::string out = w.Dir.File("soft.wav");
+    SaveThroughTheWindow(w, out);
+    SetOptForm = nullptr;
+    const SoftCut& s = form.Soft;
+    const std::string reference = w.Dir.File("reference.wav");
+    ASSERT_EQ(test::RunCli({"export", input, reference, "--feather-pan", Number(s.FeatherPanDb),
+                            "--feather-depth", Number(s.FeatherDepth), "--feather-freq",
+                            Number(s.FeatherFreq), "--attenuate", Number(s.AttenuateDb), "--smooth",
+                            Number(s.SmoothMs)}),
+              0);
+    const std::vector<uint8_t> saved = test::ReadFileBytes(out);
+    ASSERT_GT(saved.size(), 46u);
+    EXPECT_EQ(saved, test::ReadFileBytes(reference));
+    // The soft cut does change the file: the hard cut's export differs.
+    const std::string hard = w.Dir.File("hard.wav");
+    ASSERT_EQ(test::RunCli({"export", input, hard}), 0);
+    EXPECT_NE(saved, test::ReadFileBytes(hard));
 }
 
 } // namespace
