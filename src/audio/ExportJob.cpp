@@ -176,6 +176,8 @@ MessageId ExportJob::MakeProcessor(std::unique_ptr<TVocalFunc>& vocal) const
         return kMsgOutOfMemory;
     if (vocal->SetupFilter(mSettings.FftSize, mSettings.Overlap) != 0)
         return kMsgOutOfMemory;
+    if ((mRestOut || mRestSink) && vocal->EnableRest() != 0)
+        return kMsgOutOfMemory;
     const FilterArea& a = mSettings.Area;
     vocal->SetPanRange(a.PanLow, a.PanHigh);
     vocal->SetFreqRange(a.FreqLowHz, a.FreqHighHz);
@@ -219,13 +221,14 @@ MessageId ExportJob::RunOneThread(int64_t first, int64_t end, const ProgressFn& 
     Pcm16Lane lane{*mVocal, reader};
     int counter = 0;
     MessageId result = kMsgNone;
-    const MessageId read = FilterFrames(lane, first, end, [&](const uint8_t* bytes, int n) {
-        if (mOut->Write(bytes, n) != n) {
-            result = kMsgSaveFailed;
-            return false;
-        }
-        return CountWritten(n, counter, total, progress, abort);
-    });
+    const MessageId read =
+        FilterFrames(lane, first, end, [&](const uint8_t* bytes, const uint8_t* rest, int n) {
+            if (mOut->Write(bytes, n) != n || (mRestOut && mRestOut->Write(rest, n) != n)) {
+                result = kMsgSaveFailed;
+                return false;
+            }
+            return CountWritten(n, counter, total, progress, abort);
+        });
     if (read != kMsgNone)
         return read;
     if (result != kMsgNone || mAborted)
@@ -246,8 +249,10 @@ MessageId ExportJob::RunFloatOneThread(int64_t first, int64_t end, const Progres
     int counter = 0;
     int64_t frame = first;
     MessageId result = kMsgNone;
-    auto emit = [&](const float* left, const float* right, int n) {
-        if (!mSink->Write(left, right, frame, n)) {
+    auto emit = [&](const float* left, const float* right, const float* restLeft,
+                    const float* restRight, int n) {
+        if (!mSink->Write(left, right, frame, n) ||
+            (mRestSink && !mRestSink->Write(restLeft, restRight, frame, n))) {
             result = kMsgSaveFailed;
             return false;
         }
@@ -264,7 +269,7 @@ MessageId ExportJob::RunFloatOneThread(int64_t first, int64_t end, const Progres
                 break;
             }
             const int keep = static_cast<int>(std::clamp<int64_t>(input.End() - at, 0, n));
-            if (keep > 0 && !emit(vocal.FloatInL(), vocal.FloatInR(), keep))
+            if (keep > 0 && !emit(vocal.FloatInL(), vocal.FloatInR(), nullptr, nullptr, keep))
                 break;
             at += n;
         }
@@ -297,10 +302,12 @@ MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& ab
         return kMsgNone;
     // A smoothed gain carries the whole stream's history, which a piece started with its own
     // context cannot have: with smoothing one thread filters, so threads never change a byte.
+    // The rest stem is written on one thread too.
     const bool smoothed = mSettings.Area.Soft.SmoothMs > 0.0f;
-    const int threads = mSettings.PlainCopy || smoothed ? 1
-                        : mSettings.Threads > 0         ? mSettings.Threads
-                                                        : UsableCores();
+    const bool rest = mRestOut || mRestSink;
+    const int threads = mSettings.PlainCopy || smoothed || rest ? 1
+                        : mSettings.Threads > 0                 ? mSettings.Threads
+                                                                : UsableCores();
     const int block = TVocalFunc::BlockFramesFor(InputRate(), kBlockSeconds);
     if (threads > 1 && block > 0) {
         // Pieces of 100 frame lengths (fewer where they wait in memory at a high rate),

@@ -89,6 +89,14 @@ public:
     ExportJob(const ExportJob&) = delete;
     ExportJob& operator=(const ExportJob&) = delete;
 
+    // Export thread, before Prepare and Run. The rest stem goes into this second output of
+    // the kind of the job's own (a 16-bit WAV writer created with the input's format, or an
+    // open sink of the output's format), block for block beside the output: every bin the
+    // filter leaves out, so both add up to what the widest area gives. A job with a rest
+    // filters on one thread.
+    void SetRest(TWaveData& out) noexcept { mRestOut = &out; }
+    void SetRest(SoundSink& out) noexcept { mRestSink = &out; }
+
     // Export thread; allocates. Sets up the stream processor for the input's rate with the
     // settings: kMsgNone, or kMsgOutOfMemory when it cannot be set up. Run calls it when it
     // has not been called.
@@ -144,6 +152,9 @@ private:
     TWaveData* mOut = nullptr;
     const SoundSource* mSource = nullptr;
     SoundSink* mSink = nullptr;
+    // The rest stem's writer, of the same kind, or none.
+    TWaveData* mRestOut = nullptr;
+    SoundSink* mRestSink = nullptr;
     ExportSettings mSettings;
     std::unique_ptr<TVocalFunc> mVocal;
     MessageId mPrepared = kMsgNone; // Prepare's result, once it ran

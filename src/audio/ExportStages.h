@@ -133,16 +133,21 @@ struct Pcm16Lane
             return false;
         Vocal.Deinterleave(count * kFrameBytes);
         Vocal.Process(0, count);
-        if (output)
+        if (output) {
             Vocal.Interleave(count * kFrameBytes);
+            if (Vocal.RestEnabled())
+                Vocal.InterleaveRest(count * kFrameBytes);
+        }
         return true;
     }
     int64_t End() const noexcept { return INT64_MAX; }
-    // Hands emit the output block: its raw bytes and their number.
+    // Hands emit the output block: its raw bytes, the rest stem's (null without one) and
+    // their number.
     template <class Emit>
     bool Output(Emit& emit, int count)
     {
-        return emit(Vocal.RawOut(), count * kFrameBytes);
+        return emit(Vocal.RawOut(), Vocal.RestEnabled() ? Vocal.RawRest() : nullptr,
+                    count * kFrameBytes);
     }
 };
 
@@ -160,11 +165,14 @@ struct FloatLane
         return true;
     }
     int64_t End() const noexcept { return Input.End(); }
-    // Hands emit the output block: left, right and the frame count.
+    // Hands emit the output block: left, right, the rest stem's left and right (null without
+    // one) and the frame count.
     template <class Emit>
     bool Output(Emit& emit, int count)
     {
-        return emit(Vocal.FloatOutL(), Vocal.FloatOutR(), count);
+        const bool rest = Vocal.RestEnabled();
+        return emit(Vocal.FloatOutL(), Vocal.FloatOutR(), rest ? Vocal.FloatRestL() : nullptr,
+                    rest ? Vocal.FloatRestR() : nullptr, count);
     }
 };
 

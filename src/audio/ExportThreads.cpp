@@ -115,22 +115,23 @@ private:
             int error = 0;
             Pcm16Lane lane{*vocal, mReader};
             MessageId result =
-                FilterFrames(lane, mStarts[at], mStarts[at + 1], [&](const uint8_t* block, int n) {
-                    if (mJob.mOut->WriteFramesAt(frame + filled / kFrameBytes, block,
-                                                 n / kFrameBytes) != n) {
-                        error = errno != 0 ? errno : EIO;
-                        return false;
-                    }
-                    filled += n;
-                    if (++blocks == kPublishEveryBlocks) {
-                        blocks = 0;
-                        std::lock_guard<std::mutex> guard(mMutex);
-                        state.Filled = filled;
-                        mChanged.notify_all();
-                    }
-                    return piece < mStopFrom.load(std::memory_order_relaxed) &&
-                           !mAbort.load(std::memory_order_relaxed);
-                });
+                FilterFrames(lane, mStarts[at], mStarts[at + 1],
+                             [&](const uint8_t* block, const uint8_t*, int n) {
+                                 if (mJob.mOut->WriteFramesAt(frame + filled / kFrameBytes, block,
+                                                              n / kFrameBytes) != n) {
+                                     error = errno != 0 ? errno : EIO;
+                                     return false;
+                                 }
+                                 filled += n;
+                                 if (++blocks == kPublishEveryBlocks) {
+                                     blocks = 0;
+                                     std::lock_guard<std::mutex> guard(mMutex);
+                                     state.Filled = filled;
+                                     mChanged.notify_all();
+                                 }
+                                 return piece < mStopFrom.load(std::memory_order_relaxed) &&
+                                        !mAbort.load(std::memory_order_relaxed);
+                             });
             if (error != 0)
                 result = kMsgSaveFailed;
 
@@ -486,8 +487,10 @@ private:
             const int64_t last = mStarts[static_cast<size_t>(piece) + 1];
             int64_t filled = 0;
             int blocks = 0;
-            // Workers convert their own output, so the writer only writes.
-            auto emit = [&](const float* left, const float* right, int n) {
+            // Workers convert their own output, so the writer only writes. Threaded exports
+            // have no rest stem (ExportJob::Run).
+            auto emit = [&](const float* left, const float* right, const float*, const float*,
+                            int n) {
                 mJob.mSink->Convert(left, right, first + filled, n, slot.Out, filled);
                 filled += n;
                 if (++blocks == kPublishEveryBlocks) {

@@ -192,6 +192,13 @@ bool SaveOutput::TemporaryIsValid() const
     return !mSink.LastError() && IsCompleteSoundFile(temp, mSink.FramesWritten());
 }
 
+void SaveOutput::Discard()
+{
+    std::error_code ignored;
+    CloseWriter(&ignored);
+    mOutput.Discard();
+}
+
 bool SaveOutput::Settle(bool complete, SaveResult& result)
 {
     using Existing = SafeOutput::Existing;
@@ -234,6 +241,7 @@ SaveResult SaveFile::CheckOutput(const std::string& inputPath, const std::string
 {
     SaveResult result;
     mInputInfo = mInput.Info();
+    mInputPath = inputPath;
     // A folder (or a link to one) is refused now rather than after the whole export.
     result.Message = mOutput.SetName(inputPath, outputPath, &result.Reason);
     if (result.Message != kMsgNone) {
@@ -310,6 +318,36 @@ bool SaveFile::OutputExists() const
     return mOutput.Exists();
 }
 
+bool SaveFile::RestExists() const
+{
+    return mHasRest && mRest.Exists();
+}
+
+SaveResult SaveFile::SetRest(const std::string& restPath)
+{
+    SaveResult result;
+    result.ForRest = true;
+    mHasRest = false;
+    if (!mChecked) {
+        result.Message = kMsgCannotOpen;
+        return result;
+    }
+    std::string path = restPath;
+    if (BytesFromPath(PathFromBytes(path).extension()).empty()) {
+        fs::path p = PathFromBytes(path);
+        p.replace_extension(PathFromBytes(mOutput.Path()).extension());
+        path = BytesFromPath(p);
+    }
+    if (SameFile(path, mOutput.Path()) || path == mOutput.Path()) {
+        result.Message = kMsgCreateFailed;
+        result.Reason = std::make_error_code(std::errc::invalid_argument);
+        return result;
+    }
+    result.Message = mRest.SetName(mInputPath, path, &result.Reason);
+    mHasRest = result.Message == kMsgNone;
+    return result;
+}
+
 int64_t SaveFile::StretchBytes(const ExportSettings& settings)
 {
     if (!mChecked)
@@ -327,13 +365,20 @@ SaveResult SaveFile::Begin(bool replaceExisting)
         result.Message = kMsgCannotOpen;
         return result;
     }
-    if (mToSink) {
-        result = mOutput.BeginSink(replaceExisting, mSinkFormat);
-    } else {
-        // The saved file holds plain PCM of the input's format, also for an extensible input.
-        WaveFormat format = mInput.Wave().Format;
-        format.FormatTag = 1; // PCM
-        result = mOutput.BeginWave(replaceExisting, format);
+    // The saved file holds plain PCM of the input's format, also for an extensible input.
+    WaveFormat format = mInput.Wave().Format;
+    format.FormatTag = 1; // PCM
+    const auto begin = [&](SaveOutput& output) {
+        return mToSink ? output.BeginSink(replaceExisting, mSinkFormat)
+                       : output.BeginWave(replaceExisting, format);
+    };
+    result = begin(mOutput);
+    if (result.Message == kMsgNone && mHasRest) {
+        result = begin(mRest);
+        result.ForRest = true;
+        // Both or neither: the output's temporary goes again.
+        if (result.Message != kMsgNone)
+            mOutput.Discard();
     }
     mBegun = result.Message == kMsgNone;
     return result;
@@ -351,6 +396,12 @@ SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::Progre
     std::unique_ptr<ExportJob> job =
         mToSink ? std::make_unique<ExportJob>(mInput.Source(), mOutput.Sink(), settings)
                 : std::make_unique<ExportJob>(mInput.Wave(), mOutput.Wave(), settings);
+    if (mHasRest) {
+        if (mToSink)
+            job->SetRest(mRest.Sink());
+        else
+            job->SetRest(mRest.Wave());
+    }
     const int64_t total = job->TotalBytes() / kFrameBytes;
     mSavedBytes.store(0);
     mStretchFrames.store(total);
@@ -366,15 +417,49 @@ SaveResult SaveFile::Run(const ExportSettings& settings, const ExportJob::Progre
         },
         abort);
     result.Aborted = job->Aborted();
-    if (result.Message == kMsgSaveFailed)
+    if (result.Message == kMsgSaveFailed) {
         result.Reason = mToSink ? mOutput.Sink().LastError() : mOutput.Wave().LastError();
+        if (!result.Reason && mHasRest) {
+            result.Reason = mToSink ? mRest.Sink().LastError() : mRest.Wave().LastError();
+            result.ForRest = static_cast<bool>(result.Reason);
+        }
+    }
     mInput.Close();
     std::error_code closeReason;
     if (!mOutput.CloseWriter(&closeReason) && result.Message == kMsgNone) {
         result.Message = kMsgSaveFailed;
         result.Reason = closeReason;
     }
+    if (mHasRest && !mRest.CloseWriter(&closeReason) && result.Message == kMsgNone) {
+        result.Message = kMsgSaveFailed;
+        result.Reason = closeReason;
+        result.ForRest = true;
+    }
     const bool complete = result.Message == kMsgNone && !result.Aborted;
+    if (mHasRest) {
+        mHasRest = false;
+        // The rest takes its name first: when it cannot, the output's complete sound is not
+        // settled as complete either, so both or neither complete.
+        SaveResult restResult;
+        const bool restStands = mRest.Settle(complete, restResult);
+        if (complete && !restStands) {
+            result.Message = restResult.Message;
+            result.Reason = restResult.Reason;
+            result.KeptAs = restResult.KeptAs;
+            result.ForRest = true;
+            mOutput.Discard();
+            return result;
+        }
+        if (mOutput.Settle(complete, result)) {
+            result.SavedFrames = job->Written() / kFrameBytes;
+        } else if (complete && restStands && result.Message == kMsgFileExists) {
+            // The output lost its name to another save after the rest took its own: the rest
+            // goes again, so neither stands as complete.
+            std::error_code ignored;
+            fs::remove(PathFromBytes(mRest.Path()), ignored);
+        }
+        return result;
+    }
     if (mOutput.Settle(complete, result))
         result.SavedFrames = job->Written() / kFrameBytes;
     return result;

@@ -47,6 +47,8 @@ struct SaveResult
     // a complete save whose final rename failed ("NAME (1).wav"), or the temporary's own name
     // where the folder took no change at all. Empty otherwise.
     std::string KeptAs;
+    // The message concerns the rest stem's file, not the output's.
+    bool ForRest = false;
 };
 
 // What the command line asks of an output beyond the window's rules.
@@ -135,6 +137,9 @@ public:
     // under the name. A failed rename sets kMsgSaveFailed and its reason, and keeps the
     // whole file under a visible name beside the output (KeptAs says where).
     bool Settle(bool complete, SaveResult& result);
+    // Export thread, or the caller's when the pass is given up before its export. Closes the
+    // writer and removes the temporary: nothing of this output stays.
+    void Discard();
 
 private:
     // The temporary holds a valid file of what was written.
@@ -225,6 +230,20 @@ public:
     // settings when it completes: the stretch's length (0 for an empty stretch).
     int64_t StretchBytes(const ExportSettings& settings);
 
+    // After a passing Check or CheckAnyFormat, before Begin; the caller's thread. A second
+    // output of the same pass for the rest stem (what the filter leaves out), written in the
+    // output's format under the output's rules: its name gets the output's extension when it
+    // has none, it may not name the input (kMsgOutputIsInput) nor be a folder (kMsgCreateFailed
+    // with the reason), and naming the output itself is kMsgCreateFailed with
+    // std::errc::invalid_argument (callers check that first). From then on Begin and Run
+    // handle both files: both are begun or neither, and at the end both complete or neither
+    // does (an unfinished pass leaves each as a single output's rules leave it). Results about
+    // the rest's file carry ForRest. Nothing is written here.
+    SaveResult SetRest(const std::string& restPath);
+    bool HasRest() const noexcept { return mHasRest; }
+    const std::string& RestPath() const noexcept { return mRest.Path(); }
+    bool RestExists() const;
+
     // Step 2, after a passing Check; the caller's thread. Creates the temporary output and
     // writes its header: kMsgNone, kMsgFileExists (a file of that name is there and
     // replaceExisting is false) or kMsgCreateFailed with the system's reason (the folder
@@ -247,8 +266,11 @@ private:
     SaveResult CheckOutput(const std::string& inputPath, const std::string& outputPath);
 
     InputFile mInput;
+    std::string mInputPath;
     SoundInfo mInputInfo; // kept after Run closes the input
     SaveOutput mOutput;
+    SaveOutput mRest;
+    bool mHasRest = false;
     SinkFormat mSinkFormat;
     bool mToSink = false; // the output is written through a sink, not the 16-bit WAV writer
     bool mChecked = false;

@@ -39,6 +39,10 @@ struct ExportOptions
     bool Quiet = false;
     // Threads per file's export; 0: the cores the process may use, shared among a batch's jobs.
     int Threads = 0;
+    // The rest stem: a single export's file (--rest), or a batch's name suffix (--rest-suffix);
+    // empty for none.
+    std::string Rest;
+    std::string RestSuffix;
 };
 
 // One file's export and what it reports while it runs. The save lives here, not in the
@@ -49,6 +53,7 @@ struct ExportProgress
     SaveFile Save;
     ExportSettings Settings;
     bool Existed = false;              // a file had the output's name when the save began
+    bool RestExisted = false;          // and the rest stem's
     std::atomic<double> Seconds{-1.0}; // the stretch's length; -1 until the input is checked
     std::atomic<bool> Started{false};
 
@@ -101,8 +106,14 @@ std::string FormatRefusalText(OutputRefusal refusal, int rate)
     return {};
 }
 
-int PrepareExport(const std::string& input, const std::string& output, const ExportOptions& options,
-                  ExportProgress& progress)
+// The path a save's message is about: the rest stem's file or the output's.
+const std::string& MessagePath(const SaveFile& save, const SaveResult& r)
+{
+    return r.ForRest ? save.RestPath() : save.OutputPath();
+}
+
+int PrepareExport(const std::string& input, const std::string& output, const std::string& rest,
+                  const ExportOptions& options, ExportProgress& progress)
 {
     SaveFile& save = progress.Save;
     SaveResult r = save.CheckAnyFormat(input, output, options.Request);
@@ -110,8 +121,11 @@ int PrepareExport(const std::string& input, const std::string& output, const Exp
         PrintFileText(output, FormatRefusalText(r.FormatRefusal, save.InputRate()));
         return kExitUsage;
     }
+    if (r.Message == kMsgNone && !rest.empty())
+        r = save.SetRest(rest);
     if (r.Message == kMsgNone) {
         progress.Existed = save.OutputExists();
+        progress.RestExisted = save.RestExists();
         r = save.Begin(options.Force);
     }
     if (r.Message != kMsgNone) {
@@ -119,7 +133,7 @@ int PrepareExport(const std::string& input, const std::string& output, const Exp
         if (ExitCodeForMessage(r.Message) == kExitInputRefused)
             PrintInputRefusal(input, r.Message, r.RefusedChannels);
         else
-            PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
+            PrintFileMessage(r.ForRest ? rest : save.OutputPath(), r.Message, r.Reason);
         return ExitCodeForMessage(r.Message);
     }
 
@@ -149,18 +163,25 @@ int FinishExport(ExportProgress& progress)
 {
     SaveFile& save = progress.Save;
     progress.Started.store(true);
+    const bool rest = save.HasRest();
     const SaveResult r = save.Run(progress.Settings, nullptr, InterruptFlag());
     if (r.Message != kMsgNone)
-        PrintFileMessage(save.OutputPath(), r.Message, r.Reason);
+        PrintFileMessage(MessagePath(save, r), r.Message, r.Reason);
     // A file that could not take its name is never left without a word.
     if (!r.KeptAs.empty())
-        PrintFileText(save.OutputPath(), TLangSet().KeptAsText(r.KeptAs));
+        PrintFileText(MessagePath(save, r), TLangSet().KeptAsText(r.KeptAs));
     if (r.Message != kMsgNone)
         return ExitCodeForMessage(r.Message);
     if (r.Aborted) {
         PrintFileText(save.OutputPath(),
                       InterruptedText(r.SavedFrames, r.TotalFrames,
                                       static_cast<uint32_t>(save.InputRate()), progress.Existed));
+        // The rest stem was written block for block beside the output.
+        if (rest)
+            PrintFileText(save.RestPath(),
+                          InterruptedText(progress.RestExisted ? 0 : r.SavedFrames, r.TotalFrames,
+                                          static_cast<uint32_t>(save.InputRate()),
+                                          progress.RestExisted));
         return InterruptedExitCode();
     }
     if (r.NothingKept)
@@ -171,7 +192,8 @@ int FinishExport(ExportProgress& progress)
 int RunSingle(const std::string& input, const std::string& output, const ExportOptions& options)
 {
     ExportProgress progress;
-    if (const int refused = PrepareExport(input, output, options, progress); refused != kExitDone)
+    if (const int refused = PrepareExport(input, output, options.Rest, options, progress);
+        refused != kExitDone)
         return refused;
     ProgressLine line(options.Quiet, progress.Seconds.load());
     if (!line.Enabled())
@@ -204,18 +226,26 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
         return kExitOutputRefused;
     }
 
-    // Two inputs of one name would race for one output file.
-    std::vector<std::string> outputs;
+    // Two inputs of one name would race for one output file (a rest stem's included).
+    std::vector<std::string> outputs, rests;
     std::map<std::string, std::string> firstInputOf;
     for (const std::string& input : inputs) {
         fs::path name = PathFromBytes(FileNameOf(input));
         name.replace_extension(ExtensionOf(options.BatchContainer));
-        const std::string output = BytesFromPath(folder / name);
-        const auto [it, fresh] = firstInputOf.emplace(output, input);
-        if (!fresh)
-            return UsageError("\"" + input + "\" and \"" + it->second +
-                              "\" would both be saved as \"" + output + "\"");
-        outputs.push_back(output);
+        std::vector<std::string> names{BytesFromPath(folder / name)};
+        if (!options.RestSuffix.empty()) {
+            fs::path restName = PathFromBytes(BytesFromPath(name.stem()) + options.RestSuffix);
+            restName += ExtensionOf(options.BatchContainer);
+            names.push_back(BytesFromPath(folder / restName));
+        }
+        for (const std::string& output : names) {
+            const auto [it, fresh] = firstInputOf.emplace(output, input);
+            if (!fresh)
+                return UsageError("\"" + input + "\" and \"" + it->second +
+                                  "\" would both be saved as \"" + output + "\"");
+        }
+        outputs.push_back(names[0]);
+        rests.push_back(names.size() > 1 ? names[1] : std::string());
     }
 
     const size_t count = inputs.size();
@@ -238,7 +268,7 @@ int RunBatch(const std::string& outDir, const std::vector<std::string>& inputs, 
             const size_t i = next.fetch_add(1);
             if (i >= count)
                 break;
-            codes[i] = PrepareExport(inputs[i], outputs[i], fileOptions, *progress[i]);
+            codes[i] = PrepareExport(inputs[i], outputs[i], rests[i], fileOptions, *progress[i]);
             if (codes[i] == kExitDone)
                 codes[i] = FinishExport(*progress[i]);
             finished[i].store(true);
@@ -358,6 +388,34 @@ bool OutputFormatIsUsable(const std::string& output, const OutputRequest& reques
     return true;
 }
 
+// A usage error when the rest stem's name names another format than the output's, or the
+// output itself. A name without an extension gets the output's.
+bool RestNameIsUsable(const std::string& output, const std::string& rest)
+{
+    Container outContainer = Container::Wav, restContainer = Container::Wav;
+    ContainerForName(output, outContainer);
+    const bool hasExtension = !BytesFromPath(PathFromBytes(rest).extension()).empty();
+    if (hasExtension && (!ContainerForName(rest, restContainer) || restContainer != outContainer)) {
+        UsageError("\"" + FileNameOf(rest) + "\": the rest is written in the output's format (" +
+                   ExtensionOf(outContainer) + ")");
+        return false;
+    }
+    std::string restPath = rest;
+    if (!hasExtension) {
+        fs::path p = PathFromBytes(rest);
+        p.replace_extension(PathFromBytes(output).extension());
+        restPath = BytesFromPath(p);
+    }
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(PathFromBytes(output), ec);
+    const fs::path b = fs::weakly_canonical(PathFromBytes(restPath), ec);
+    if (restPath == output || (!ec && a == b)) {
+        UsageError("--rest names the output itself");
+        return false;
+    }
+    return true;
+}
+
 int RunCommand(int argc, char** argv, bool convert)
 {
     ExportOptions options;
@@ -418,6 +476,23 @@ int RunCommand(int argc, char** argv, bool convert)
             if (!ParseInt(value, 1, 256, options.Threads))
                 return UsageError("--threads takes a number of threads per file, 1 to 256 (got \"" +
                                   value + "\")");
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--rest", value)) !=
+                   OptionParse::NotMine) {
+            if (parsed == OptionParse::Bad)
+                return kExitUsage;
+            if (value.empty())
+                return UsageError("--rest needs a file name");
+            options.Rest = value;
+        } else if ((parsed = TakeOptionValue(argc, argv, i, "--rest-suffix", value)) !=
+                   OptionParse::NotMine) {
+            if (parsed == OptionParse::Bad)
+                return kExitUsage;
+            if (value.empty() || value.find('/') != std::string::npos ||
+                value.find('\\') != std::string::npos)
+                return UsageError("--rest-suffix takes a part of a file name, such as -rest "
+                                  "(got \"" +
+                                  value + "\")");
+            options.RestSuffix = value;
         } else if ((parsed = TakeOptionValue(argc, argv, i, "--jobs", value)) !=
                    OptionParse::NotMine) {
             if (parsed == OptionParse::Bad)
@@ -434,6 +509,9 @@ int RunCommand(int argc, char** argv, bool convert)
     if (hasOutDir) {
         if (options.HasAB)
             return UsageError("--ab applies to a single file, not to --out-dir");
+        if (!options.Rest.empty())
+            return UsageError("--rest names a single export's second file; a batch takes "
+                              "--rest-suffix");
         if (files.empty())
             return UsageError("export --out-dir needs at least one input file");
         if (!OutputFormatIsUsable(std::string("x") + ExtensionOf(options.BatchContainer),
@@ -451,6 +529,10 @@ int RunCommand(int argc, char** argv, bool convert)
         return UsageError(convert ? "convert takes IN OUT"
                                   : "export takes IN OUT, or --out-dir DIR IN...");
     if (!OutputFormatIsUsable(files[1], options.Request))
+        return kExitUsage;
+    if (!options.RestSuffix.empty())
+        return UsageError("--rest-suffix applies to --out-dir; a single export takes --rest");
+    if (!options.Rest.empty() && !RestNameIsUsable(files[1], options.Rest))
         return kExitUsage;
     InstallInterruptHandler();
     return RunSingle(files[0], files[1], options);

@@ -23,9 +23,10 @@ const Command kCommands[] = {
     {"info", RunInfo, "  varnel-cli info    IN\n"},
     {"export", RunExport,
      "  varnel-cli export  IN OUT        [area] [--quality 0-4] [--ab A:B] [--threads N]\n"
-     "                                   [output] [--force] [--quiet]\n"
+     "                                   [--rest FILE] [output] [--force] [--quiet]\n"
      "  varnel-cli export  --out-dir DIR IN... [area] [--quality 0-4] [--jobs N] [--threads N]\n"
-     "                                   [--format EXT] [output] [--force] [--quiet]\n"},
+     "                                   [--format EXT] [--rest-suffix SUFFIX] [output]\n"
+     "                                   [--force] [--quiet]\n"},
     {"convert", RunConvert,
      "  varnel-cli convert IN OUT        [--ab A:B] [output] [--force] [--quiet]\n"},
     {"map", RunMap,
@@ -56,6 +57,10 @@ void PrintUsage(FILE* out)
         "           each input into DIR under its own name with the --format extension\n"
         "           (default wav), --jobs at a time; --threads per file (default: the usable\n"
         "           cores, shared by the jobs)\n"
+        "  --rest   also write what the area leaves out, in the same pass and format, so the\n"
+        "           two files add up to the whole; --rest-suffix names a batch's rest files\n"
+        "           after their inputs (IN-rest.wav with -rest); a rest export runs on one\n"
+        "           thread\n"
         "  convert  the sound as it is, without the filter, in another format (16-bit for a\n"
         "           .wav output by default: the window opens 16-bit stereo WAV files)\n"
         "  map      the window's two maps, with the area, at one moment of playback, as a PNG\n"

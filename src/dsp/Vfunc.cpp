@@ -13,6 +13,23 @@ inline int16_t ClipToInt16(int32_t v) noexcept
     return static_cast<int16_t>(std::clamp<int32_t>(v, -32768, 32767));
 }
 
+// Interleaves frames of two channels of 32-bit samples into 16-bit bytes, clipping.
+void InterleaveInto(uint8_t* raw, const int32_t* left, const int32_t* right, int frames,
+                    int channels) noexcept
+{
+    for (int i = 0; i < frames; ++i) {
+        const auto s = static_cast<std::size_t>(i * channels) * 2;
+        const auto l = static_cast<uint16_t>(ClipToInt16(left[i]));
+        raw[s] = static_cast<uint8_t>(l & 0xFF);
+        raw[s + 1] = static_cast<uint8_t>(l >> 8);
+        if (channels >= 2) {
+            const auto r = static_cast<uint16_t>(ClipToInt16(right[i]));
+            raw[s + 2] = static_cast<uint8_t>(r & 0xFF);
+            raw[s + 3] = static_cast<uint8_t>(r >> 8);
+        }
+    }
+}
+
 } // namespace
 
 TVocalFunc::TVocalFunc() = default;
@@ -76,8 +93,37 @@ void TVocalFunc::ProcessFloat(int first, int count) noexcept
     if (first < 0 || count <= 0 || first > static_cast<int>(mFloatInL.size()) - count)
         return;
     const auto f = static_cast<std::size_t>(first);
+    const bool rest = !mFloatRestL.empty();
     mFilter.Process(mFloatInL.data() + f, mFloatInR.data() + f, mFloatOutL.data() + f,
-                    mFloatOutR.data() + f, count);
+                    mFloatOutR.data() + f, rest ? mFloatRestL.data() + f : nullptr,
+                    rest ? mFloatRestR.data() + f : nullptr, count);
+}
+
+int TVocalFunc::EnableRest()
+{
+    try {
+        const auto f = static_cast<std::size_t>(mBlockFrames);
+        mRestL.resize(f);
+        mRestR.resize(f);
+        mRawRest.resize(static_cast<std::size_t>(mBlockBytes));
+        if (!mFloatInL.empty()) {
+            mFloatRestL.resize(f);
+            mFloatRestR.resize(f);
+        }
+    } catch (const std::bad_alloc&) {
+        return 1;
+    } catch (const std::length_error&) {
+        return 1;
+    }
+    return mFilter.EnableRest() ? 0 : 1;
+}
+
+void TVocalFunc::InterleaveRest(int bytes) noexcept
+{
+    if (mRawRest.empty())
+        return;
+    InterleaveInto(mRawRest.data(), mRestL.data(), mRestR.data(),
+                   std::min((bytes / mChannels) / 2, mBlockFrames), mChannels);
 }
 
 int TVocalFunc::SetupFilter(int fftSize, int overlap)
@@ -112,24 +158,18 @@ void TVocalFunc::Process(int first, int count) noexcept
     if (first < 0 || count <= 0 || first > mBlockFrames - count)
         return;
     const auto f = static_cast<std::size_t>(first);
-    mFilter.Process(mInL.data() + f, mInR.data() + f, mOutL.data() + f, mOutR.data() + f, count);
+    if (!mRestL.empty())
+        mFilter.Process(mInL.data() + f, mInR.data() + f, mOutL.data() + f, mOutR.data() + f,
+                        mRestL.data() + f, mRestR.data() + f, count);
+    else
+        mFilter.Process(mInL.data() + f, mInR.data() + f, mOutL.data() + f, mOutR.data() + f,
+                        count);
 }
 
 void TVocalFunc::Interleave(int bytes) noexcept
 {
-    const int frames = std::min((bytes / mChannels) / 2, mBlockFrames);
-    uint8_t* raw = mRawOut.data();
-    for (int i = 0; i < frames; ++i) {
-        const auto s = static_cast<std::size_t>(i * mChannels) * 2;
-        const auto l = static_cast<uint16_t>(ClipToInt16(mOutL[static_cast<std::size_t>(i)]));
-        raw[s] = static_cast<uint8_t>(l & 0xFF);
-        raw[s + 1] = static_cast<uint8_t>(l >> 8);
-        if (mChannels >= 2) {
-            const auto r = static_cast<uint16_t>(ClipToInt16(mOutR[static_cast<std::size_t>(i)]));
-            raw[s + 2] = static_cast<uint8_t>(r & 0xFF);
-            raw[s + 3] = static_cast<uint8_t>(r >> 8);
-        }
-    }
+    InterleaveInto(mRawOut.data(), mOutL.data(), mOutR.data(),
+                   std::min((bytes / mChannels) / 2, mBlockFrames), mChannels);
 }
 
 } // namespace varnel

@@ -62,6 +62,19 @@ public:
     const float* FloatOutL() const noexcept { return mFloatOutL.data(); }
     const float* FloatOutR() const noexcept { return mFloatOutR.data(); }
 
+    // Set-up thread, after Init (and InitFloat, where used) and SetupFilter; allocates. Every
+    // Process (or ProcessFloat) from now on also gives the rest stem: what the filter leaves
+    // out, so the kept and the rest add up to every bin. 0, or 1 when its buffers cannot be
+    // allocated.
+    int EnableRest();
+    bool RestEnabled() const noexcept { return mFilter.RestEnabled(); }
+    // Owner's thread, real-time safe. The rest's samples into RawRest, clipped as Interleave
+    // clips.
+    void InterleaveRest(int bytes) noexcept;
+    const uint8_t* RawRest() const noexcept { return mRawRest.data(); }
+    const float* FloatRestL() const noexcept { return mFloatRestL.data(); }
+    const float* FloatRestR() const noexcept { return mFloatRestR.data(); }
+
     // Owner's thread. Callers read into RawIn and write from RawOut directly.
     uint8_t* RawIn() noexcept { return mRawIn.data(); }
     const uint8_t* RawOut() const noexcept { return mRawOut.data(); }
@@ -81,6 +94,9 @@ private:
     std::vector<uint8_t> mRawIn, mRawOut;
     std::vector<int32_t> mInL, mInR, mOutL, mOutR;
     std::vector<float> mFloatInL, mFloatInR, mFloatOutL, mFloatOutR;
+    std::vector<int32_t> mRestL, mRestR;
+    std::vector<uint8_t> mRawRest;
+    std::vector<float> mFloatRestL, mFloatRestR;
     int mBlockFrames = 0;
     int mBlockBytes = 0;
 };
