@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -395,6 +396,43 @@ TEST(CliFormats, ConvertMakesThePlainSixteenBitWave)
     r = RunCli({"convert", dir.File("plain.wav"), dir.File("copy.wav")});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ReadWavSamples(dir.File("copy.wav")), plain);
+}
+
+// map and play take every format: a FLAC file holding a 16-bit WAV file's samples draws the
+// same picture, and a FLAC and an MP3 file play in real time to their end.
+TEST(CliFormats, MapAndPlayTakeEveryFormat)
+{
+    TempDir dir;
+    constexpr int kPlayRate = 11025;
+    const std::vector<double> signal = Signal(2 * kPlayRate, kPlayRate);
+    ASSERT_TRUE(
+        WriteSoundFile(dir.File("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kPlayRate, 2, signal));
+    ASSERT_TRUE(WriteSoundFile(dir.File("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kPlayRate, 2,
+                               signal));
+    ASSERT_TRUE(WriteSoundFile(dir.File("in.mp3"), SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III,
+                               kPlayRate, 2, signal));
+    for (const char* in : {"in.wav", "in.flac"}) {
+        const ProgramResult r =
+            RunCli({"map", dir.File(in), dir.File(std::string(in) + ".png"), "--at", "1"});
+        ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    }
+    EXPECT_FALSE(ReadFileBytes(dir.File("in.wav.png")).empty());
+    EXPECT_TRUE(ReadFileBytes(dir.File("in.wav.png")) == ReadFileBytes(dir.File("in.flac.png")));
+
+    for (const char* in : {"in.flac", "in.mp3"}) {
+        SCOPED_TRACE(in);
+        const auto start = std::chrono::steady_clock::now();
+        const ProgramResult r = RunCli({"play", dir.File(in), "--buffer", "100", "--quality", "0"},
+                                       {"VARNEL_AUDIO=null"});
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        // Two seconds of sound at the real rate; a lower bound only (a loaded machine is
+        // slower, never faster).
+        EXPECT_GE(seconds, 1.9);
+        EXPECT_EQ(r.Out.substr(0, 14), "00:00 / 00:02\n");
+        EXPECT_NE(r.Out.find("00:01 / 00:02\n"), std::string::npos) << r.Out;
+    }
 }
 
 // The export's promises where a sink writes the file: a stop signal leaves a valid, shorter
