@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/SoundFileHandle.h"
+#include "audio/SoundFileIo.h"
 #include "audio/SoundFormat.h"
 
 #include <cstdint>
@@ -87,18 +88,11 @@ public:
     // sizes).
     static int64_t MaxFrames(const SinkFormat& format) noexcept;
 
-    // The file under the library: written through calls of our own, so that every failed
-    // write (also those the library passes over, and those while it closes) is seen.
-    struct FileIo
-    {
-        int Fd = -1;
-        int Error = 0; // the system's error number of the first failed call
-    };
-
 private:
     void Fail(int errorNumber) noexcept;
 
-    FileIo mIo;
+    // The file under the library (declared first: the library's handle closes before it).
+    SoundFileIo mIo;
     SoundFileHandle mFile;
     SinkFormat mFormat;
     std::string mPath;

@@ -1,6 +1,7 @@
 #include "audio/SoundSource.h"
 
 #include "audio/SoundFileHandle.h"
+#include "audio/SoundFileIo.h"
 #include "audio/Twave.h"
 #include "audio/WaveCheck.h"
 
@@ -95,9 +96,10 @@ class SndfileReader final : public SourceReader
 public:
     // integers: the file holds integer samples, read as 32-bit integers (the library scales
     // every width to the top of 32 bits), which convert to 16-bit units exactly in one pass.
-    SndfileReader(SoundFileHandle file, int64_t frames, bool exact, bool integers)
-        : mFile(std::move(file)), mFrames(frames), mExact(exact), mIntegers(integers),
-          mScratch(integers ? 0 : static_cast<size_t>(kChunkFrames) * 2),
+    SndfileReader(std::unique_ptr<SoundFileIo> io, SoundFileHandle file, int64_t frames, bool exact,
+                  bool integers)
+        : mIo(std::move(io)), mFile(std::move(file)), mFrames(frames), mExact(exact),
+          mIntegers(integers), mScratch(integers ? 0 : static_cast<size_t>(kChunkFrames) * 2),
           mIntScratch(integers ? static_cast<size_t>(kChunkFrames) * 2 : 0)
     {}
 
@@ -158,6 +160,7 @@ public:
     }
 
 private:
+    std::unique_ptr<SoundFileIo> mIo; // the file under the library; its handle closes first
     SoundFileHandle mFile;
     const int64_t mFrames;
     const bool mExact;
@@ -169,16 +172,22 @@ private:
 
 std::unique_ptr<SourceReader> SndfileSource::NewReader() const
 {
-    SF_INFO info{};
-    SoundFileHandle file(sf_open(mPath.c_str(), SFM_READ, &info));
-    if (!file)
-        return nullptr;
-    sf_command(file.Get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     try {
+        // Read through a buffer of our own: the library reads a few kilobytes at a call.
+        auto io = std::make_unique<SoundFileIo>();
+        if (!io->OpenRead(mPath))
+            return nullptr;
+        SF_INFO info{};
+        SF_VIRTUAL_IO callbacks = SoundFileIo::Callbacks();
+        SoundFileHandle file(sf_open_virtual(&callbacks, SFM_READ, &info, io.get()));
+        if (!file)
+            return nullptr;
+        sf_command(file.Get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
         const SampleFormat f = mInfo.Sample;
         const bool integers = f == SampleFormat::Pcm8 || f == SampleFormat::Pcm16 ||
                               f == SampleFormat::Pcm24 || f == SampleFormat::Pcm32;
-        return std::make_unique<SndfileReader>(std::move(file), mInfo.Frames, mExact, integers);
+        return std::make_unique<SndfileReader>(std::move(io), std::move(file), mInfo.Frames, mExact,
+                                               integers);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
