@@ -5,7 +5,9 @@
 // same run (skipped where ffmpeg is not installed). The "file layer" run moves the same blocks
 // through TWaveData without filtering, to show what reading and writing cost next to the
 // filter. The last run exports a 60-minute file on every usable core in a child process and
-// reports the child's peak resident memory.
+// reports the child's peak resident memory. The soft cut runs at quality 2 on one thread with
+// the --soft preset, alone and with the rest stem written beside the output, against the hard
+// cut of the same run (targets: 0.8 and 0.7 of its speed).
 //
 //   bench_export [--benchmark_filter=...]
 // The counter x_realtime is seconds of sound saved per second of wall time; a summary of the
@@ -98,23 +100,47 @@ ExportSettings StartupSettings(int overlap, int threads)
     return settings;
 }
 
-// Exports input into output; false on any failure.
+// Exports input into output (and the rest stem into rest, when named); false on any failure.
 bool ExportOnce(const std::string& input, const std::string& output, const ExportSettings& settings,
-                int64_t frames)
+                int64_t frames, const std::string& rest = std::string())
 {
     TWaveData in;
     TWaveData out;
+    TWaveData restOut;
     if (in.OpenRead(input) != 0)
         return false;
     out.Format = in.Format;
-    if (out.OpenWrite(output) != 0)
+    restOut.Format = in.Format;
+    if (out.OpenWrite(output) != 0 || (!rest.empty() && restOut.OpenWrite(rest) != 0))
         return false;
     ExportJob job(in, out, settings);
+    if (!rest.empty())
+        job.SetRest(restOut);
     std::atomic<bool> abort{false};
     const MessageId message = job.Run(nullptr, abort);
-    const bool closed = out.Close() == 0;
+    const bool closed = out.Close() == 0 && (rest.empty() || restOut.Close() == 0);
     in.Close();
     return message == kMsgNone && closed && job.Written() == frames * 4;
+}
+
+// The --soft preset at quality 2 on one thread; range(0) 1 also writes the rest stem.
+void SoftExport(benchmark::State& state)
+{
+    const BenchFiles& files = Files();
+    ExportSettings settings = StartupSettings(16, 1);
+    settings.Area.Soft = SoftCutPreset();
+    const std::string rest =
+        state.range(0) != 0 ? (files.folder / "rest.wav").string() : std::string();
+    ::sync();
+    for (auto _ : state) {
+        if (!ExportOnce(files.input, files.output, settings, kFrames, rest)) {
+            state.SkipWithError("export failed");
+            return;
+        }
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 
 void WholeFileExport(benchmark::State& state)
@@ -276,6 +302,22 @@ BENCHMARK(WholeFileExport)
     ->Iterations(1)
     ->Repetitions(kRepetitions)
     ->DisplayAggregatesOnly(true);
+BENCHMARK(SoftExport)
+    ->Name("Export/quality2_soft_1thread")
+    ->Arg(0)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK(SoftExport)
+    ->Name("Export/quality2_soft_rest_1thread")
+    ->Arg(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(FileLayerOnly)
     ->Name("Export/file_layer_only")
     ->Unit(benchmark::kMillisecond)
@@ -313,6 +355,16 @@ public:
                         q2 / yardstick, yardstick);
         if (q2 > 0.0 && q4 > 0.0)
             std::printf("quality 4, 1 thread: %.1fx real time, %.3fx of quality 2\n", q4, q4 / q2);
+        const double soft = Find("quality2_soft_1thread");
+        const double softRest = Find("quality2_soft_rest_1thread");
+        if (q2 > 0.0 && soft > 0.0)
+            std::printf("quality 2, 1 thread, --soft: %.1fx real time, %.2fx the hard cut's "
+                        "(target 0.8)\n",
+                        soft, soft / q2);
+        if (q2 > 0.0 && softRest > 0.0)
+            std::printf("quality 2, 1 thread, --soft --rest: %.1fx real time, %.2fx the hard "
+                        "cut's (target 0.7)\n",
+                        softRest, softRest / q2);
         const int cores = ExportJob::UsableCores();
         for (int threads : {2, 4, 8, 16}) {
             const double t = Find("threads:" + std::to_string(threads));

@@ -1,8 +1,9 @@
 // Playback cost at 44.1 kHz for each quality level:
-//  - PlaybackThreadLive/QUALITY/VISUALS: the real playback thread on the silent device for a
-//    few seconds of real time, with the visual feed off (0) or feeding the window's map (1);
-//    reports the thread's CPU time per second of sound as a percentage of one core (targets,
-//    visual feed off: at most 2 % at quality 2, 6 % at quality 4).
+//  - PlaybackThreadLive/QUALITY/VISUALS/SOFT: the real playback thread on the silent device
+//    for a few seconds of real time, with the visual feed off (0) or feeding the window's map
+//    (1), with the hard cut (0) or the --soft preset (1); reports the thread's CPU time per
+//    second of sound as a percentage of one core (targets, visual feed off: at most 2 % at
+//    quality 2, 6 % at quality 4; under 1 % at quality 2 with the soft cut).
 //  - FullRingPump: one pump of a whole 1000 ms ring; reports its time against the 1000 ms of
 //    sound it writes (target: below 1, at every quality).
 
@@ -71,7 +72,11 @@ void PlaybackThreadLive(benchmark::State& state)
 {
     const int quality = static_cast<int>(state.range(0));
     const bool visuals = state.range(1) != 0;
+    const bool soft = state.range(2) != 0;
     const FftParams fft = ChooseFftParams(quality, kRate);
+    FilterArea area = StartupArea(kRate);
+    if (soft)
+        area.Soft = SoftCutPreset();
     for (auto _ : state) {
 #ifdef VARNEL_BENCH_WITH_MAP
         TVisualMap map;
@@ -101,7 +106,7 @@ void PlaybackThreadLive(benchmark::State& state)
         sound.PrepareStream(reader, 200, fft.FftSize, fft.Overlap);
         ThSoundPlay thread(sound, reader);
         thread.SetHalfRate(kRate / 2);
-        thread.PostArea(StartupArea(kRate));
+        thread.PostArea(area);
         thread.PostVisualFeed(visuals);
         const auto start = std::chrono::steady_clock::now();
         thread.Resume();
@@ -155,9 +160,10 @@ void FullRingPump(benchmark::State& state)
 }
 
 BENCHMARK(PlaybackThreadLive)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {0}})
-    ->Args({2, 1})
-    ->Args({4, 1})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0}, {0}})
+    ->Args({2, 1, 0})
+    ->Args({4, 1, 0})
+    ->Args({2, 0, 1})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

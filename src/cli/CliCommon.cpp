@@ -122,15 +122,7 @@ FilterArea AreaOptions::Resolve(int sampleRate) const
 
 SoftCut SoftPreset()
 {
-    // Chosen with tools/softcut/measure.py on the demo mix (centre voice, pan 0.5:2, depth
-    // 0:0.8): edges that span the area's own width raise what BSS Eval calls the artefacts
-    // ratio of both stems, and the removed part kept 30 dB down lessens the holes it leaves
-    // without raising the overall error. No smoothing: it smeared the notes' onsets.
-    SoftCut s;
-    s.FeatherPanDb = 12.0f;
-    s.FeatherDepth = 0.8f;
-    s.AttenuateDb = 30.0f;
-    return s;
+    return SoftCutPreset();
 }
 
 bool ParseInt(const std::string& text, int low, int high, int& value)

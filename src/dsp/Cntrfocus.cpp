@@ -389,11 +389,21 @@ void CenterFocus::AddFrame() noexcept
         mLastGains = LastGains::Hard;
     }
     const float* weights = soft ? mGain.data() : mKeep.data();
-    if (mRestOn) {
-        const Weighting restWeighting = soft ? Weighting::GainComplement : Weighting::Cleared;
-        BuildSpectrum(path, restWeighting, mBinsL.data(), weights, mSplitTwiddle.data(),
+    // The hard cut's rest is the cleared bins' own inverse (so it is the inverted area's
+    // output, bit for bit). The soft cut's is every bin's frame less the kept one: by the
+    // transform's linearity the same sound to float rounding, without two more transforms.
+    // Every bin's frame is the windowed frame itself but for bin 0, which the kept frame counts
+    // double, and the bin at N/2, which it leaves out (see BuildPairs): their sums are kept.
+    float dcL = 0.0f, dcR = 0.0f, nyquistL = 0.0f, nyquistR = 0.0f;
+    if (mRestOn && soft) {
+        dcL = sl[0] + sl[1];
+        dcR = sr[0] + sr[1];
+        nyquistL = sl[0] - sl[1];
+        nyquistR = sr[0] - sr[1];
+    } else if (mRestOn) {
+        BuildSpectrum(path, Weighting::Cleared, mBinsL.data(), weights, mSplitTwiddle.data(),
                       mRestSpecL.data(), half);
-        BuildSpectrum(path, restWeighting, mBinsR.data(), weights, mSplitTwiddle.data(),
+        BuildSpectrum(path, Weighting::Cleared, mBinsR.data(), weights, mSplitTwiddle.data(),
                       mRestSpecR.data(), half);
     }
     const Weighting weighting = soft ? Weighting::Gain : Weighting::Kept;
@@ -404,7 +414,12 @@ void CenterFocus::AddFrame() noexcept
                        mFeedSumMag.data(), half);
     mInverseFft.Transform(sl);
     mInverseFft.Transform(sr);
-    if (mRestOn) {
+    if (mRestOn && soft) {
+        WindowFrame(path, mInRingL.data() + mInHead, mInRingR.data() + mInHead, mWindow.data(),
+                    mRestSpecL.data(), mRestSpecR.data(), n);
+        RestFromWhole(mRestSpecL.data(), sl, dcL, nyquistL);
+        RestFromWhole(mRestSpecR.data(), sr, dcR, nyquistR);
+    } else if (mRestOn) {
         mInverseFft.Transform(mRestSpecL.data());
         mInverseFft.Transform(mRestSpecR.data());
     }
@@ -419,6 +434,19 @@ void CenterFocus::AddFrame() noexcept
             OverlapAdd(path, mRestRingL.data() + cell, mRestRingR.data() + cell,
                        mSynthesis.data() + i, mRestSpecL.data() + i, mRestSpecR.data() + i, run);
         i += run;
+    }
+}
+
+void CenterFocus::RestFromWhole(float* frame, const float* kept, float dc,
+                                float nyquist) const noexcept
+{
+    // The kept frame comes back at 4 times its level; every bin's frame, at that level, is
+    // 2 x + 2 (X[0] - X[N/2] (-1)^n) / N for the windowed frame x (X its transform).
+    const float scale = 2.0f / static_cast<float>(mFrameSize);
+    const float ends[2] = {scale * (dc - nyquist), scale * (dc + nyquist)}; // even, odd n
+    for (int i = mHop; i < mFrameSize; ++i) {
+        const auto u = static_cast<std::size_t>(i);
+        frame[u] = 2.0f * frame[u] + ends[i & 1] - kept[u];
     }
 }
 

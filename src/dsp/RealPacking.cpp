@@ -52,7 +52,6 @@ inline float Weigh(float x, float weight) noexcept
     case Weighting::Kept: return IsKept(weight) ? x : 0.0f;
     case Weighting::Cleared: return IsKept(weight) ? 0.0f : x;
     case Weighting::Gain: return x * weight;
-    case Weighting::GainComplement: return x * (1.0f - weight);
     }
     return 0.0f;
 }
@@ -140,7 +139,6 @@ VARNEL_AVX2 inline __m256 Weigh4(__m256 x, const float* weights)
     case Weighting::Kept: return _mm256_and_ps(x, m);
     case Weighting::Cleared: return _mm256_andnot_ps(m, x);
     case Weighting::Gain: return _mm256_mul_ps(x, m);
-    case Weighting::GainComplement: return _mm256_mul_ps(x, _mm256_sub_ps(_mm256_set1_ps(1.0f), m));
     }
     return x;
 }
@@ -199,7 +197,6 @@ VARNEL_AVX512 inline __m512 Weigh8(__m512 x, const float* weights)
     case Weighting::Kept: return _mm512_and_ps(x, m);
     case Weighting::Cleared: return _mm512_andnot_ps(m, x);
     case Weighting::Gain: return _mm512_mul_ps(x, m);
-    case Weighting::GainComplement: return _mm512_mul_ps(x, _mm512_sub_ps(_mm512_set1_ps(1.0f), m));
     }
     return x;
 }
@@ -271,9 +268,6 @@ void BuildSpectrum(CodePath path, Weighting weighting, const float* bins, const 
     case Weighting::Kept: Build<Weighting::Kept>(path, bins, weights, w, z, half); return;
     case Weighting::Cleared: Build<Weighting::Cleared>(path, bins, weights, w, z, half); return;
     case Weighting::Gain: Build<Weighting::Gain>(path, bins, weights, w, z, half); return;
-    case Weighting::GainComplement:
-        Build<Weighting::GainComplement>(path, bins, weights, w, z, half);
-        return;
     }
 }
 

@@ -15,13 +15,12 @@ namespace varnel {
 // Bins 0..N/2-1 of the real frame from the half-size transform z of its even/odd samples.
 void SplitSpectrum(CodePath path, const float* z, float* bins, const float* w, int half) noexcept;
 // How BuildSpectrum weighs each bin: by the keep mask (all bits set when kept) or its
-// complement, or by a gain per bin or one minus it.
+// complement, or by a gain per bin.
 enum class Weighting
 {
     Kept,
     Cleared,
     Gain,
-    GainComplement,
 };
 
 // The half-size spectrum whose inverse transform holds 4 times the real frame made of the

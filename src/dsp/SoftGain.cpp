@@ -125,10 +125,12 @@ void GainsPlain(const SoftGainParams& p, const SoftFrame& frame) noexcept
 
 void SoftGains(CodePath path, const SoftGainParams& p, const SoftFrame& frame) noexcept
 {
-    if (path == CodePath::Plain || frame.Half % 8 != 0)
-        soft::GainsPlain(p, frame);
-    else
+    if (path == CodePath::Avx512 && frame.Half % 16 == 0)
+        soft::GainsAvx512(p, frame);
+    else if (path != CodePath::Plain && frame.Half % 8 == 0)
         soft::GainsAvx2(p, frame);
+    else
+        soft::GainsPlain(p, frame);
 }
 
 } // namespace varnel

@@ -66,10 +66,11 @@ void FrequencyGains(const FilterArea& area, float binWidth, int half, float* gai
 void SoftGains(CodePath path, const SoftGainParams& p, const SoftFrame& frame) noexcept;
 
 namespace soft {
-// The paths behind SoftGains; the vector one takes bins in groups of 8 (Half a multiple of 8)
-// and serves the AVX-512 path as well.
+// The paths behind SoftGains; the vector ones take bins in groups of 8 and 16 (Half a
+// multiple of that).
 void GainsPlain(const SoftGainParams& p, const SoftFrame& frame) noexcept;
 void GainsAvx2(const SoftGainParams& p, const SoftFrame& frame) noexcept;
+void GainsAvx512(const SoftGainParams& p, const SoftFrame& frame) noexcept;
 } // namespace soft
 
 } // namespace varnel
