@@ -415,10 +415,13 @@ void CenterFocus::AddFrame() noexcept
     mInverseFft.Transform(sl);
     mInverseFft.Transform(sr);
     if (mRestOn && soft) {
-        WindowFrame(path, mInRingL.data() + mInHead, mInRingR.data() + mInHead, mWindow.data(),
-                    mRestSpecL.data(), mRestSpecR.data(), n);
-        RestFromWhole(mRestSpecL.data(), sl, dcL, nyquistL);
-        RestFromWhole(mRestSpecR.data(), sr, dcR, nyquistR);
+        // Every bin's frame at the kept frame's level (4 times the real frame) is
+        // 2 x + 2 (X[0] - X[N/2] (-1)^n) / N for the windowed frame x, X its transform.
+        const float scale = 2.0f / static_cast<float>(n);
+        WholeLessKept(path, mInRingL.data() + mInHead, mWindow.data(), sl, scale * (dcL - nyquistL),
+                      scale * (dcL + nyquistL), mRestSpecL.data(), mHop, n);
+        WholeLessKept(path, mInRingR.data() + mInHead, mWindow.data(), sr, scale * (dcR - nyquistR),
+                      scale * (dcR + nyquistR), mRestSpecR.data(), mHop, n);
     } else if (mRestOn) {
         mInverseFft.Transform(mRestSpecL.data());
         mInverseFft.Transform(mRestSpecR.data());
@@ -434,19 +437,6 @@ void CenterFocus::AddFrame() noexcept
             OverlapAdd(path, mRestRingL.data() + cell, mRestRingR.data() + cell,
                        mSynthesis.data() + i, mRestSpecL.data() + i, mRestSpecR.data() + i, run);
         i += run;
-    }
-}
-
-void CenterFocus::RestFromWhole(float* frame, const float* kept, float dc,
-                                float nyquist) const noexcept
-{
-    // The kept frame comes back at 4 times its level; every bin's frame, at that level, is
-    // 2 x + 2 (X[0] - X[N/2] (-1)^n) / N for the windowed frame x (X its transform).
-    const float scale = 2.0f / static_cast<float>(mFrameSize);
-    const float ends[2] = {scale * (dc - nyquist), scale * (dc + nyquist)}; // even, odd n
-    for (int i = mHop; i < mFrameSize; ++i) {
-        const auto u = static_cast<std::size_t>(i);
-        frame[u] = 2.0f * frame[u] + ends[i & 1] - kept[u];
     }
 }
 

@@ -113,9 +113,6 @@ private:
     void AddFrame() noexcept;
     // The soft cut's gain of every bin of the frame, into mGain.
     void SoftFrameGains(CodePath path, bool feed) noexcept;
-    // The soft cut's rest for samples hop..N-1 of the frame: the windowed frame in frame, the
-    // kept frame's inverse in kept, its transform's bins 0 and N/2; into frame.
-    void RestFromWhole(float* frame, const float* kept, float dc, float nyquist) const noexcept;
 
     int mFrameSize = 0;
     int mHop = 0;

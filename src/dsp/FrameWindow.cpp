@@ -62,9 +62,59 @@ VARNEL_AVX512 void OverlapAddAvx512(float* accL, float* accR, const float* weigh
     }
     OverlapAddAvx2(accL + t, accR + t, weight + t, xl + t, xr + t, count - t);
 }
+
+VARNEL_AVX2 int WholeLessKeptAvx2(const float* ring, const float* window, const float* kept,
+                                  float evenEnd, float oddEnd, float* out, int i, int n)
+{
+    const __m256 two = _mm256_set1_ps(2.0f);
+    const __m256 ends =
+        _mm256_setr_ps(evenEnd, oddEnd, evenEnd, oddEnd, evenEnd, oddEnd, evenEnd, oddEnd);
+    for (; i + 8 <= n; i += 8) {
+        const __m256 whole = _mm256_mul_ps(
+            two, _mm256_mul_ps(_mm256_loadu_ps(ring + i), _mm256_loadu_ps(window + i)));
+        _mm256_storeu_ps(out + i,
+                         _mm256_sub_ps(_mm256_add_ps(whole, ends), _mm256_loadu_ps(kept + i)));
+    }
+    return i;
+}
+
+VARNEL_AVX512 int WholeLessKeptAvx512(const float* ring, const float* window, const float* kept,
+                                      float evenEnd, float oddEnd, float* out, int i, int n)
+{
+    const __m512 two = _mm512_set1_ps(2.0f);
+    const __m512 ends = _mm512_castpd_ps(
+        _mm512_set1_pd(_mm_cvtsd_f64(_mm_castps_pd(_mm_setr_ps(evenEnd, oddEnd, 0.0f, 0.0f)))));
+    for (; i + 16 <= n; i += 16) {
+        const __m512 whole = _mm512_mul_ps(
+            two, _mm512_mul_ps(_mm512_loadu_ps(ring + i), _mm512_loadu_ps(window + i)));
+        _mm512_storeu_ps(out + i,
+                         _mm512_sub_ps(_mm512_add_ps(whole, ends), _mm512_loadu_ps(kept + i)));
+    }
+    return i;
+}
 #endif
 
 } // namespace
+
+void WholeLessKept(CodePath path, const float* ring, const float* window, const float* kept,
+                   float evenEnd, float oddEnd, float* out, int from, int n) noexcept
+{
+    int i = from;
+    const auto one = [&](int k) {
+        out[k] = 2.0f * (ring[k] * window[k]) + ((k & 1) ? oddEnd : evenEnd) - kept[k];
+    };
+    if (i < n && (i & 1) != 0)
+        one(i++);
+#ifdef VARNEL_X86
+    if (path == CodePath::Avx512)
+        i = WholeLessKeptAvx512(ring, window, kept, evenEnd, oddEnd, out, i, n);
+    if (path != CodePath::Plain)
+        i = WholeLessKeptAvx2(ring, window, kept, evenEnd, oddEnd, out, i, n);
+#endif
+    (void)path;
+    for (; i < n; ++i)
+        one(i);
+}
 
 void WindowFrame(CodePath path, const float* ringL, const float* ringR, const float* window,
                  float* outL, float* outR, int n) noexcept
