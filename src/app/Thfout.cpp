@@ -25,6 +25,12 @@ public:
 
     bool event(QEvent* e) override
     {
+        // The lock is taken before the event is read: the export thread made the event before
+        // it let the lock go, and the event loop's own hand-over is one the thread checker
+        // cannot see.
+        {
+            std::lock_guard<std::mutex> hold(mShared->Lock);
+        }
         if (e->type() != kDrainEvent)
             return QObject::event(e);
         std::deque<std::function<void()>> calls;
@@ -74,11 +80,12 @@ void ThFileOut::Wait()
 
 void ThFileOut::Queue(std::function<void()> fn)
 {
+    auto* wake = new QEvent(kDrainEvent);
     {
         std::lock_guard<std::mutex> hold(mShared->Lock);
         mShared->Pending.push_back(std::move(fn));
     }
-    QCoreApplication::postEvent(mDrain, new QEvent(kDrainEvent));
+    QCoreApplication::postEvent(mDrain, wake);
 }
 
 void ThFileOut::Synchronize(std::function<void()> fn)

@@ -35,6 +35,13 @@ using test::ReadFileBytes;
 using test::TempDir;
 
 constexpr int kRate = 44100;
+// Long enough for an export to run for seconds; the thread checker's build exports about ten
+// times slower.
+#if defined(__SANITIZE_THREAD__)
+constexpr int64_t kLongFrames = int64_t{kRate} * 60;
+#else
+constexpr int64_t kLongFrames = int64_t{kRate} * 600;
+#endif
 
 // The save button's centre.
 constexpr int kSaveX = 625 + 112 / 2, kSaveY = 8 + 25 / 2;
@@ -263,10 +270,9 @@ TEST_F(XvfbSave, TwoProgramsSavingToOneNameKeepTheFirstFile)
 {
     const std::string a = Work("a.wav");
     const std::string b = Work("b.wav");
-    test::WriteWav16(a, ToneAndNoise(int64_t{kRate} * 600), kRate);
+    test::WriteWav16(a, ToneAndNoise(kLongFrames), kRate);
     test::WriteWav16(b, ToneAndNoise(int64_t{kRate} * 5), kRate);
     const std::vector<uint8_t> bSaved = CliExport(b, mDir.File("b-reference.wav"));
-    const std::vector<uint8_t> aSaved = CliExport(a, mDir.File("a-reference.wav"));
 
     Program programA(*mServer, a, mDir.File("config"));
     Program programB(*mServer, b, mDir.File("config"));
@@ -284,9 +290,7 @@ TEST_F(XvfbSave, TwoProgramsSavingToOneNameKeepTheFirstFile)
         Until(std::chrono::seconds(120), [&] { return HiddenTemporaries(Work("")).empty(); }));
     EXPECT_TRUE(Until(std::chrono::seconds(10), [&] { return programA.MessageBoxes() == 1; }))
         << "A said nothing";
-    const std::vector<uint8_t> same = ReadFileBytes(Work("same.wav"));
-    EXPECT_EQ(same, bSaved);
-    EXPECT_NE(same, aSaved);
+    EXPECT_EQ(ReadFileBytes(Work("same.wav")), bSaved);
     EXPECT_EQ(programB.MessageBoxes(), 0u);
 }
 
@@ -296,7 +300,7 @@ TEST_F(XvfbSave, TwoProgramsSavingToOneNameKeepTheFirstFile)
 TEST_F(XvfbSave, StopSignalEndsTheSaveInOrder)
 {
     const std::string input = Work("ten.wav");
-    test::WriteWav16(input, ToneAndNoise(int64_t{kRate} * 600), kRate);
+    test::WriteWav16(input, ToneAndNoise(kLongFrames), kRate);
     const std::vector<int16_t> whole = ValidSamples([&] {
         CliExport(input, mDir.File("reference.wav"));
         return mDir.File("reference.wav");
