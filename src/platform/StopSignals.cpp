@@ -67,6 +67,9 @@ void InstallStopSignalHandlers()
 {
 #ifndef _WIN32
     MakeWakePipe();
+    // A write past the file size limit (ulimit -f) then fails with "File too large" and is
+    // reported like a full disk, instead of ending the program with a hidden temporary left.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     for (const int s : kStopSignals) {
 #ifdef _WIN32

@@ -10,7 +10,8 @@ namespace varnel {
 
 // Main thread, once, before worker threads start. Catches SIGINT, SIGTERM, SIGHUP, SIGQUIT,
 // SIGPIPE and SIGXCPU (those the platform has); a signal that was ignored when the program
-// started stays ignored, as a shell's "nohup" or "trap '' HUP" asked.
+// started stays ignored, as a shell's "nohup" or "trap '' HUP" asked. Ignores SIGXFSZ, so that a
+// write past the file size limit fails like a write to a full disk.
 void InstallStopSignalHandlers();
 
 // Any thread; allocates nothing. Set once a stop signal has arrived.

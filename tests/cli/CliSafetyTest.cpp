@@ -182,6 +182,33 @@ TEST(CliSafety, FullDiskLeavesNoInvalidFile)
     EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
 }
 
+// A file size limit set by the person (ulimit -f, with the signal it sends left as it is) is
+// a write failure like a full disk: the program goes on to say so, keeps a valid shorter file
+// or none, and leaves no temporary; it is not ended half-way by the limit's signal.
+TEST(CliSafety, FileSizeLimitIsAWriteFailure)
+{
+    TempDir dir;
+    const std::string in = dir.File("in.wav");
+    WriteWav16(in, std::vector<int16_t>(10 * kRate, 5));
+    for (const int blocks : {0, 400}) { // 512-byte blocks: none, or about a second of sound
+        SCOPED_TRACE(blocks);
+        const std::string out = dir.File("out" + std::to_string(blocks) + ".wav");
+        // The limit covers every file the program writes, so its messages go through a pipe.
+        const ProgramResult r =
+            RunProgram("sh", {"-c",
+                              "{ (trap - XFSZ; ulimit -f " + std::to_string(blocks) +
+                                  "; exec \"$0\" \"$@\") 2>&1; echo \"exit $?\"; } | cat",
+                              CliPath(), "export", in, out});
+        EXPECT_EQ(r.Out, "varnel-cli: \"" + fs::path(out).filename().string() +
+                             "\": An Error occurred while saving. (File too large)\nexit 5\n");
+        if (blocks == 0)
+            EXPECT_FALSE(fs::exists(out));
+        else
+            EXPECT_GT(ValidWavFrames(out), 0) << "the valid start of the sound";
+        EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    }
+}
+
 // An output that is a folder, or a link to one, is refused before any work: no temporary is
 // made beside it, exit 4, and the message says why.
 TEST(CliSafety, FolderAsOutputIsRefusedAtOnce)
