@@ -167,6 +167,14 @@ std::string SafeOutput::KeepVisible()
 {
     if (!mCommitFailed || mTemp.empty())
         return {};
+    std::error_code gone;
+    if (!fs::exists(fs::symlink_status(PathFromBytes(mTemp), gone))) {
+        // Its folder was moved away or removed during the save: no name can say where it is.
+        mTemp.clear();
+        mTarget.clear();
+        mCommitFailed = false;
+        return {};
+    }
     std::string kept = mTemp;
     const fs::path target = PathFromBytes(mTarget);
     const std::string stem = BytesFromPath(target.stem());

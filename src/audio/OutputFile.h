@@ -75,7 +75,8 @@ public:
     // visible name beside the target, "NAME (1).EXT" up to "NAME (99).EXT", never replacing a
     // file, and returns that path; where the folder takes none (it became read-only, the name
     // grows too long), the temporary stays and its own path is returned. Either way nothing is
-    // lost and the caller can say where the file is. "" when no commit failed.
+    // lost and the caller can say where the file is. "" when no commit failed, or when the
+    // temporary is no longer at its path (its folder was moved away or removed meanwhile).
     std::string KeepVisible();
 
     // Owner's thread. The paths of the pending save ("" when none).

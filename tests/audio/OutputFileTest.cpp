@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -167,6 +168,44 @@ TEST(SafeOutput, FailedRenameKeepsTheWrittenSound)
         EXPECT_FALSE(out.Commit());
     }
     EXPECT_EQ(ReadText(temp), "sound");
+}
+
+// Where a commit fails, the name KeepVisible gives holds the written sound, and no name is
+// given where the temporary is gone with its folder (moved away or removed during the save).
+TEST(SafeOutput, KeptNameHoldsTheSound)
+{
+    const struct
+    {
+        const char* Name;
+        std::function<void(const std::string& folder)> During;
+        bool Kept;
+    } cases[] = {
+        {"a folder took the name",
+         [](const std::string& folder) { fs::create_directories(folder + "/x.wav/inside"); }, true},
+        {"folder moved away",
+         [](const std::string& folder) {
+             fs::rename(folder, folder + "-old");
+             fs::create_directory(folder);
+         },
+         false},
+        {"folder removed", [](const std::string& folder) { fs::remove_all(folder); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::string folder = dir.File("out");
+        fs::create_directory(folder);
+        SafeOutput out;
+        const std::string temp = out.Begin(folder + "/x.wav");
+        ASSERT_FALSE(temp.empty());
+        WriteText(temp, "sound");
+        c.During(folder);
+        ASSERT_FALSE(out.Commit());
+        const std::string kept = out.KeepVisible();
+        EXPECT_EQ(!kept.empty(), c.Kept) << kept;
+        if (!kept.empty())
+            EXPECT_EQ(ReadText(kept), "sound") << kept;
+    }
 }
 
 #if !defined(_WIN32)
