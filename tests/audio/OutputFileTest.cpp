@@ -208,6 +208,19 @@ TEST(SafeOutput, KeptNameHoldsTheSound)
     }
 }
 
+// A whole-file write (a picture) that cannot take its name fails with the system's reason and
+// leaves nothing beside what was there: its temporary does not outlive it.
+TEST(WriteWholeFile, RenameThatFailsLeavesNoTemporary)
+{
+    TempDir dir;
+    fs::create_directories(dir.File("map.png/inside"));
+    std::error_code why;
+    EXPECT_EQ(WriteWholeFile(dir.File("map.png"), "png", 3, /*replaceExisting=*/true, &why),
+              kMsgSaveFailed);
+    EXPECT_TRUE(why);
+    EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"map.png"});
+}
+
 #if !defined(_WIN32)
 // A save that dies half way (the process is killed) leaves the old file as it was; the next
 // save to the name works beside the dead one's temporary and leaves nothing of its own.
