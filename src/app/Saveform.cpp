@@ -199,6 +199,17 @@ void TSaveFileForm::StopForEnd()
     done(1);
 }
 
+void TSaveFileForm::EndForExit()
+{
+    if (!ExportThread)
+        return;
+    mEnding = true;
+    mState = State::Cancelled;
+    ExportThread->Terminate();
+    FinishThread();
+    ShowOutcome();
+}
+
 void TSaveFileForm::ShowOutcome()
 {
     const QString text =

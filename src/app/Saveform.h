@@ -57,6 +57,11 @@ public:
     // which nobody may be there to answer. Also stops an export whose showing's event loop
     // was ended from outside.
     void StopForEnd();
+    // GUI thread, from exit() (the toolkit ends the program so when the display's connection
+    // breaks: the X server died with the session, or the window was killed there). A running
+    // export stops as an abort stops it and settles its files before the program goes; what
+    // it reports goes to standard error. Touches no widget.
+    void EndForExit();
 
     ElidedLabel* FileNameLbl;
     QProgressBar* ProgressBar1;

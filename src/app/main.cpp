@@ -9,6 +9,8 @@
 #include "platform/StopSignals.h"
 #include "settings/Setform.h"
 
+#include <cstdlib>
+
 int main(int argc, char** argv)
 {
     using namespace varnel;
@@ -22,6 +24,12 @@ int main(int argc, char** argv)
     AbSaveForm = new TAbSaveForm(Form1);
     SaveFileForm = new TSaveFileForm(Form1);
     SetOptForm = new TSetOptForm(Form1);
+    // The toolkit calls exit() when the display's connection breaks: a save in progress still
+    // ends as an abort ends it.
+    std::atexit([] {
+        if (SaveFileForm)
+            SaveFileForm->EndForExit();
+    });
     Form1->show();
     const int result = app.exec();
     delete SetOptForm;

@@ -296,7 +296,8 @@ TEST_F(XvfbSave, TwoProgramsSavingToOneNameKeepTheFirstFile)
 
 // A real stop signal during a save: the program ends with 128 + the signal's number, leaving
 // the valid start of the save where no file was, or the file that was there as it was, and no
-// temporary.
+// temporary. So does a display whose connection breaks (the X server gone with the session, or
+// the window killed there), where the toolkit ends the program with 1.
 TEST_F(XvfbSave, StopSignalEndsTheSaveInOrder)
 {
     const std::string input = Work("ten.wav");
@@ -309,9 +310,9 @@ TEST_F(XvfbSave, StopSignalEndsTheSaveInOrder)
 
     const struct
     {
-        int Signal;
+        int Signal; // 0: the program's display connection is closed instead
         bool Existing;
-    } cases[] = {{SIGTERM, false}, {SIGHUP, true}};
+    } cases[] = {{SIGTERM, false}, {SIGHUP, true}, {0, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Signal);
         const std::string out = Work("out.wav");
@@ -330,8 +331,14 @@ TEST_F(XvfbSave, StopSignalEndsTheSaveInOrder)
         ASSERT_TRUE(Until(std::chrono::seconds(20), [&] {
             return TemporaryBytes(Work("")) > 5000000;
         })) << "the save did not start";
-        program.Process().Signal(c.Signal);
-        EXPECT_EQ(program.Process().WaitExit(std::chrono::seconds(30)), 128 + c.Signal);
+        if (c.Signal != 0) {
+            program.Process().Signal(c.Signal);
+        } else {
+            XKillClient(mServer->Display(), program.MainWindow());
+            XSync(mServer->Display(), False);
+        }
+        EXPECT_EQ(program.Process().WaitExit(std::chrono::seconds(30)),
+                  c.Signal != 0 ? 128 + c.Signal : 1);
         EXPECT_TRUE(HiddenTemporaries(Work("")).empty());
         if (c.Existing) {
             EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
