@@ -291,8 +291,9 @@ public:
 private:
     struct Slot
     {
-        SinkBlock Out;               // the piece's output, converted for the sink
-        std::vector<float> InL, InR; // its input, from a source read in order
+        SinkBlock Out; // the piece's output, converted for the sink
+        // Its input, from a source read in order. Not cleared, as Out.
+        std::unique_ptr<float[]> InL, InR;
     };
 
     struct PieceState
@@ -337,8 +338,8 @@ private:
             Slot& slot = mSlots[static_cast<size_t>(s)];
             slot.Out.Allocate(mJob.mSink->Format().Conversion, longest);
             if (mSequential) {
-                slot.InL.resize(static_cast<size_t>(longestInput));
-                slot.InR.resize(static_cast<size_t>(longestInput));
+                slot.InL.reset(new float[static_cast<size_t>(longestInput)]);
+                slot.InR.reset(new float[static_cast<size_t>(longestInput)]);
             }
             mFreeSlots.push_back(static_cast<int>(s));
         }
@@ -377,9 +378,9 @@ private:
                 const auto from = static_cast<size_t>(start - carryStart);
                 const auto count = static_cast<size_t>(std::min(carryEnd, end) - start);
                 std::copy(mCarryL.begin() + static_cast<long>(from),
-                          mCarryL.begin() + static_cast<long>(from + count), slot.InL.begin());
+                          mCarryL.begin() + static_cast<long>(from + count), slot.InL.get());
                 std::copy(mCarryR.begin() + static_cast<long>(from),
-                          mCarryR.begin() + static_cast<long>(from + count), slot.InR.begin());
+                          mCarryR.begin() + static_cast<long>(from + count), slot.InR.get());
                 at = start + static_cast<int64_t>(count);
             }
             while (at < end) {
@@ -387,7 +388,7 @@ private:
                     return ReleaseSlot(slotIndex);
                 const int n = static_cast<int>(std::min<int64_t>(mBlockFrames, end - at));
                 const auto offset = static_cast<size_t>(at - start);
-                if (!input.Fill(slot.InL.data() + offset, slot.InR.data() + offset, at, n)) {
+                if (!input.Fill(slot.InL.get() + offset, slot.InR.get() + offset, at, n)) {
                     ReleaseSlot(slotIndex);
                     DecodeFailed(piece);
                     return;
@@ -399,10 +400,8 @@ private:
                 carryEnd = end;
                 const auto from = static_cast<size_t>(carryStart - start);
                 const auto count = static_cast<size_t>(carryEnd - carryStart);
-                std::copy(slot.InL.begin() + static_cast<long>(from),
-                          slot.InL.begin() + static_cast<long>(from + count), mCarryL.begin());
-                std::copy(slot.InR.begin() + static_cast<long>(from),
-                          slot.InR.begin() + static_cast<long>(from + count), mCarryR.begin());
+                std::copy(slot.InL.get() + from, slot.InL.get() + from + count, mCarryL.begin());
+                std::copy(slot.InR.get() + from, slot.InR.get() + from + count, mCarryR.begin());
             }
             const int64_t soundEnd = input.End();
             {
@@ -503,7 +502,7 @@ private:
             };
             MessageId result = kMsgNone;
             if (mSequential) {
-                BufferInput input(slot.InL.data(), slot.InR.data(), InputStart(piece),
+                BufferInput input(slot.InL.get(), slot.InR.get(), InputStart(piece),
                                   InputEnd(piece) - InputStart(piece), pieceEnd);
                 FloatLane lane{*vocal, input};
                 result = FilterFrames(lane, first, last, emit);

@@ -201,14 +201,14 @@ bool SoundSink::Open(const std::string& path, const SinkFormat& format)
 void SinkBlock::Allocate(const SampleConversion& conversion, int64_t frames)
 {
     const auto words = static_cast<size_t>(frames) * 2;
-    Words16.clear();
-    Words32.clear();
-    Floats.clear();
+    Words16.reset();
+    Words32.reset();
+    Floats.reset();
     switch (conversion.Kind) {
     case Rounding::Truncate16:
-    case Rounding::Round16: Words16.resize(words); break;
-    case Rounding::Round24: Words32.resize(words); break;
-    case Rounding::Float: Floats.resize(words); break;
+    case Rounding::Round16: Words16.reset(new int16_t[words]); break;
+    case Rounding::Round24: Words32.reset(new int32_t[words]); break;
+    case Rounding::Float: Floats.reset(new float[words]); break;
     }
 }
 
@@ -217,9 +217,9 @@ void SoundSink::Convert(const float* left, const float* right, int64_t frame, in
 {
     const auto offset = static_cast<size_t>(at) * 2;
     ConvertSamples(mFormat.Conversion, left, right, frame, count,
-                   block.Words16.empty() ? nullptr : block.Words16.data() + offset,
-                   block.Words32.empty() ? nullptr : block.Words32.data() + offset,
-                   block.Floats.empty() ? nullptr : block.Floats.data() + offset);
+                   block.Words16 ? block.Words16.get() + offset : nullptr,
+                   block.Words32 ? block.Words32.get() + offset : nullptr,
+                   block.Floats ? block.Floats.get() + offset : nullptr);
 }
 
 bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept
@@ -236,13 +236,13 @@ bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) no
     switch (mFormat.Conversion.Kind) {
     case Rounding::Truncate16:
     case Rounding::Round16:
-        written = sf_writef_short(mFile.Get(), block.Words16.data() + offset, count);
+        written = sf_writef_short(mFile.Get(), block.Words16.get() + offset, count);
         break;
     case Rounding::Round24:
-        written = sf_writef_int(mFile.Get(), block.Words32.data() + offset, count);
+        written = sf_writef_int(mFile.Get(), block.Words32.get() + offset, count);
         break;
     case Rounding::Float:
-        written = sf_writef_float(mFile.Get(), block.Floats.data() + offset, count);
+        written = sf_writef_float(mFile.Get(), block.Floats.get() + offset, count);
         break;
     }
     // The library goes on after some failed writes (the MP3 encoder's): its error state and

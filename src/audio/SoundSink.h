@@ -5,6 +5,7 @@
 #include "audio/SoundFormat.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,12 +29,14 @@ struct SinkFormat
 };
 
 // Samples converted for a sink, interleaved: 16-bit words, 24-bit values at the top of 32-bit
-// words, or floats, as the sink's conversion gives them (only that kind is allocated).
+// words, or floats, as the sink's conversion gives them (only that kind is allocated). Not
+// cleared: every word is converted before it is written, and the pages are first touched by
+// the thread that converts into them.
 struct SinkBlock
 {
-    std::vector<int16_t> Words16;
-    std::vector<int32_t> Words32;
-    std::vector<float> Floats;
+    std::unique_ptr<int16_t[]> Words16;
+    std::unique_ptr<int32_t[]> Words32;
+    std::unique_ptr<float[]> Floats;
 
     // Set-up thread; allocates (throws std::bad_alloc). Room for frames frames.
     void Allocate(const SampleConversion& conversion, int64_t frames);
