@@ -461,10 +461,12 @@ void CenterFocus::SoftFrameGains(CodePath path, bool feed) noexcept
                 IsKept(mKeep[static_cast<std::size_t>(j)]) ? 1.0f : 0.0f;
     // The hard decision over the dimensions whose edges have no width, so those edges are the
     // hard cut's exactly; a dimension with a width is opened here and weighed by its gain.
+    // A high edge at a ratio of 0 or at 0 Hz has no transition (see MakeSoftGainParams): the
+    // decision keeps it.
     const BinDecision decision = MakeBinDecision(
-        params.FreqOn ? 0 : mLowBin, params.FreqOn ? half : mHighBin, mCorrectionLimit,
-        params.Pan.On ? 0.0f : mPanLow,
-        params.Pan.On ? std::numeric_limits<float>::infinity() : mPanHigh,
+        params.FreqOn ? 0 : mLowBin, params.FreqOn && mFreqHighHz > 0.0f ? half : mHighBin,
+        mCorrectionLimit, params.Pan.On ? 0.0f : mPanLow,
+        params.Pan.On && mPanHigh > 0.0f ? std::numeric_limits<float>::infinity() : mPanHigh,
         params.Depth.On ? 0.0f : mDepthLow, params.Depth.On ? kPi : mDepthHigh, false);
     BinFeed binFeed;
     if (feed || params.Pan.On || params.Depth.On)

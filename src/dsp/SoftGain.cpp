@@ -14,10 +14,13 @@ constexpr double kPiDouble = 3.14159265358979323846;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Wider than any edge can be apart; keeps 1 / width a normal float.
 constexpr float kMaxWidth = 1.0e6f;
+// Narrower is a step: 1 / width would overflow a float, and a value right on the edge would
+// weigh 0 x infinity.
+constexpr float kMinWidth = 1.0e-30f;
 
 float Width(float w) noexcept
 {
-    return w > 0.0f ? std::min(w, kMaxWidth) : 0.0f;
+    return w >= kMinWidth ? std::min(w, kMaxWidth) : 0.0f;
 }
 
 // The gain of one dimension at value v: the low edge's rise times the high edge's fall.
@@ -50,7 +53,9 @@ SoftGainParams MakeSoftGainParams(const FilterArea& area, int sampleRate, int ho
     if (panWidth > 0.0f) {
         p.Pan.On = true;
         p.Pan.LowOpen = !(area.PanLow > kPanOpenLow);
-        p.Pan.HighOpen = !(area.PanHigh < kPanOpenHigh);
+        // A high edge at a ratio of 0 lies at -infinity dB, where a ratio of 0 lies too: it
+        // has no transition, and the hard decision keeps that side.
+        p.Pan.HighOpen = !(area.PanHigh < kPanOpenHigh) || !(area.PanHigh > 0.0f);
         p.Pan.Low = p.Pan.LowOpen ? 0.0f : static_cast<float>(20.0 * std::log10(area.PanLow));
         p.Pan.High = p.Pan.HighOpen ? 0.0f : static_cast<float>(20.0 * std::log10(area.PanHigh));
         p.Pan.InvWidth = 1.0f / panWidth;
@@ -84,7 +89,9 @@ void FrequencyGains(const FilterArea& area, float binWidth, int half, float* gai
     const double invWidth = width > 0.0 ? 1.0 / width : 0.0;
     const double halfRate = std::floor(static_cast<double>(binWidth) * half);
     const bool lowOpen = !(area.FreqLowHz > 0.0f);
-    const bool highOpen = !(area.FreqHighHz < halfRate);
+    // A high edge at 0 Hz lies at -infinity octaves with bin 0: the hard decision keeps that
+    // side, as for a ratio of 0.
+    const bool highOpen = !(area.FreqHighHz < halfRate) || !(area.FreqHighHz > 0.0f);
     const double low = lowOpen ? 0.0 : std::log2(static_cast<double>(area.FreqLowHz));
     const double high = highOpen ? 0.0 : std::log2(static_cast<double>(area.FreqHighHz));
     for (int j = 0; j < half; ++j) {

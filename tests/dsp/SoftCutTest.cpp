@@ -179,6 +179,64 @@ TEST(SoftCut, GainFollowsItsDefinitionAroundEveryEdge)
     }
 }
 
+// Edges where the transition has no room: a high edge at a ratio of 0 or at 0 Hz (-infinity
+// on the scale, where a silent or left-only bin and bin 0 lie too) and a width too narrow for
+// its reciprocal to be a float. They are steps at the hard cut's own edges, on every path.
+TEST(SoftCut, EdgesWithoutRoomForATransitionAreTheHardCutsEdges)
+{
+    const int rate = 44100, n = 1024, half = n / 2;
+    // Bins in turn silent, left only, centred (a ratio of exactly 1) and right-leaning.
+    std::vector<float> binsL(n), binsR(n);
+    for (int j = 0; j < half; ++j) {
+        const auto u = static_cast<std::size_t>(j);
+        const int kind = j % 4;
+        binsL[2 * u] = kind == 0 ? 0.0f : 1.0f;
+        binsR[2 * u] = kind == 0 || kind == 1 ? 0.0f : static_cast<float>(kind - 1);
+    }
+    struct Case
+    {
+        std::string name;
+        FilterArea area;
+        float panW, freqW;
+    };
+    const Case cases[] = {
+        {"pan 0:0", AreaOf(0.0f, 0.0f, 0.0f, 22050.0f, 0.0f, kPi), 6.0f, 0.0f},
+        {"frequency 0:0", AreaOf(0.0f, 65535.0f, 0.0f, 0.0f, 0.0f, kPi), 0.0f, 1.0f},
+        {"inverted frequency 0:0", AreaOf(0.0f, 65535.0f, 0.0f, 0.0f, 0.0f, kPi, true), 0.0f, 2.0f},
+        {"pan 1:max, a width of 1e-40 dB", AreaOf(1.0f, 65535.0f, 0.0f, 22050.0f, 0.0f, kPi),
+         1e-40f, 0.0f},
+    };
+    std::vector<CodePath> paths = {CodePath::Plain};
+    if (WidestCodePath() != CodePath::Plain)
+        paths.push_back(WidestCodePath());
+    for (const Case& c : cases)
+        for (CodePath path : paths) {
+            // The soft path with no width at all is the hard decision between the floor and 1.
+            FilterArea area = c.area;
+            area.Soft.AttenuateDb = 120.0f;
+            CenterFocus hard;
+            hard.SetCodePath(path);
+            ASSERT_TRUE(hard.Setup(n, 8, rate));
+            hard.SetArea(area);
+            const std::vector<float> want = CenterFocusTestAccess::SoftGainsOf(hard, binsL, binsR);
+            area.Soft.FeatherPanDb = c.panW;
+            area.Soft.FeatherFreq = c.freqW;
+            CenterFocus f;
+            f.SetCodePath(path);
+            ASSERT_TRUE(f.Setup(n, 8, rate));
+            f.SetArea(area);
+            const std::vector<float> got = CenterFocusTestAccess::SoftGainsOf(f, binsL, binsR);
+            int kept = 0;
+            for (int j = 0; j < half; ++j) {
+                const auto u = static_cast<std::size_t>(j);
+                EXPECT_EQ(got[u], want[u])
+                    << c.name << ", path " << static_cast<int>(path) << ", bin " << j;
+                kept += want[u] == 1.0f;
+            }
+            EXPECT_GT(kept, 0) << c.name; // the step keeps something
+        }
+}
+
 struct Stereo
 {
     std::vector<int32_t> L, R;
