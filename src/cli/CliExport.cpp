@@ -406,10 +406,12 @@ bool RestNameIsUsable(const std::string& output, const std::string& rest)
         p.replace_extension(PathFromBytes(output).extension());
         restPath = BytesFromPath(p);
     }
-    std::error_code ec;
-    const fs::path a = fs::weakly_canonical(PathFromBytes(output), ec);
-    const fs::path b = fs::weakly_canonical(PathFromBytes(restPath), ec);
-    if (restPath == output || (!ec && a == b)) {
+    // Absolute first: a relative name none of whose folders exist would stay as it was
+    // spelt, so "x.wav" and "./x.wav" would not meet.
+    std::error_code ecA, ecB;
+    const fs::path a = fs::weakly_canonical(fs::absolute(PathFromBytes(output), ecA), ecA);
+    const fs::path b = fs::weakly_canonical(fs::absolute(PathFromBytes(restPath), ecB), ecB);
+    if (restPath == output || (!ecA && !ecB && a == b)) {
         UsageError("--rest names the output itself");
         return false;
     }

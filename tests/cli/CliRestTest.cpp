@@ -117,6 +117,11 @@ TEST(CliRest, RestFollowsTheOutputsRules)
         args.insert(args.end(), bad.begin(), bad.end());
         EXPECT_EQ(RunCli(args).ExitCode, 2) << bad[1];
     }
+    // The output itself spelt another way, relative to the working folder: with --force the
+    // two stems would race for one file.
+    r = RunCliAfter("cd '" + dir.Path() + "';",
+                    {"export", in, "other.wav", "--rest", "./other.wav", "--force"});
+    EXPECT_EQ(r.ExitCode, 2) << r.Err;
     EXPECT_FALSE(fs::exists(dir.File("other.wav")));
 
     // A batch: each input's rest beside its output, as a single export writes it.
