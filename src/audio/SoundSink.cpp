@@ -151,6 +151,7 @@ bool SoundSink::Open(const std::string& path, const SinkFormat& format)
     mFormat = format;
     mPath = path;
     mWritten = 0;
+    mPending = 0;
     try {
         mChunk.Allocate(format.Conversion, kChunkFrames);
     } catch (const std::bad_alloc&) {
@@ -222,14 +223,8 @@ void SoundSink::Convert(const float* left, const float* right, int64_t frame, in
                    block.Floats ? block.Floats.get() + offset : nullptr);
 }
 
-bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept
+bool SoundSink::WriteToLibrary(const SinkBlock& block, int64_t at, int count) noexcept
 {
-    if (!mFile || count < 0) {
-        Fail(EBADF);
-        return false;
-    }
-    if (mError)
-        return false;
     const auto offset = static_cast<size_t>(at) * 2;
     errno = 0;
     sf_count_t written = 0;
@@ -251,7 +246,58 @@ bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) no
         Fail(mIo.Error() != 0 ? mIo.Error() : errno);
         return false;
     }
-    mWritten += count;
+    return true;
+}
+
+bool SoundSink::FlushPending() noexcept
+{
+    const int count = mPending;
+    mPending = 0;
+    return count == 0 || WriteToLibrary(mChunk, 0, count);
+}
+
+namespace {
+
+template <typename Word>
+void CopyFrames(const Word* from, int64_t at, Word* to, int64_t toAt, int count) noexcept
+{
+    std::memcpy(to + toAt * 2, from + at * 2, static_cast<size_t>(count) * 2 * sizeof(Word));
+}
+
+} // namespace
+
+bool SoundSink::WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept
+{
+    if (!mFile || count < 0) {
+        Fail(EBADF);
+        return false;
+    }
+    if (mError)
+        return false;
+    // The library's pieces end at whole kChunkFrames of the file: frames short of one wait in
+    // mChunk for the next call (or Close).
+    int done = 0;
+    while (done < count) {
+        const int room = kChunkFrames - mPending;
+        const int n = std::min(count - done, room);
+        if (mPending == 0 && n == kChunkFrames) {
+            if (!WriteToLibrary(block, at + done, n))
+                return false;
+        } else {
+            const int64_t from = at + done;
+            if (block.Words16)
+                CopyFrames(block.Words16.get(), from, mChunk.Words16.get(), mPending, n);
+            else if (block.Words32)
+                CopyFrames(block.Words32.get(), from, mChunk.Words32.get(), mPending, n);
+            else
+                CopyFrames(block.Floats.get(), from, mChunk.Floats.get(), mPending, n);
+            mPending += n;
+            if (mPending == kChunkFrames && !FlushPending())
+                return false;
+        }
+        done += n;
+        mWritten += n;
+    }
     return true;
 }
 
@@ -261,20 +307,27 @@ bool SoundSink::Write(const float* left, const float* right, int64_t frame, int 
         Fail(EBADF);
         return false;
     }
+    if (mError)
+        return false;
     for (int done = 0; done < count;) {
-        const int n = std::min(count - done, kChunkFrames);
-        Convert(left + done, right + done, frame + done, n, mChunk, 0);
-        if (!WriteConverted(mChunk, 0, n))
-            return false;
+        const int n = std::min(count - done, kChunkFrames - mPending);
+        Convert(left + done, right + done, frame + done, n, mChunk, mPending);
+        mPending += n;
         done += n;
+        mWritten += n;
+        if (mPending == kChunkFrames && !FlushPending())
+            return false;
     }
-    return !mError;
+    return true;
 }
 
 int SoundSink::Close()
 {
     if (!mFile)
         return 0;
+    if (!mError)
+        FlushPending();
+    mPending = 0;
     const int closed = mFile.Close();
     const int ioError = mIo.Close();
     if (closed != 0 || ioError != 0)

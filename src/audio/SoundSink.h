@@ -72,11 +72,15 @@ public:
     // order on one: Convert (any thread, also beside the owner's calls; allocates nothing)
     // puts count frames of input frame `frame` on into block from frame `at`, WriteConverted
     // (owner's thread; allocates nothing) appends count frames of block from frame `at`.
+    // Whatever the pieces the callers hand over, the library takes the sound in the same
+    // pieces (the Vorbis encoder's output depends on them), so how an export was cut into
+    // blocks and threads changes no byte; the last piece goes at Close.
     void Convert(const float* left, const float* right, int64_t frame, int count, SinkBlock& block,
                  int64_t at) const noexcept;
     bool WriteConverted(const SinkBlock& block, int64_t at, int count) noexcept;
-    // Owner's thread. Finishes the file (the encoders' last frames, the sizes in the header):
-    // 0, or -1 when that or an earlier write failed. 0 when nothing is open.
+    // Owner's thread. Finishes the file (the frames not yet handed to the library, the
+    // encoders' last frames, the sizes in the header): 0, or -1 when that or an earlier write
+    // failed. 0 when nothing is open.
     int Close();
 
     // Owner's thread.
@@ -93,6 +97,10 @@ public:
 
 private:
     void Fail(int errorNumber) noexcept;
+    // Hands count frames of block from frame `at` to the library.
+    bool WriteToLibrary(const SinkBlock& block, int64_t at, int count) noexcept;
+    // Hands the pending frames of mChunk to the library.
+    bool FlushPending() noexcept;
 
     // The file under the library (declared first: the library's handle closes before it).
     SoundFileIo mIo;
@@ -101,7 +109,8 @@ private:
     std::string mPath;
     int64_t mWritten = 0;
     std::error_code mError;
-    SinkBlock mChunk; // Write's
+    SinkBlock mChunk; // the frames not yet handed to the library, from its start
+    int mPending = 0;
 };
 
 // Caller's thread; opens and closes the file. True when the file is a complete sound file of

@@ -278,6 +278,40 @@ TEST(CliFormats, EveryFormatExportsAsTheRulesSay)
     }
 }
 
+// Threads change no byte where the export is long enough to be cut into pieces (8 s at two
+// threads: three), in each kind of writing: integer, lossless coding, each lossy encoder
+// (whose output depends on how the sound is handed to it), and a lossy input decoded in order.
+TEST(CliFormats, ThreadsChangeNoByteOfAnExportInPieces)
+{
+    TempDir dir;
+    const std::vector<double> signal = Signal(8 * kRate, kRate);
+    ASSERT_TRUE(
+        WriteSoundFile(dir.File("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, kRate, 2, signal));
+    ASSERT_TRUE(WriteSoundFile(dir.File("in.mp3"), SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, kRate,
+                               2, signal));
+    const struct
+    {
+        const char* In;
+        const char* Out;
+    } rows[] = {
+        {"in.wav", "o.wav"}, {"in.wav", "o.flac"}, {"in.wav", "o.ogg"},
+        {"in.wav", "o.mp3"}, {"in.mp3", "m.wav"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.In) + " -> " + row.Out);
+        std::vector<uint8_t> files[2];
+        for (int threads : {1, 2}) {
+            const std::string out = dir.File(std::to_string(threads) + row.Out);
+            const ProgramResult r = RunCli({"export", dir.File(row.In), out, "--threads",
+                                            std::to_string(threads), "--freq", "0:3000"});
+            ASSERT_EQ(r.ExitCode, 0) << r.Err;
+            files[threads - 1] = ReadFileBytes(out);
+        }
+        EXPECT_FALSE(files[0].empty());
+        EXPECT_TRUE(files[0] == files[1]) << "one thread and two write the same bytes";
+    }
+}
+
 // Inputs that cannot be used and outputs that cannot be written: each refused with its
 // message and exit code, before anything is written.
 TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
