@@ -203,8 +203,9 @@ TEST(SafeOutput, KeptNameHoldsTheSound)
         ASSERT_FALSE(out.Commit());
         const std::string kept = out.KeepVisible();
         EXPECT_EQ(!kept.empty(), c.Kept) << kept;
-        if (!kept.empty())
+        if (!kept.empty()) {
             EXPECT_EQ(ReadText(kept), "sound") << kept;
+        }
     }
 }
 
