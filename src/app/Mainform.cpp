@@ -596,21 +596,24 @@ void TForm1::dropEvent(QDropEvent* event)
 
 void TForm1::SetBtnClick()
 {
-    if (!SetOptForm) {
+    // Playback stops before the options open, unless the user asked for it to go on (as the
+    // box stood when the dialog opened): then the soft cut's page is heard as it is edited.
+    const bool keepPlaying = SetOptForm && SetOptForm->GetKeepPlaying();
+    if (!keepPlaying)
         StopPlayback();
+    if (!SetOptForm)
         return;
-    }
-    // Playback goes on while the dialog is open, so the soft cut's page is heard as it is
-    // edited; a new buffer length or quality reloads the file afterwards, which pauses it.
-    // The dialog's own buttons decide whether its values change: after Cancel the soft cut in
-    // effect is posted again.
-    const QMetaObject::Connection edits =
-        connect(SetOptForm, &TSetOptForm::SoftCutEdited, this, [this](const SoftCut& soft) {
+    QMetaObject::Connection edits;
+    if (keepPlaying)
+        edits = connect(SetOptForm, &TSetOptForm::SoftCutEdited, this, [this](const SoftCut& soft) {
             if (SoundThread)
                 SoundThread->PostSoftCut(soft);
         });
     SetOptForm->exec();
     disconnect(edits);
+    // The dialog's own buttons decide whether its values change: after Cancel the soft cut in
+    // effect is posted again, over any edit heard meanwhile. A new buffer length or quality
+    // reloads the file, which pauses it.
     ApplySoftCut(SetOptForm->GetSoftCut());
     ApplyOptions(SetOptForm->GetBuffSize(), SetOptForm->GetQtyLevel());
 }

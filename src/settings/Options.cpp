@@ -90,20 +90,32 @@ void ReadSoftCut(const std::string& iniPath, SoftCut& soft)
     soft = soft.Limited();
 }
 
-bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel, const SoftCut& soft)
+void ReadKeepPlaying(const std::string& iniPath, bool& keepPlaying)
+{
+    if (iniPath.empty())
+        return;
+    keepPlaying = IniFile::Load(iniPath).ReadInteger(kSoftCutSection, kKeepPlayingKey,
+                                                     keepPlaying ? 1 : 0) != 0;
+}
+
+bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel, const SoftCut& soft,
+                  bool keepPlaying)
 {
     IniFile file = IniFile::Load(iniPath);
     file.WriteInteger(kOptionSection, kBuffSizeKey, buffSize);
     file.WriteInteger(kOptionSection, kQtyLevelKey, qtyLevel);
-    // The hard cut adds nothing to a file that never held a soft cut, so the file of someone
-    // who never used it stays as it always was.
-    if (soft.IsHard() && !file.HasSection(kSoftCutSection))
+    // The defaults add nothing to a file that never held them, so the file of someone who
+    // never used them stays as it always was.
+    if (soft.IsHard() && !keepPlaying && !file.HasSection(kSoftCutSection))
         return file.Save(iniPath);
     file.WriteString(kSoftCutSection, kFeatherPanKey, SoftCutNumberText(soft.FeatherPanDb));
     file.WriteString(kSoftCutSection, kFeatherDepthKey, SoftCutNumberText(soft.FeatherDepth));
     file.WriteString(kSoftCutSection, kFeatherFreqKey, SoftCutNumberText(soft.FeatherFreq));
     file.WriteString(kSoftCutSection, kAttenuateKey, SoftCutNumberText(soft.AttenuateDb));
     file.WriteString(kSoftCutSection, kSmoothKey, SoftCutNumberText(soft.SmoothMs));
+    std::string stored;
+    if (keepPlaying || file.ReadString(kSoftCutSection, kKeepPlayingKey, stored))
+        file.WriteInteger(kSoftCutSection, kKeepPlayingKey, keepPlaying ? 1 : 0);
     return file.Save(iniPath);
 }
 

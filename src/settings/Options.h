@@ -25,13 +25,15 @@ constexpr int kMaxQtyLevel = 4;
 
 // The soft cut, kept in a section of its own as decimal numbers: the pan, depth and frequency
 // edge widths in dB, radians and octaves, the attenuation in dB ("inf" for none: what the area
-// removes is cleared) and the smoothing time constant in ms.
+// removes is cleared) and the smoothing time constant in ms. Beside them, whether the options
+// dialog leaves playback running while it is open (an integer, 1 or 0).
 constexpr const char* kSoftCutSection = "V10_SoftCut";
 constexpr const char* kFeatherPanKey = "FeatherPan";
 constexpr const char* kFeatherDepthKey = "FeatherDepth";
 constexpr const char* kFeatherFreqKey = "FeatherFreq";
 constexpr const char* kAttenuateKey = "Attenuate";
 constexpr const char* kSmoothKey = "Smooth";
+constexpr const char* kKeepPlayingKey = "KeepPlaying";
 
 // Any thread; pure. The buffer length in effect for one read or typed: brought into
 // 100..1000.
@@ -55,10 +57,16 @@ bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel);
 // defaults for a missing file, section or key, or a value that is not a number; values outside
 // their ranges are brought into them (SoftCut::Limited).
 void ReadSoftCut(const std::string& iniPath, SoftCut& soft);
-// Any thread; writes the file. Stores the two options and the soft cut in one replacement of
-// the file, as WriteOptions does; the hard cut is stored only where the file already has the
-// soft cut's section.
-bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel, const SoftCut& soft);
+// Any thread; reads the file. Whether the options dialog keeps playing into keepPlaying (any
+// integer but 0 ticks it), whose value is the default for a missing key or a value that is
+// not an integer.
+void ReadKeepPlaying(const std::string& iniPath, bool& keepPlaying);
+// Any thread; writes the file. Stores the two options, the soft cut and keepPlaying in one
+// replacement of the file, as WriteOptions does. A file that never had the soft cut's section
+// gets none while the cut is hard and keepPlaying is off, and a file that never had the
+// KeepPlaying key gets none while it is off.
+bool WriteOptions(const std::string& iniPath, int buffSize, int qtyLevel, const SoftCut& soft,
+                  bool keepPlaying);
 
 // Any thread; pure. A soft cut value as stored and shown: the shortest decimal that reads
 // back as the same float ("6", "0.35", "inf").

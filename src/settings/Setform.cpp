@@ -8,6 +8,7 @@
 #include "settings/MessageBox.h"
 #include "settings/Options.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -183,7 +184,7 @@ void TSetOptForm::BuildSoftCutPage()
     TabSheet3->setMinimumWidth(kPageWidth);
     Label8 = MakeNote(TabSheet3, "Label8",
                       "抽出エリアの境界をなめらかにしたり、取り除く音を消さずに小さくしたりでき"
-                      "ます。再生中の変更はすぐに聞こえます。");
+                      "ます。");
     FeatherPanBox = MakeNumberBox(TabSheet3, "FeatherPanBox", SoftCut::kMaxFeatherPanDb, 1.0, 1);
     FeatherDepthBox =
         MakeNumberBox(TabSheet3, "FeatherDepthBox", SoftCut::kMaxFeatherDepth, 0.05, 2);
@@ -223,11 +224,16 @@ void TSetOptForm::BuildSoftCutPage()
         ++r;
     }
     grid->setColumnStretch(3, 1);
+    KeepPlayingCheck =
+        new QCheckBox(QStringLiteral("この画面を開いている間も再生を続ける"), TabSheet3);
+    KeepPlayingCheck->setObjectName(QStringLiteral("KeepPlayingCheck"));
     Label19 = MakeNote(TabSheet3, "Label19", "※すべて 0 と ∞ のとき、今までどおりのカットです。");
     auto* page3 = new QVBoxLayout(TabSheet3);
     page3->addWidget(Label8);
     page3->addSpacing(8);
     page3->addLayout(grid);
+    page3->addSpacing(8);
+    page3->addWidget(KeepPlayingCheck);
     page3->addSpacing(8);
     page3->addWidget(Label19);
     page3->addStretch(1);
@@ -277,6 +283,7 @@ void TSetOptForm::SetDefaults()
     InBuffSize = kDefaultBuffSize;
     InQtyLevel = kDefaultQtyLevel;
     InSoft = SoftCut();
+    InKeepPlaying = false;
 }
 
 void TSetOptForm::MakeIniPath(const QString& iniPath)
@@ -296,6 +303,7 @@ void TSetOptForm::LoadOptions()
 {
     ReadOptions(IniFileName.toStdString(), InBuffSize, InQtyLevel);
     ReadSoftCut(IniFileName.toStdString(), InSoft);
+    ReadKeepPlaying(IniFileName.toStdString(), InKeepPlaying);
 }
 
 void TSetOptForm::ApplyLimits()
@@ -303,11 +311,12 @@ void TSetOptForm::ApplyLimits()
     BuffSize = LimitBuffSize(InBuffSize);
     QtyLevel = InQtyLevel;
     Soft = InSoft.Limited();
+    KeepPlaying = InKeepPlaying;
 }
 
 bool TSetOptForm::SaveOptions()
 {
-    return WriteOptions(IniFileName.toStdString(), BuffSize, QtyLevel, Soft);
+    return WriteOptions(IniFileName.toStdString(), BuffSize, QtyLevel, Soft, KeepPlaying);
 }
 
 void TSetOptForm::showEvent(QShowEvent* event)
@@ -326,6 +335,7 @@ void TSetOptForm::FormShow()
     // A stored level outside the bar's range shows at the nearest end.
     QtyPfmBar->setValue(QtyLevel);
     ShowSoftCut(Soft);
+    KeepPlayingCheck->setChecked(KeepPlaying);
 }
 
 void TSetOptForm::ResetBtnClick()
@@ -333,6 +343,7 @@ void TSetOptForm::ResetBtnClick()
     SetDefaults();
     BuffSizeBox->setEditText(QString::number(kDefaultBuffSize));
     QtyPfmBar->setValue(kDefaultQtyLevel);
+    KeepPlayingCheck->setChecked(false);
     // Heard at once, like any change on the page; confirmed only by OK.
     ShowSoftCut(SoftCut());
     emit SoftCutEdited(SoftCutFromPage());
@@ -347,6 +358,7 @@ bool TSetOptForm::FormClose()
         ParseIniInteger(BuffSizeBox->currentText().toStdString(), typed) ? typed : BuffSize;
     InQtyLevel = QtyPfmBar->value();
     InSoft = SoftCutFromPage();
+    InKeepPlaying = KeepPlayingCheck->isChecked();
     ApplyLimits();
     if (SaveOptions())
         return true;

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -20,9 +21,9 @@ namespace varnel {
 // The options dialog: the sound buffer length (100..1000 ms), the quality level and the soft
 // cut (on a page of its own), kept in the settings file between runs. Made once at start-up
 // and only hidden between uses. It reads the settings file while it is made; the main window
-// takes BuffSize, QtyLevel and the soft cut when it is first shown and after each exec(), and
-// hears the soft cut's changes while the dialog is open through SoftCutEdited. GUI thread
-// only, like every widget.
+// takes BuffSize, QtyLevel and the soft cut when it is first shown and after each exec().
+// Asked to keep playing, the window leaves playback running while the dialog is open and
+// hears the soft cut's changes through SoftCutEdited. GUI thread only, like every widget.
 class TSetOptForm : public QDialog
 {
     Q_OBJECT
@@ -42,6 +43,8 @@ public:
     int GetBuffSize() const { return BuffSize; }
     int GetQtyLevel() const { return QtyLevel; }
     const SoftCut& GetSoftCut() const { return Soft; }
+    // GUI thread. Whether playback goes on while the dialog is open (off unless asked).
+    bool GetKeepPlaying() const { return KeepPlaying; }
     // GUI thread. The settings file's full path, fixed at construction.
     const QString& GetIniFileName() const { return IniFileName; }
 
@@ -86,6 +89,7 @@ public:
     QLabel* Label17 = nullptr;
     QDoubleSpinBox* SmoothBox = nullptr;
     QLabel* Label18 = nullptr;
+    QCheckBox* KeepPlayingCheck = nullptr;
     QLabel* Label19 = nullptr;
 
 signals:
@@ -125,6 +129,8 @@ private:
     int QtyLevel = 0;
     SoftCut InSoft;
     SoftCut Soft;
+    bool InKeepPlaying = false;
+    bool KeepPlaying = false;
     ErrorReporter mReportError;
 };
 

@@ -424,9 +424,10 @@ TEST_F(Transport, PlaysTheFilteredMixAndShowsTheRenderedMaps)
     EXPECT_NE(expected, mInput) << "the start-up area does filter the mix";
 }
 
-// The soft cut's page is heard while the dialog is open: playback goes on, and each change
-// reaches the playing filter before the next pump, so it is heard one ring later. Cancel
-// takes the soft cut in effect back; OK keeps the edited one for later saves.
+// The options stop playback as they open, and what OK confirms there is heard from where
+// it stopped. Once asked to keep playing (from the next opening), playback goes on and each
+// change on the soft cut's page reaches the playing filter before the next pump, so it is
+// heard one ring later; Cancel takes the soft cut in effect back, OK keeps the edited one.
 TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
 {
     const int rate = 11025;
@@ -444,17 +445,35 @@ TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
     SoftCut edited;
     edited.AttenuateDb = 12.0f;
     edited.FeatherPanDb = 6.0f;
+    SoftCut louder = edited;
+    louder.AttenuateDb = 24.0f;
 
     Play();
     Cycle(RingFrames() / 3);
-    // First Cancel: the edits are heard while the dialog is open, then the hard cut again.
+    int64_t stoppedAt = -1;
+    QTimer::singleShot(0, [&] {
+        EXPECT_FALSE(f.Playing) << "the options opened while playing";
+        stoppedAt = f.PlayIn.TellFrame();
+        options.AttenuateBox->setValue(12.0);
+        options.FeatherPanBox->setValue(6.0);
+        options.KeepPlayingCheck->click();
+        options.OKBtn->click();
+    });
+    w.Clock.SetFreeRunning(true); // the pause returns once the thread has parked
+    f.SetBtn->click();
+    w.Clock.SetFreeRunning(false);
+    ASSERT_FALSE(f.Playing);
+    EXPECT_EQ(f.Soft, edited);
+
+    Play();
+    Cycle(RingFrames() / 3);
+    // First Cancel: the edit is heard while the dialog is open, then the soft cut in effect.
     int64_t editedAt = -1, cancelledAt = -1;
     QTimer::singleShot(0, [&] {
         ASSERT_EQ(QApplication::activeModalWidget(), &options);
         ASSERT_TRUE(f.Playing);
         editedAt = f.PlayIn.TellFrame(); // the thread waits in its sleep: the reader stands
-        options.AttenuateBox->setValue(12.0);
-        options.FeatherPanBox->setValue(6.0);
+        options.AttenuateBox->setValue(24.0);
         for (int i = 0; i < 4; ++i)
             Cycle(RingFrames() / 3);
         cancelledAt = f.PlayIn.TellFrame();
@@ -462,34 +481,34 @@ TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
     });
     f.SetBtn->click();
     EXPECT_TRUE(f.Playing) << "the options leave playback running when nothing reloads";
-    EXPECT_TRUE(f.Soft.IsHard());
+    EXPECT_EQ(f.Soft, edited);
     // Then OK with the same edits, kept from here on.
     int64_t keptAt = -1;
     QTimer::singleShot(0, [&] {
         Cycle(RingFrames() / 3);
         keptAt = f.PlayIn.TellFrame();
-        options.AttenuateBox->setValue(12.0);
-        options.FeatherPanBox->setValue(6.0);
+        options.AttenuateBox->setValue(24.0);
         options.OKBtn->click();
     });
     f.SetBtn->click();
     EXPECT_TRUE(f.Playing);
-    EXPECT_EQ(f.Soft, edited);
-    EXPECT_EQ(options.GetSoftCut(), edited);
+    EXPECT_EQ(f.Soft, louder);
+    EXPECT_EQ(options.GetSoftCut(), louder);
     while (f.PlayIn.TellFrame() < frames)
         Cycle(RingFrames() / 3);
     for (int i = 0; i < 6; ++i)
         Cycle(RingFrames() / 2);
     Pause();
     SetOptForm = nullptr;
-    ASSERT_GT(editedAt, 0);
+    ASSERT_GT(stoppedAt, 0);
+    ASSERT_GT(editedAt, stoppedAt);
     ASSERT_GT(cancelledAt, editedAt);
     ASSERT_GT(keptAt, cancelledAt);
 
     // Each switch took effect where the reader stood when it was made.
-    const std::vector<int16_t> expected =
-        test::SwitchedStream(mInput, rate, f.FftSize, f.Overlap, area,
-                             {{editedAt, edited}, {cancelledAt, SoftCut()}, {keptAt, edited}});
+    const std::vector<int16_t> expected = test::SwitchedStream(
+        mInput, rate, f.FftSize, f.Overlap, area,
+        {{stoppedAt, edited}, {editedAt, louder}, {cancelledAt, edited}, {keptAt, louder}});
     const std::vector<int16_t> heard = ToSamples(w.Device->Heard());
     const size_t ring = static_cast<size_t>(RingFrames()) * 2;
     ASSERT_GE(heard.size(), ring + expected.size());
@@ -503,8 +522,8 @@ TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
                            expected.begin() + 2 * from);
     };
     const int hop = f.FftSize / f.Overlap;
-    EXPECT_FALSE(differs(0, editedAt));
-    EXPECT_TRUE(differs(editedAt, editedAt + hop));
+    EXPECT_FALSE(differs(0, stoppedAt));
+    EXPECT_TRUE(differs(stoppedAt, stoppedAt + hop));
     EXPECT_TRUE(differs(keptAt, keptAt + hop));
 }
 

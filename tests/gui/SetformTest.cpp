@@ -5,6 +5,7 @@
 #include "settings/Langset.h"
 #include "support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -78,6 +79,11 @@ struct OptionsFixture
     }
 
     void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // On the box itself: the rest of its row takes no clicks.
+    void Click(QCheckBox* box)
+    {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->height() / 2, box->height() / 2));
+    }
 };
 
 TEST(SetformTest, FirstRunWithoutAFileUsesTheDefaultsAndOkStoresThem)
@@ -100,6 +106,13 @@ TEST(SetformTest, FirstRunWithoutAFileUsesTheDefaultsAndOkStoresThem)
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nBuffSize=200\nQtyLevel=2\n");
     EXPECT_TRUE(f.Errors.empty());
+    // A tick alone adds the soft cut's section, with the hard cut's values.
+    f.Open();
+    f.Click(form.KeepPlayingCheck);
+    f.Click(form.OKBtn);
+    EXPECT_EQ(ReadText(f.Path), "[V10_Option]\nBuffSize=200\nQtyLevel=2\n[V10_SoftCut]\n"
+                                "FeatherPan=0\nFeatherDepth=0\nFeatherFreq=0\nAttenuate=inf\n"
+                                "Smooth=0\nKeepPlaying=1\n");
 }
 
 TEST(SetformTest, TypedLengthsAreLimitedAndWhatIsNotANumberKeepsTheLengthInEffect)
@@ -186,14 +199,15 @@ TEST(SetformTest, StoredValuesAreReadAsDecimalOrHex)
         int BuffSize;
         int QtyLevel;
         int BarShows;
+        bool KeepPlaying = false;
     };
     const Case cases[] = {
-        {"[V10_Option]\nBuffSize=$C8\n", 200, 2, 2},
+        {"[V10_Option]\nBuffSize=$C8\n[V10_SoftCut]\nKeepPlaying=$2\n", 200, 2, 2, true},
         {"[V10_Option]\nBuffSize=0x190\nQtyLevel=$1\n", 400, 1, 1},
         {"[V10_Option]\nBuffSize=50\nQtyLevel=0\n", 100, 0, 0}, // limited when read
         {"[V10_Option]\nBuffSize=4000\nQtyLevel=-1\n", 1000, -1, 0},
         {"[V10_Option]\nQtyLevel=7\n", 200, 7, 4}, // kept as read, shown at the bar's end
-        {"[V10_Option]\nBuffSize=soon\nQtyLevel=high\n", 200, 2, 2},
+        {"[V10_Option]\nBuffSize=soon\nQtyLevel=high\n[V10_SoftCut]\nKeepPlaying=yes\n", 200, 2, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -201,9 +215,11 @@ TEST(SetformTest, StoredValuesAreReadAsDecimalOrHex)
         TSetOptForm& form = f.Make(c.Text);
         EXPECT_EQ(form.GetBuffSize(), c.BuffSize);
         EXPECT_EQ(form.GetQtyLevel(), c.QtyLevel);
+        EXPECT_EQ(form.GetKeepPlaying(), c.KeepPlaying);
         f.Open();
         EXPECT_EQ(form.BuffSizeBox->currentText(), QString::number(c.BuffSize));
         EXPECT_EQ(form.QtyPfmBar->value(), c.BarShows);
+        EXPECT_EQ(form.KeepPlayingCheck->isChecked(), c.KeepPlaying);
     }
 }
 
@@ -283,6 +299,7 @@ TEST(SetformTest, OkAfterALastLineWithoutABreakAddsWholeLines)
 
 // The soft cut lives in a section of its own, read with limits and written line by line; its
 // page is heard as it is edited (SoftCutEdited) but changes the values in effect only by OK.
+// Beside it, the box that keeps playback going is stored once ticked or where its key is.
 TEST(SetformTest, SoftCutIsReadLimitedEditedAndStoredInItsOwnSection)
 {
     OptionsFixture f;
@@ -315,11 +332,15 @@ TEST(SetformTest, SoftCutIsReadLimitedEditedAndStoredInItsOwnSection)
     QTest::keyClick(form.AttenuateBox, Qt::Key_Up); // ∞ steps to 1 dB
     ASSERT_EQ(edits.count(), 1);
     EXPECT_EQ(edits.last().at(0).value<SoftCut>().AttenuateDb, 1.0f);
+    f.Click(form.KeepPlayingCheck);
     f.Click(form.ResetBtn); // the defaults are heard at once too
     ASSERT_EQ(edits.count(), 2);
     EXPECT_TRUE(edits.last().at(0).value<SoftCut>().IsHard());
+    EXPECT_FALSE(form.KeepPlayingCheck->isChecked());
+    f.Click(form.KeepPlayingCheck);
     f.Click(form.CancelBtn);
     EXPECT_EQ(form.GetSoftCut(), read);
+    EXPECT_FALSE(form.GetKeepPlaying());
     EXPECT_EQ(ReadText(f.Path), text); // nothing written
 
     f.Open();
@@ -348,6 +369,16 @@ TEST(SetformTest, SoftCutIsReadLimitedEditedAndStoredInItsOwnSection)
                                 "File1=a.wav\n");
     // A new dialog over the file reads back what was stored.
     EXPECT_EQ(TSetOptForm(nullptr, QString::fromStdString(f.Path)).GetSoftCut(), stored);
+    // Once ticked, the box is stored beside the soft cut, and then kept when cleared too.
+    for (const bool tick : {true, false}) {
+        f.Open();
+        f.Click(form.KeepPlayingCheck);
+        f.Click(form.OKBtn);
+        EXPECT_EQ(form.GetKeepPlaying(), tick);
+        const std::string line = tick ? "Smooth=40\nKeepPlaying=1\n" : "Smooth=40\nKeepPlaying=0\n";
+        EXPECT_NE(ReadText(f.Path).find(line), std::string::npos);
+        EXPECT_EQ(TSetOptForm(nullptr, QString::fromStdString(f.Path)).GetKeepPlaying(), tick);
+    }
 }
 
 TEST(SetformTest, AFailedWriteNamesTheFileAndKeepsTheDialogOpen)
