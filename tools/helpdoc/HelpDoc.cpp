@@ -78,8 +78,9 @@ replaces another file. A progress window shows how far the saving has come and c
 it.</p>
 
 <h2>Options</h2>
-<p>The gear button opens the options. They take effect at once; the position and the A-B
-points are kept.</p>
+<p>The gear button stops playback (unless asked not to, below) and opens the options. They
+take effect when you press <b>OK</b>; the position and the A-B points are kept, and play
+goes on from where it stopped.</p>
 <ul>
 <li><b>Sound buffer</b>, 100 to 1000 milliseconds (200 at first). Make it larger if the
 sound breaks up; the larger it is, the later a change of the area is heard. Choose a value
@@ -87,6 +88,23 @@ from the list or type one; values outside the range are brought to the nearest e
 <li><b>Quality</b>, five steps from lighter load to better sound (the middle one at first).
 A higher step overlaps more analysis frames, which sounds smoother and costs more processor
 time.</li>
+<li><b>Soft cut</b> (ソフトカット / 柔和切除) makes the cut gentler. At first every part of
+the sound is kept or removed outright, which can leave a faint warbling where sound crosses
+an edge of the area. Each width spreads an edge over a smooth transition:
+<b>pan edge width</b> (定位の境界幅 / 相位边缘宽度) in decibels of the right-to-left ratio,
+<b>depth edge width</b> (奥行きの境界幅 / 深度边缘宽度) in radians and
+<b>frequency edge width</b> (周波数の境界幅 / 频率边缘宽度) in octaves.
+<b>Attenuation of the removed sound</b> (取り除く音の減衰 / 去除部分的衰减) keeps what the
+area removes that many decibels quieter instead of clearing it (∞ clears it): with the area
+inverted, 15 dB turns a voice down rather than out. <b>Gain smoothing</b>
+(ゲインの平滑化 / 增益平滑) lets each frequency follow its changes over that many
+milliseconds. With all widths 0, the attenuation ∞ and no smoothing, the cut is the hard cut
+of the start. A save uses these values too, so you save what you hear.</li>
+<li><b>Keep playing while these options are open</b>
+(この画面を開いている間も再生を続ける / 打开此窗口时继续播放), on the soft cut page, off at
+first: from the next time you open the options, playback goes on while they are open and
+every change on the soft cut page is heard at once; <b>Cancel</b> brings back the values
+you had.</li>
 </ul>
 <p><b>Reset</b> (リセット / 重置) puts the defaults into the dialog; <b>Cancel</b> leaves everything as it
 was. The options are kept in <code>varnel.ini</code> in the folder <code>Varnel</code> of
