@@ -3,7 +3,9 @@
 #include "platform/FileNames.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 namespace varnel {
 
@@ -45,13 +47,33 @@ std::string WithWavExtension(const std::string& path)
 
 bool AreaKeepsNothing(const FilterArea& area, int sampleRate)
 {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const float halfRate = static_cast<float>(sampleRate / 2);
     // What the area removes is only lowered.
     if (area.Soft.AttenuateDb < SoftCut::kNoAttenuation)
         return false;
-    if (!area.Inverted)
-        return area.FreqLowHz > area.FreqHighHz || area.FreqLowHz > halfRate ||
-               area.PanLow > area.PanHigh || area.DepthLow > area.DepthHigh || area.DepthLow > kPi;
+    if (!area.Inverted) {
+        // A width spreads each edge over half of it to either side, so a range that is empty
+        // by less than a width (or lies past the end of its scale by less than half of one)
+        // still keeps what its two transitions share.
+        const SoftCut& s = area.Soft;
+        const auto emptyOn = [](double low, double high, double top, float width) {
+            return width > 0.0f ? low - high >= width || low - width / 2.0 >= top
+                                : low > high || low > top;
+        };
+        const auto db = [](float ratio) { return 20.0 * std::log10(static_cast<double>(ratio)); };
+        const bool freqEmpty =
+            s.FeatherFreq > 0.0f && area.FreqLowHz > 0.0f
+                ? emptyOn(std::log2(static_cast<double>(area.FreqLowHz)),
+                          std::log2(static_cast<double>(area.FreqHighHz)),
+                          std::log2(static_cast<double>(halfRate)), s.FeatherFreq)
+                : emptyOn(area.FreqLowHz, area.FreqHighHz, halfRate, 0.0f);
+        const bool panEmpty =
+            s.FeatherPanDb > 0.0f && area.PanLow > 0.0f
+                ? emptyOn(db(area.PanLow), db(area.PanHigh), kInfinity, s.FeatherPanDb)
+                : emptyOn(area.PanLow, area.PanHigh, kInfinity, 0.0f);
+        return freqEmpty || panEmpty || emptyOn(area.DepthLow, area.DepthHigh, kPi, s.FeatherDepth);
+    }
     return area.FreqLowHz <= 0.0f && area.FreqHighHz >= halfRate && area.PanLow <= kPanOpenLow &&
            area.PanHigh >= kPanOpenHigh && area.DepthLow <= 0.0f && area.DepthHigh >= kPi;
 }

@@ -282,6 +282,7 @@ private:
 // Any thread; pure. True when the area keeps none of a file at this sample rate: one of its
 // ranges is empty or lies past what the filter measures (a band above half the rate), or,
 // inverted, it covers every bin; never with an attenuation, which only lowers what it removes.
+// An edge's width counts: the transitions of a range empty by less than a width overlap.
 bool AreaKeepsNothing(const FilterArea& area, int sampleRate);
 
 // Any thread; pure. The path with its file name's extension replaced by ".wav" (appended

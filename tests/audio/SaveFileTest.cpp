@@ -1,10 +1,12 @@
 #include "audio/SaveFile.h"
+#include "dsp/Cntrfocus.h"
 
 #include "support/AreaSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -79,6 +81,49 @@ SaveResult SaveThroughAllSteps(const std::string& in, const std::string& out,
         return r;
     std::atomic<bool> abort{abortAtOnce};
     return save.Run(settings, nullptr, abort);
+}
+
+// The warning that an area keeps nothing agrees with the filter: on independent noise in each
+// channel (every pan, depth and frequency), the output is silent exactly when it is given.
+// Widths let the transitions of an empty range, or of one just past the half rate, overlap.
+TEST(SaveFile, AreaKeepsNothingWhenTheFilterKeepsNothing)
+{
+    const int n = 2048, count = kRate / 2;
+    std::vector<float> inL(count), inR(count), outL(count), outR(count);
+    uint32_t seed = 7;
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        inL[static_cast<size_t>(i)] = static_cast<float>(seed >> 16) - 32768.0f;
+        seed = seed * 1664525u + 1013904223u;
+        inR[static_cast<size_t>(i)] = static_cast<float>(seed >> 16) - 32768.0f;
+    }
+    const struct
+    {
+        const char* Name;
+        FilterArea Area;
+        float PanW, DepthW, FreqW;
+    } cases[] = {
+        {"band above half the rate", test::AreaOf(0, 65535, 30000, 22050, 0, kPi), 0, 0, 0},
+        {"... with a wide edge", test::AreaOf(0, 65535, 30000, 22050, 0, kPi), 0, 0, 8},
+        {"... with a narrow edge", test::AreaOf(0, 65535, 30000, 22050, 0, kPi), 0, 0, 0.1f},
+        {"pan 4:2, 12 dB edges", test::AreaOf(4, 2, 0, 22050, 0, kPi), 12, 0, 0},
+        {"pan 4:2, 3 dB edges", test::AreaOf(4, 2, 0, 22050, 0, kPi), 3, 0, 0},
+        {"depth 2:1, 1.5 rad edges", test::AreaOf(0, 65535, 0, 22050, 2, 1), 0, 1.5f, 0},
+        {"depth 2:1, 0.5 rad edges", test::AreaOf(0, 65535, 0, 22050, 2, 1), 0, 0.5f, 0},
+    };
+    for (const auto& c : cases) {
+        FilterArea area = c.Area;
+        area.Soft.FeatherPanDb = c.PanW;
+        area.Soft.FeatherDepth = c.DepthW;
+        area.Soft.FeatherFreq = c.FreqW;
+        CenterFocus f;
+        ASSERT_TRUE(f.Setup(n, 4, kRate));
+        f.SetArea(area);
+        f.Process(inL.data(), inR.data(), outL.data(), outR.data(), count);
+        const bool silent = std::all_of(outL.begin(), outL.end(), [](float v) { return v == 0; }) &&
+                            std::all_of(outR.begin(), outR.end(), [](float v) { return v == 0; });
+        EXPECT_EQ(AreaKeepsNothing(area, kRate), silent) << c.Name;
+    }
 }
 
 TEST(SaveFile, FilesEqualThoseOfTheExportJobDrivenDirectly)
