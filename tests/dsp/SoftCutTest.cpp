@@ -113,10 +113,11 @@ TEST(SoftCut, GainFollowsItsDefinitionAroundEveryEdge)
          soft(6.0f, 0.4f, 0.5f, 20.0f)},
         {"inverted, open edges", AreaOf(0.0f, 3.0f, 0.0f, 22050.0f, 0.3f, kPi, true),
          soft(3.0f, 0.2f, 1.0f, SoftCut::kNoAttenuation)},
+        // The widest pan edge reaches the right-only bins' ratio from the open top edge.
         {"pan soft only", AreaOf(1.0f, 65535.0f, 500.0f, 5000.0f, 0.0f, 1.0f),
-         soft(10.0f, 0.0f, 0.0f, 40.0f)},
-        {"frequency and depth soft, inverted",
-         AreaOf(0.2f, 4.0f, 100.0f, 8000.0f, 0.8f, 2.5f, true), soft(0.0f, 1.0f, 2.0f, 6.0f)},
+         soft(60.0f, 0.0f, 0.0f, 40.0f)},
+        {"frequency and depth soft, inverted, depth from 0",
+         AreaOf(0.2f, 4.0f, 100.0f, 8000.0f, 0.0f, 2.5f, true), soft(0.0f, 1.0f, 2.0f, 6.0f)},
     };
     std::vector<CodePath> paths = {CodePath::Plain};
     if (WidestCodePath() != CodePath::Plain)
