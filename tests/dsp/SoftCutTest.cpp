@@ -157,7 +157,12 @@ TEST(SoftCut, GainFollowsItsDefinitionAroundEveryEdge)
             CenterFocus filter;
             filter.SetCodePath(path);
             ASSERT_TRUE(filter.Setup(n, 16, rate));
-            filter.SetArea(area);
+            // Widths changed on a running filter take effect: it starts from other ones.
+            FilterArea before = area;
+            before.Soft.FeatherFreq += 1.0f;
+            filter.SetArea(before);
+            CenterFocusTestAccess::SoftGainsOf(filter, binsL, binsR);
+            filter.SetSoftCut(area.Soft);
             const std::vector<float> gains =
                 CenterFocusTestAccess::SoftGainsOf(filter, binsL, binsR);
             const double binWidth = CenterFocusTestAccess::BinWidth(filter);
