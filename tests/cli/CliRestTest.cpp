@@ -131,6 +131,12 @@ TEST(CliRest, RestFollowsTheOutputsRules)
     EXPECT_EQ(ReadFileBytes(batch + "/song-rest.wav"), ReadFileBytes(rest));
     EXPECT_EQ(ReadFileBytes(batch + "/song.wav"), ReadFileBytes(out));
     EXPECT_EQ(RunCli({"export", "--out-dir", batch, in, "--rest", rest}).ExitCode, 2);
+    // One input's rest named as another input's output.
+    const std::string other = dir.File("song-rest.wav");
+    fs::copy_file(in, other);
+    r = RunCli({"export", "--out-dir", dir.File("batch2"), in, other, "--rest-suffix", "-rest"});
+    EXPECT_EQ(r.ExitCode, 2) << r.Err;
+    EXPECT_FALSE(fs::exists(dir.File("batch2/song.wav")));
 
     // Stopped part way: both files hold the same shorter stretch, valid.
     const std::string longIn = WriteMix(dir, "long.wav", 60);
