@@ -45,6 +45,16 @@ std::string WithWavExtension(const std::string& path)
     return BytesFromPath(p);
 }
 
+std::string RestPathFor(const std::string& rest, const std::string& output)
+{
+    fs::path p = PathFromBytes(rest);
+    const fs::path name = p.filename();
+    if (name.empty() || name == "." || name == ".." || !name.extension().empty())
+        return rest;
+    p.replace_extension(PathFromBytes(output).extension());
+    return BytesFromPath(p);
+}
+
 bool AreaKeepsNothing(const FilterArea& area, int sampleRate)
 {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -354,12 +364,7 @@ SaveResult SaveFile::SetRest(const std::string& restPath)
         result.Message = kMsgCannotOpen;
         return result;
     }
-    std::string path = restPath;
-    if (BytesFromPath(PathFromBytes(path).extension()).empty()) {
-        fs::path p = PathFromBytes(path);
-        p.replace_extension(PathFromBytes(mOutput.Path()).extension());
-        path = BytesFromPath(p);
-    }
+    const std::string path = RestPathFor(restPath, mOutput.Path());
     if (SameFile(path, mOutput.Path()) || path == mOutput.Path()) {
         result.Message = kMsgCreateFailed;
         result.Reason = std::make_error_code(std::errc::invalid_argument);

@@ -289,4 +289,9 @@ bool AreaKeepsNothing(const FilterArea& area, int sampleRate);
 // when the name has none); a path without a file name is returned as it is.
 std::string WithWavExtension(const std::string& path);
 
+// Any thread; pure. The rest stem's file for the name given beside this output: a file name
+// without an extension gets the output's; a path that names no file ("dir/", ".", "..") stays
+// as it is, to be refused as a folder like such an output.
+std::string RestPathFor(const std::string& rest, const std::string& output);
+
 } // namespace varnel

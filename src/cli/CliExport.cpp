@@ -400,12 +400,7 @@ bool RestNameIsUsable(const std::string& output, const std::string& rest)
                    ExtensionOf(outContainer) + ")");
         return false;
     }
-    std::string restPath = rest;
-    if (!hasExtension) {
-        fs::path p = PathFromBytes(rest);
-        p.replace_extension(PathFromBytes(output).extension());
-        restPath = BytesFromPath(p);
-    }
+    const std::string restPath = RestPathFor(rest, output);
     // Absolute first: a relative name none of whose folders exist would stay as it was
     // spelt, so "x.wav" and "./x.wav" would not meet.
     std::error_code ecA, ecB;

@@ -123,6 +123,11 @@ TEST(CliRest, RestFollowsTheOutputsRules)
                     {"export", in, "other.wav", "--rest", "./other.wav", "--force"});
     EXPECT_EQ(r.ExitCode, 2) << r.Err;
     EXPECT_FALSE(fs::exists(dir.File("other.wav")));
+    // A rest that names a folder is refused as such an output is, not written in it as ".wav".
+    r = RunCli({"export", in, dir.File("other.wav"), "--rest", dir.Path() + "/", "--force"});
+    EXPECT_EQ(r.ExitCode, 4) << r.Err;
+    EXPECT_FALSE(fs::exists(dir.File(".wav")));
+    EXPECT_FALSE(fs::exists(dir.File("other.wav")));
 
     // A batch: each input's rest beside its output, as a single export writes it.
     const std::string batch = dir.File("batch");
