@@ -359,18 +359,24 @@ std::unique_ptr<SoundSource> OpenSoundFile(const std::string& path, SourceOpenRe
         info.Artist = artist;
     sf_command(file.Get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 
-    if (info.Frames < 0 || info.Frames == SF_COUNT_MAX) {
-        // An Ogg file cut short has no last page to give its length.
-        info.Frames = CountByDecoding(file.Get());
-        if (info.Frames < 0) {
-            result.Message = kMsgUnsupportedFile;
-            return nullptr;
-        }
-    } else if (exact && info.Frames > 0) {
-        // A cut FLAC file states its whole length; its end cannot be reached.
+    // A cut file states its whole length (a FLAC or MP3 file's header) or none (an Ogg file
+    // without its last page): its last frame cannot be reached.
+    const bool lengthKnown = info.Frames >= 0 && info.Frames != SF_COUNT_MAX;
+    bool endReached = lengthKnown;
+    if (lengthKnown && info.Frames > 0) {
         float last[2];
-        if (sf_seek(file.Get(), info.Frames - 1, SEEK_SET) != info.Frames - 1 ||
-            sf_readf_float(file.Get(), last, 1) != 1) {
+        endReached = sf_seek(file.Get(), info.Frames - 1, SEEK_SET) == info.Frames - 1 &&
+                     sf_readf_float(file.Get(), last, 1) == 1;
+    }
+    if (lengthKnown && !endReached && exact) {
+        // A cut FLAC file is damaged.
+        result.Message = kMsgUnsupportedFile;
+        return nullptr;
+    }
+    if (!endReached) {
+        // A lossy file is as long as its decoder gives it.
+        info.Frames = sf_seek(file.Get(), 0, SEEK_SET) == 0 ? CountByDecoding(file.Get()) : -1;
+        if (info.Frames < 0) {
             result.Message = kMsgUnsupportedFile;
             return nullptr;
         }

@@ -123,8 +123,9 @@ void ReadTitleAndArtist(const std::string& path, std::string& title, std::string
 // 8 to 32 bits, 32/64-bit float, extensible), RF64, W64, AIFF/AIFC, FLAC, Ogg Vorbis, Opus,
 // MP3 and whatever else it reads. Only stereo files at the rates the filter takes are
 // accepted. A file that cannot be read to its end (a cut FLAC) is refused as damaged. An
-// unknown length (a cut Ogg file) is found by decoding the file once. Null on refusal, with
-// the reason in result.
+// unknown length (a cut Ogg file), or one a lossy file's decoder does not reach (a cut MP3's
+// header states the whole), is found by decoding the file once. Null on refusal, with the
+// reason in result.
 std::unique_ptr<SoundSource> OpenSoundFile(const std::string& path, SourceOpenResult& result);
 
 } // namespace varnel

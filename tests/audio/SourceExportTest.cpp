@@ -130,7 +130,7 @@ Outcome Export(const SoundSource& source, const std::string& out, const ExportSe
 // A source that seeks exactly (24-bit FLAC) and one decoded in order (MP3, and an MP3 cut
 // short, whose decoder gives out before the length its header states): any number of threads
 // writes the one-thread file, for the whole file, an A-B stretch and an abort, and the output
-// ends where the decoder did.
+// ends where the decoder did, which is the length the source states.
 TEST(SourceExport, ThreadsGiveTheOneThreadBytesForEverySource)
 {
     TempDir dir;
@@ -172,6 +172,7 @@ TEST(SourceExport, ThreadsGiveTheOneThreadBytesForEverySource)
             EXPECT_EQ(one.Written, kFrames);
         }
         EXPECT_EQ(written.Frames, one.Written);
+        EXPECT_EQ(source->Info().Frames, one.Written) << "the length is the decoder's";
         for (int threads : {2, 3}) {
             settings.Threads = threads;
             EXPECT_TRUE(Export(*source, dir.File("many.wav"), settings).Bytes == one.Bytes)
