@@ -48,8 +48,9 @@ bool SetLossyQuality(SNDFILE* file, Container kind, int quality)
         double level = 1.0 - ((48000.0 + 160000.0 * q) - 6000.0) / 506000.0;
         return sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) == SF_TRUE;
     }
-    // For MP3 this also chooses variable bit rate.
-    double vbr = q;
+    // For MP3 this also chooses variable bit rate. The MP3 encoder's lowest level is just
+    // below 10, which the library makes of a quality of 0.001; it refuses 0 (a level of 10).
+    double vbr = kind == Container::Mp3 ? std::max(q, 0.001) : q;
     return sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &vbr, sizeof vbr) == SF_TRUE;
 }
 

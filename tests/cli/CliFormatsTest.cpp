@@ -312,6 +312,39 @@ TEST(CliFormats, ThreadsChangeNoByteOfAnExportInPieces)
     }
 }
 
+// --lossy-quality over its whole range: every encoder takes 0 and 10, and a higher quality
+// gives a larger file (the default between the two), so the setting reaches each encoder.
+TEST(CliFormats, LossyQualityRunsFromSmallestToBest)
+{
+    TempDir dir;
+    constexpr int kOpusRate = 48000;
+    std::vector<double> noise(2 * 2 * static_cast<size_t>(kOpusRate));
+    uint32_t seed = 7;
+    for (double& v : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<double>(static_cast<int>(seed >> 16) - 32768) / 4;
+    }
+    const std::string in = dir.File("noise.wav");
+    ASSERT_TRUE(WriteSoundFile(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kOpusRate, 2, noise));
+    for (const char* extension : {".mp3", ".ogg", ".opus"}) {
+        SCOPED_TRACE(extension);
+        uintmax_t sizes[3] = {0, 0, 0};
+        const std::vector<std::string> qualities[3] = {
+            {"--lossy-quality", "0"}, {}, {"--lossy-quality", "10"}};
+        for (int k = 0; k < 3; ++k) {
+            const std::string out = dir.File("q" + std::to_string(k) + extension);
+            std::vector<std::string> a = {"export", in, out, "--widest"};
+            a.insert(a.end(), qualities[k].begin(), qualities[k].end());
+            const ProgramResult r = RunCli(a);
+            ASSERT_EQ(r.ExitCode, 0) << r.Err;
+            EXPECT_EQ(ReadSoundFile(out).Frames, 2 * kOpusRate);
+            sizes[k] = fs::file_size(out);
+        }
+        EXPECT_LT(sizes[0], sizes[1]);
+        EXPECT_LT(sizes[1], sizes[2]);
+    }
+}
+
 // Inputs that cannot be used and outputs that cannot be written: each refused with its
 // message and exit code, before anything is written.
 TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
