@@ -302,12 +302,10 @@ MessageId ExportJob::Run(const ProgressFn& progress, const std::atomic<bool>& ab
         return kMsgNone;
     // A smoothed gain carries the whole stream's history, which a piece started with its own
     // context cannot have: with smoothing one thread filters, so threads never change a byte.
-    // The rest stem is written on one thread too.
     const bool smoothed = mSettings.Area.Soft.SmoothMs > 0.0f;
-    const bool rest = mRestOut || mRestSink;
-    const int threads = mSettings.PlainCopy || smoothed || rest ? 1
-                        : mSettings.Threads > 0                 ? mSettings.Threads
-                                                                : UsableCores();
+    const int threads = mSettings.PlainCopy || smoothed ? 1
+                        : mSettings.Threads > 0         ? mSettings.Threads
+                                                        : UsableCores();
     const int block = TVocalFunc::BlockFramesFor(InputRate(), kBlockSeconds);
     if (threads > 1 && block > 0) {
         // Pieces of 100 frame lengths (fewer where they wait in memory at a high rate),

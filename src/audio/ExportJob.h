@@ -92,8 +92,8 @@ public:
     // Export thread, before Prepare and Run. The rest stem goes into this second output of
     // the kind of the job's own (a 16-bit WAV writer created with the input's format, or an
     // open sink of the output's format), block for block beside the output: every bin the
-    // filter leaves out, so both add up to what the widest area gives. A job with a rest
-    // filters on one thread.
+    // filter leaves out, so both add up to what the widest area gives. Threads write it as
+    // they write the output, piece by piece, and both end after the same frames.
     void SetRest(TWaveData& out) noexcept { mRestOut = &out; }
     void SetRest(SoundSink& out) noexcept { mRestSink = &out; }
 

@@ -43,6 +43,11 @@ public:
         mBase = mJob.mOut->BeginWritesAt();
         if (mBase < 0)
             return kMsgSaveFailed;
+        if (mJob.mRestOut) {
+            mRestBase = mJob.mRestOut->BeginWritesAt();
+            if (mRestBase < 0)
+                return kMsgSaveFailed;
+        }
         try {
             mStates.reset(new PieceState[static_cast<size_t>(mPieces)]);
         } catch (const std::bad_alloc&) {
@@ -63,7 +68,8 @@ public:
             }
         }
         int error = 0;
-        MessageId result = workers.empty() ? kMsgOutOfMemory : Accept(progress, error);
+        int restError = 0;
+        MessageId result = workers.empty() ? kMsgOutOfMemory : Accept(progress, error, restError);
         {
             std::lock_guard<std::mutex> lock(mMutex);
             mStopFrom.store(0, std::memory_order_relaxed);
@@ -71,7 +77,12 @@ public:
         mChanged.notify_all();
         for (std::thread& w : workers)
             w.join();
-        if (!mJob.mOut->EndDataAt(mBase + mJob.mWritten / kFrameBytes, error) && result == kMsgNone)
+        // Both files end after the same accepted frames.
+        const int64_t accepted = mJob.mWritten / kFrameBytes;
+        if (!mJob.mOut->EndDataAt(mBase + accepted, error) && result == kMsgNone)
+            result = kMsgSaveFailed;
+        if (mJob.mRestOut && !mJob.mRestOut->EndDataAt(mRestBase + accepted, restError) &&
+            result == kMsgNone)
             result = kMsgSaveFailed;
         return result;
     }
@@ -84,6 +95,7 @@ private:
         bool Finished = false;
         MessageId Result = kMsgNone; // or kMsgSaveFailed when reading or writing failed
         int Error = 0;               // the system's error number of a failed write
+        int RestError = 0;           // the same for the rest stem's file
     };
 
     // Worker thread. The first worker filters with the job's own processor, the others with
@@ -108,31 +120,39 @@ private:
 
             vocal->Filter().ResetStream();
             const auto at = static_cast<size_t>(piece);
-            // The piece's first frame counted from the data's start.
-            const int64_t frame = mBase + (mStarts[at] - mStarts.front());
+            // The piece's first frame counted from the stretch's first.
+            const int64_t offset = mStarts[at] - mStarts.front();
             int64_t filled = 0;
             int blocks = 0;
             int error = 0;
+            int restError = 0;
+            // Writes n bytes of a block at its place: false, with the error, when it fails.
+            const auto write = [&](TWaveData& out, int64_t base, const uint8_t* bytes, int n,
+                                   int& failure) {
+                if (out.WriteFramesAt(base + offset + filled / kFrameBytes, bytes,
+                                      n / kFrameBytes) == n)
+                    return true;
+                failure = errno != 0 ? errno : EIO;
+                return false;
+            };
             Pcm16Lane lane{*vocal, mReader};
-            MessageId result =
-                FilterFrames(lane, mStarts[at], mStarts[at + 1],
-                             [&](const uint8_t* block, const uint8_t*, int n) {
-                                 if (mJob.mOut->WriteFramesAt(frame + filled / kFrameBytes, block,
-                                                              n / kFrameBytes) != n) {
-                                     error = errno != 0 ? errno : EIO;
-                                     return false;
-                                 }
-                                 filled += n;
-                                 if (++blocks == kPublishEveryBlocks) {
-                                     blocks = 0;
-                                     std::lock_guard<std::mutex> guard(mMutex);
-                                     state.Filled = filled;
-                                     mChanged.notify_all();
-                                 }
-                                 return piece < mStopFrom.load(std::memory_order_relaxed) &&
-                                        !mAbort.load(std::memory_order_relaxed);
-                             });
-            if (error != 0)
+            MessageId result = FilterFrames(
+                lane, mStarts[at], mStarts[at + 1],
+                [&](const uint8_t* block, const uint8_t* rest, int n) {
+                    if (!write(*mJob.mOut, mBase, block, n, error) ||
+                        (mJob.mRestOut && !write(*mJob.mRestOut, mRestBase, rest, n, restError)))
+                        return false;
+                    filled += n;
+                    if (++blocks == kPublishEveryBlocks) {
+                        blocks = 0;
+                        std::lock_guard<std::mutex> guard(mMutex);
+                        state.Filled = filled;
+                        mChanged.notify_all();
+                    }
+                    return piece < mStopFrom.load(std::memory_order_relaxed) &&
+                           !mAbort.load(std::memory_order_relaxed);
+                });
+            if (error != 0 || restError != 0)
                 result = kMsgSaveFailed;
 
             lock.lock();
@@ -140,6 +160,7 @@ private:
             state.Finished = true;
             state.Result = result;
             state.Error = error;
+            state.RestError = restError;
             if (result != kMsgNone) // later pieces cannot be accepted
                 mStopFrom.store(std::min(mStopFrom.load(std::memory_order_relaxed), piece + 1),
                                 std::memory_order_relaxed);
@@ -149,9 +170,9 @@ private:
         mChanged.notify_all();
     }
 
-    // Export thread: accepts the pieces' blocks in order as they are reported. error is set
-    // to the system's error number when a write failed.
-    MessageId Accept(const ProgressFn& progress, int& error)
+    // Export thread: accepts the pieces' blocks in order as they are reported. error and
+    // restError are set to the system's error number when a write to that file failed.
+    MessageId Accept(const ProgressFn& progress, int& error, int& restError)
     {
         const int64_t total = (mStarts.back() - mStarts.front()) * kFrameBytes;
         const int64_t blockBytes = int64_t{mBlockFrames} * kFrameBytes;
@@ -175,6 +196,7 @@ private:
                     finished = state.Finished;
                     result = state.Result;
                     error = state.Error;
+                    restError = state.RestError;
                 }
                 if (!finished && filled == accepted)
                     return kMsgSaveFailed; // its worker is gone without finishing it
@@ -203,7 +225,8 @@ private:
     const int mBlockFrames;
     const std::atomic<bool>& mAbort;
     const StreamReader mReader;
-    int64_t mBase = 0; // frames the output held before the stretch
+    int64_t mBase = 0;     // frames the output held before the stretch
+    int64_t mRestBase = 0; // the same for the rest stem's file
     std::unique_ptr<PieceState[]> mStates;
 
     std::mutex mMutex;
@@ -291,7 +314,8 @@ public:
 private:
     struct Slot
     {
-        SinkBlock Out; // the piece's output, converted for the sink
+        SinkBlock Out;  // the piece's output, converted for the sink
+        SinkBlock Rest; // the rest stem's, converted for its sink
         // Its input, from a source read in order. Not cleared, as Out.
         std::unique_ptr<float[]> InL, InR;
     };
@@ -337,6 +361,8 @@ private:
         for (int64_t s = 0; s < slots; ++s) {
             Slot& slot = mSlots[static_cast<size_t>(s)];
             slot.Out.Allocate(mJob.mSink->Format().Conversion, longest);
+            if (mJob.mRestSink)
+                slot.Rest.Allocate(mJob.mRestSink->Format().Conversion, longest);
             if (mSequential) {
                 slot.InL.reset(new float[static_cast<size_t>(longestInput)]);
                 slot.InR.reset(new float[static_cast<size_t>(longestInput)]);
@@ -486,11 +512,13 @@ private:
             const int64_t last = mStarts[static_cast<size_t>(piece) + 1];
             int64_t filled = 0;
             int blocks = 0;
-            // Workers convert their own output, so the writer only writes. Threaded exports
-            // have no rest stem (ExportJob::Run).
-            auto emit = [&](const float* left, const float* right, const float*, const float*,
-                            int n) {
+            // Workers convert their own output, so the writer only writes.
+            auto emit = [&](const float* left, const float* right, const float* restLeft,
+                            const float* restRight, int n) {
                 mJob.mSink->Convert(left, right, first + filled, n, slot.Out, filled);
+                if (mJob.mRestSink)
+                    mJob.mRestSink->Convert(restLeft, restRight, first + filled, n, slot.Rest,
+                                            filled);
                 filled += n;
                 if (++blocks == kPublishEveryBlocks) {
                     blocks = 0;
@@ -558,7 +586,9 @@ private:
                 while (accepted < filled) {
                     const auto n =
                         static_cast<int>(std::min<int64_t>(mBlockFrames, filled - accepted));
-                    if (!mJob.mSink->WriteConverted(slot->Out, accepted, n))
+                    if (!mJob.mSink->WriteConverted(slot->Out, accepted, n) ||
+                        (mJob.mRestSink &&
+                         !mJob.mRestSink->WriteConverted(slot->Rest, accepted, n)))
                         return kMsgSaveFailed;
                     accepted += n;
                     if (!mJob.CountWritten(int64_t{n} * kFrameBytes, counter, total, progress,

@@ -280,7 +280,8 @@ TEST(CliFormats, EveryFormatExportsAsTheRulesSay)
 
 // Threads change no byte where the export is long enough to be cut into pieces (8 s at two
 // threads: three), in each kind of writing: integer, lossless coding, each lossy encoder
-// (whose output depends on how the sound is handed to it), and a lossy input decoded in order.
+// (whose output depends on how the sound is handed to it), a lossy input decoded in order and
+// the window's 16-bit path; nor of the rest stem written beside the output.
 TEST(CliFormats, ThreadsChangeNoByteOfAnExportInPieces)
 {
     TempDir dir;
@@ -289,26 +290,37 @@ TEST(CliFormats, ThreadsChangeNoByteOfAnExportInPieces)
         WriteSoundFile(dir.File("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, kRate, 2, signal));
     ASSERT_TRUE(WriteSoundFile(dir.File("in.mp3"), SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, kRate,
                                2, signal));
+    WriteWav16(dir.File("in16.wav"), MixLike(8 * kRate, kRate), kRate);
     const struct
     {
         const char* In;
         const char* Out;
+        bool Rest;
     } rows[] = {
-        {"in.wav", "o.wav"}, {"in.wav", "o.flac"}, {"in.wav", "o.ogg"},
-        {"in.wav", "o.mp3"}, {"in.mp3", "m.wav"},
+        {"in.wav", "o.wav", false}, {"in.wav", "o.flac", true}, {"in.wav", "o.ogg", true},
+        {"in.wav", "o.mp3", true},  {"in.mp3", "m.wav", true},  {"in16.wav", "p.wav", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.In) + " -> " + row.Out);
-        std::vector<uint8_t> files[2];
+        std::vector<uint8_t> files[2], rests[2];
         for (int threads : {1, 2}) {
             const std::string out = dir.File(std::to_string(threads) + row.Out);
-            const ProgramResult r = RunCli({"export", dir.File(row.In), out, "--threads",
-                                            std::to_string(threads), "--freq", "0:3000"});
+            const std::string rest = dir.File(std::to_string(threads) + "rest-" + row.Out);
+            std::vector<std::string> a = {
+                "export", dir.File(row.In), out,     "--threads", std::to_string(threads),
+                "--freq", "0:3000",         "--soft"};
+            if (row.Rest)
+                a.insert(a.end(), {"--rest", rest});
+            const ProgramResult r = RunCli(a);
             ASSERT_EQ(r.ExitCode, 0) << r.Err;
             files[threads - 1] = ReadFileBytes(out);
+            if (row.Rest)
+                rests[threads - 1] = ReadFileBytes(rest);
         }
         EXPECT_FALSE(files[0].empty());
         EXPECT_TRUE(files[0] == files[1]) << "one thread and two write the same bytes";
+        EXPECT_EQ(rests[0].empty(), !row.Rest);
+        EXPECT_TRUE(rests[0] == rests[1]) << "and the same rest";
     }
 }
 
