@@ -192,6 +192,12 @@ TEST(CliSafety, FileSizeLimitIsAWriteFailure)
     WriteWav16(in, std::vector<int16_t>(10 * kRate, 5));
     for (const int blocks : {0, 400}) { // 512-byte blocks: none, or about a second of sound
         SCOPED_TRACE(blocks);
+#if defined(__SANITIZE_THREAD__)
+        // The thread checker's runtime writes a file of its own before the program starts,
+        // which a limit of nothing ends with the limit's signal.
+        if (blocks == 0)
+            continue;
+#endif
         const std::string out = dir.File("out" + std::to_string(blocks) + ".wav");
         // The limit covers every file the program writes, so its messages go through a pipe.
         const ProgramResult r =
