@@ -222,6 +222,18 @@ void SoundSink::Convert(const float* left, const float* right, int64_t frame, in
                    block.Words16 ? block.Words16.get() + offset : nullptr,
                    block.Words32 ? block.Words32.get() + offset : nullptr,
                    block.Floats ? block.Floats.get() + offset : nullptr);
+    if (IsLossy(mFormat.Kind) && block.Floats) {
+        // The MP3 encoder aborts the program on samples of about 1e9 times full scale (a
+        // damaged float file gives such values); no sound comes near 60 dB above full scale.
+        constexpr float kEncoderLimit = 1000.0f;
+        float* f = block.Floats.get() + offset;
+        for (size_t i = 0; i < static_cast<size_t>(count) * 2; ++i) {
+            if (!(f[i] >= -kEncoderLimit)) // below the limit, or not a number (which becomes 0)
+                f[i] = f[i] < 0.0f ? -kEncoderLimit : 0.0f;
+            else if (f[i] > kEncoderLimit)
+                f[i] = kEncoderLimit;
+        }
+    }
 }
 
 bool SoundSink::WriteToLibrary(const SinkBlock& block, int64_t at, int count) noexcept

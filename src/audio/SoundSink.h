@@ -72,7 +72,8 @@ public:
     // order on one: Convert (any thread, also beside the owner's calls; allocates nothing)
     // puts count frames of input frame `frame` on into block from frame `at`, WriteConverted
     // (owner's thread; allocates nothing) appends count frames of block from frame `at`.
-    // Whatever the pieces the callers hand over, the library takes the sound in the same
+    // The samples a lossy encoder gets are limited to 60 dB above full scale (beyond, the MP3
+    // encoder aborts the program). Whatever the pieces the callers hand over, the library takes the sound in the same
     // pieces (the Vorbis encoder's output depends on them), so how an export was cut into
     // blocks and threads changes no byte; the last piece goes at Close.
     void Convert(const float* left, const float* right, int64_t frame, int count, SinkBlock& block,

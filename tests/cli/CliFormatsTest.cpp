@@ -357,6 +357,26 @@ TEST(CliFormats, LossyQualityRunsFromSmallestToBest)
     }
 }
 
+// A float file with samples far beyond full scale (as a damaged one has) is written by every
+// lossy encoder, at its whole length; the MP3 encoder aborted the program on them.
+TEST(CliFormats, LossyEncodersTakeSamplesFarBeyondFullScale)
+{
+    TempDir dir;
+    constexpr int kOpusRate = 48000;
+    std::vector<double> signal = Signal(kOpusRate, kOpusRate);
+    for (size_t i = 0; i < signal.size(); ++i)
+        signal[i] *= i % 2000 < 100 ? 1e10 : 1.0; // 1e10 times full scale in stretches
+    const std::string in = dir.File("huge.wav");
+    ASSERT_TRUE(WriteSoundFile(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, kOpusRate, 2, signal));
+    for (const char* name : {"o.mp3", "o.ogg", "o.opus"}) {
+        SCOPED_TRACE(name);
+        const ProgramResult r = RunCli({"export", in, dir.File(name), "--widest"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(ReadSoundFile(dir.File(name)).Frames, kOpusRate);
+        EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    }
+}
+
 // Inputs that cannot be used and outputs that cannot be written: each refused with its
 // message and exit code, before anything is written.
 TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
