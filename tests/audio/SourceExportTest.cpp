@@ -15,6 +15,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace varnel {
 namespace {
@@ -86,6 +87,47 @@ TEST(SoundSource, ReadsEveryFormatInSixteenBitUnits)
         ASSERT_TRUE(reader->Seek(1));
         ASSERT_EQ(reader->Read(left, right, 1), 1);
         EXPECT_FLOAT_EQ(left[0], static_cast<float>(row.Values[2]));
+    }
+
+    // A damaged float file's samples that are not finite read as silence: one would make the
+    // filter's output not a number for a whole frame around it.
+    const double inf = std::numeric_limits<double>::infinity();
+    ASSERT_TRUE(test::WriteSoundFile(dir.File("nan.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2,
+                                     {std::nan(""), inf, -inf, 5.0}));
+    SourceOpenResult opened;
+    const std::unique_ptr<SoundSource> damaged = OpenSoundFile(dir.File("nan.wav"), opened);
+    ASSERT_TRUE(damaged);
+    const std::unique_ptr<SourceReader> reader = damaged->NewReader();
+    ASSERT_TRUE(reader);
+    float left[2] = {1.0f, 1.0f};
+    float right[2] = {1.0f, 1.0f};
+    ASSERT_EQ(reader->Read(left, right, 2), 2);
+    EXPECT_EQ(std::vector<float>({left[0], right[0], left[1], right[1]}),
+              std::vector<float>({0.0f, 0.0f, 0.0f, 5.0f}));
+}
+
+// A WAV or AIFF file has 32-bit sizes: the most frames a sink writes into one fill it to
+// within a megabyte (its header and strings), for each frame size, and never past it.
+TEST(SoundSink, MostFramesFitThirtyTwoBitSizes)
+{
+    const struct
+    {
+        Container Kind;
+        SampleFormat Sample;
+        int64_t FrameBytes;
+    } rows[] = {
+        {Container::Wav, SampleFormat::Pcm16, 4},
+        {Container::Wav, SampleFormat::Pcm24, 6},
+        {Container::Wav, SampleFormat::Float32, 8},
+        {Container::Aiff, SampleFormat::Pcm24, 6},
+    };
+    for (const auto& row : rows) {
+        SinkFormat format;
+        format.Kind = row.Kind;
+        format.Sample = row.Sample;
+        const int64_t bytes = SoundSink::MaxFrames(format) * row.FrameBytes;
+        EXPECT_LT(bytes, int64_t{1} << 32) << row.FrameBytes;
+        EXPECT_GT(bytes, (int64_t{1} << 32) - (int64_t{1} << 20)) << row.FrameBytes;
     }
 }
 
