@@ -19,6 +19,33 @@ namespace varnel {
 
 using namespace export_stages;
 
+namespace {
+
+// Starts up to count workers running work(t), each counted live under mutex before it runs.
+// A thread the system cannot start is not counted: fewer workers, the ones running take
+// every piece.
+template <typename Work>
+std::vector<std::thread> StartWorkers(int count, std::mutex& mutex, int& live, Work work)
+{
+    std::vector<std::thread> workers;
+    for (int t = 0; t < count; ++t) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++live;
+        }
+        try {
+            workers.emplace_back(work, t);
+        } catch (const std::exception&) {
+            std::lock_guard<std::mutex> lock(mutex);
+            --live;
+            break;
+        }
+    }
+    return workers;
+}
+
+} // namespace
+
 // The threaded export: workers filter pieces and write them straight into the output file
 // at their place, so no piece waits in memory for the ones before it. The calling thread
 // follows the pieces in order, block by block as the workers report them, and accepts each
@@ -53,20 +80,9 @@ public:
         } catch (const std::bad_alloc&) {
             return kMsgOutOfMemory;
         }
-        std::vector<std::thread> workers;
-        for (int t = 0; t < mThreads && t < mPieces; ++t) {
-            {
-                std::lock_guard<std::mutex> lock(mMutex);
-                ++mLiveWorkers;
-            }
-            try {
-                workers.emplace_back([this, t] { Work(t); });
-            } catch (const std::exception&) {
-                std::lock_guard<std::mutex> lock(mMutex);
-                --mLiveWorkers;
-                break; // fewer workers; the ones running take every piece
-            }
-        }
+        std::vector<std::thread> workers =
+            StartWorkers(static_cast<int>(std::min<int64_t>(mThreads, mPieces)), mMutex,
+                         mLiveWorkers, [this](int t) { Work(t); });
         int error = 0;
         int restError = 0;
         MessageId result = workers.empty() ? kMsgOutOfMemory : Accept(progress, error, restError);
@@ -274,20 +290,9 @@ public:
         } catch (const std::exception&) {
             return kMsgOutOfMemory;
         }
-        std::vector<std::thread> workers;
-        for (int t = 0; t < mThreads && t < mPieces; ++t) {
-            {
-                std::lock_guard<std::mutex> lock(mMutex);
-                ++mLiveWorkers;
-            }
-            try {
-                workers.emplace_back([this, t] { Work(t); });
-            } catch (const std::exception&) {
-                std::lock_guard<std::mutex> lock(mMutex);
-                --mLiveWorkers;
-                break; // fewer workers; the ones running take every piece
-            }
-        }
+        std::vector<std::thread> workers =
+            StartWorkers(static_cast<int>(std::min<int64_t>(mThreads, mPieces)), mMutex,
+                         mLiveWorkers, [this](int t) { Work(t); });
         std::thread decoder;
         MessageId result = workers.empty() ? kMsgOutOfMemory : kMsgNone;
         if (result == kMsgNone && mSequential) {

@@ -154,20 +154,26 @@ bool SaveOutput::Exists() const
     return NameExists(mPath);
 }
 
-SaveResult SaveOutput::BeginWave(bool replaceExisting, const WaveFormat& format)
+std::string SaveOutput::BeginTemporary(bool replaceExisting, bool toSink, SaveResult& result)
 {
-    SaveResult result;
-    mToSink = false;
+    mToSink = toSink;
     mReplaceExisting = replaceExisting;
     if (!replaceExisting && Exists()) {
         result.Message = kMsgFileExists;
-        return result;
+        return {};
     }
-    const std::string temp = mOutput.Begin(mPath, &result.Reason);
-    if (temp.empty()) {
+    std::string temp = mOutput.Begin(mPath, &result.Reason);
+    if (temp.empty())
         result.Message = kMsgCreateFailed;
+    return temp;
+}
+
+SaveResult SaveOutput::BeginWave(bool replaceExisting, const WaveFormat& format)
+{
+    SaveResult result;
+    const std::string temp = BeginTemporary(replaceExisting, false, result);
+    if (temp.empty())
         return result;
-    }
     mWave.Format = format;
     if (mWave.OpenWrite(temp) != kWaveOpened) {
         result.Message = kMsgCreateFailed;
@@ -180,17 +186,9 @@ SaveResult SaveOutput::BeginWave(bool replaceExisting, const WaveFormat& format)
 SaveResult SaveOutput::BeginSink(bool replaceExisting, const SinkFormat& format)
 {
     SaveResult result;
-    mToSink = true;
-    mReplaceExisting = replaceExisting;
-    if (!replaceExisting && Exists()) {
-        result.Message = kMsgFileExists;
+    const std::string temp = BeginTemporary(replaceExisting, true, result);
+    if (temp.empty())
         return result;
-    }
-    const std::string temp = mOutput.Begin(mPath, &result.Reason);
-    if (temp.empty()) {
-        result.Message = kMsgCreateFailed;
-        return result;
-    }
     if (!mSink.Open(temp, format)) {
         result.Message = kMsgCreateFailed;
         result.Reason = mSink.LastError();

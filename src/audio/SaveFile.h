@@ -142,6 +142,9 @@ public:
     void Discard();
 
 private:
+    // The rules both writers start by: an existing file not to be replaced refuses the save,
+    // then the temporary is created. Its path, or empty with the result's message set.
+    std::string BeginTemporary(bool replaceExisting, bool toSink, SaveResult& result);
     // The temporary holds a valid file of what was written.
     bool TemporaryIsValid() const;
 
