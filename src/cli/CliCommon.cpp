@@ -340,7 +340,11 @@ std::string FileNameOf(const std::string& path)
 
 void PrintFileText(const std::string& path, const std::string& text)
 {
-    const std::string line = "varnel-cli: \"" + FileNameOf(path) + "\": " + text + "\n";
+    // A path that names no file ("out/") is shown as given, not as an empty name.
+    std::string name = FileNameOf(path);
+    if (name.empty())
+        name = path;
+    const std::string line = "varnel-cli: \"" + name + "\": " + text + "\n";
     std::lock_guard<std::mutex> lock(OutputMutex());
     WipeProgressLocked();
     std::fputs(line.c_str(), stderr);

@@ -446,6 +446,11 @@ TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
         {{"info", dir.File("cut.flac")},
          3,
          "varnel-cli: \"cut.flac\": File format not supported.\nOr file is damaged.\n"},
+        // A path that names a folder that is not there is shown as given.
+        {{"export", good, dir.File("out") + "/"},
+         4,
+         "varnel-cli: \"" + dir.File("out") +
+             "/\": An error occurred during file creation. (Is a directory)\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Args[1] + " " + row.Args.back());
