@@ -341,6 +341,13 @@ int SoundSink::Close()
     if (!mError)
         FlushPending();
     mPending = 0;
+    // The FLAC encoder writes the stream's header with its first samples: without any, the
+    // file would be empty, which no program reads.
+    if (!mError && mWritten == 0 && mFormat.Kind == Container::Flac) {
+        sf_command(mFile.Get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        if (mIo.Error() != 0 || sf_error(mFile.Get()) != SF_ERR_NO_ERROR)
+            Fail(mIo.Error());
+    }
     const int closed = mFile.Close();
     const int ioError = mIo.Close();
     if (closed != 0 || ioError != 0)
@@ -365,6 +372,11 @@ int64_t SoundSink::MaxFrames(const SinkFormat& format) noexcept
                                                                       : 8;
     // 32-bit sizes, less room for the header and the strings.
     return (static_cast<int64_t>(UINT32_MAX) - 65536) / frameBytes;
+}
+
+bool SoundSink::CanBeEmpty(Container kind) noexcept
+{
+    return kind != Container::OggOpus && kind != Container::Mp3;
 }
 
 bool IsCompleteSoundFile(const std::string& path, int64_t frames)

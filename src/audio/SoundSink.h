@@ -95,6 +95,9 @@ public:
     // Any thread; pure. The most frames a file of this format holds (WAV and AIFF have 32-bit
     // sizes).
     static int64_t MaxFrames(const SinkFormat& format) noexcept;
+    // Any thread; pure. Whether a file of this container can be written holding no frames:
+    // the library makes no valid Opus or MP3 file without sound.
+    static bool CanBeEmpty(Container kind) noexcept;
 
 private:
     void Fail(int errorNumber) noexcept;

@@ -375,7 +375,10 @@ std::unique_ptr<SoundSource> OpenSoundFile(const std::string& path, SourceOpenRe
     }
     if (!endReached) {
         // A lossy file is as long as its decoder gives it.
-        info.Frames = sf_seek(file.Get(), 0, SEEK_SET) == 0 ? CountByDecoding(file.Get()) : -1;
+        // Nothing was read from a file of unknown length (an empty FLAC file's header says
+        // so, and the library seeks in none).
+        const bool atStart = !lengthKnown || sf_seek(file.Get(), 0, SEEK_SET) == 0;
+        info.Frames = atStart ? CountByDecoding(file.Get()) : -1;
         if (info.Frames < 0) {
             result.Message = kMsgUnsupportedFile;
             return nullptr;

@@ -121,6 +121,32 @@ int PrepareExport(const std::string& input, const std::string& output, const std
         PrintFileText(output, FormatRefusalText(r.FormatRefusal, save.InputRate()));
         return kExitUsage;
     }
+    if (r.Message == kMsgNone) {
+        const int rate = save.InputRate();
+        const FftParams fft = ChooseFftParams(options.Quality, rate);
+        ExportSettings& settings = progress.Settings;
+        settings.FftSize = fft.FftSize;
+        settings.Overlap = fft.Overlap;
+        settings.Area = options.Area.Resolve(rate);
+        settings.Threads = options.Threads;
+        settings.PlainCopy = options.Request.PlainCopy;
+        if (options.HasAB) {
+            // Points past the end mean the end: the stretch is what the file has.
+            const int64_t frames = save.InputFrames();
+            settings.SaveAB = true;
+            settings.PointA = std::min(options.PointA, frames);
+            settings.PointB = std::min(options.PointB, frames);
+        }
+        const int64_t frames = save.StretchBytes(settings) / kFrameBytes;
+        // Refused before anything is written: a file the library cannot make valid is no
+        // result (the rest stem shares the output's container).
+        if (frames == 0 && !save.OutputIsWave16() &&
+            !SoundSink::CanBeEmpty(save.OutputFormat().Kind)) {
+            PrintFileText(save.OutputPath(), EmptyOutputText(save.OutputFormat().Kind));
+            return kExitOutputRefused;
+        }
+        progress.Seconds.store(static_cast<double>(frames) / rate);
+    }
     if (r.Message == kMsgNone && !rest.empty())
         r = save.SetRest(rest);
     if (r.Message == kMsgNone) {
@@ -136,24 +162,6 @@ int PrepareExport(const std::string& input, const std::string& output, const std
             PrintFileMessage(r.ForRest ? rest : save.OutputPath(), r.Message, r.Reason);
         return ExitCodeForMessage(r.Message);
     }
-
-    const int rate = save.InputRate();
-    const FftParams fft = ChooseFftParams(options.Quality, rate);
-    ExportSettings& settings = progress.Settings;
-    settings.FftSize = fft.FftSize;
-    settings.Overlap = fft.Overlap;
-    settings.Area = options.Area.Resolve(rate);
-    settings.Threads = options.Threads;
-    settings.PlainCopy = options.Request.PlainCopy;
-    if (options.HasAB) {
-        // Points past the end mean the end: the stretch is what the file has.
-        const int64_t frames = save.InputFrames();
-        settings.SaveAB = true;
-        settings.PointA = std::min(options.PointA, frames);
-        settings.PointB = std::min(options.PointB, frames);
-    }
-    const int64_t frames = save.StretchBytes(settings) / kFrameBytes;
-    progress.Seconds.store(static_cast<double>(frames) / rate);
     return kExitDone;
 }
 

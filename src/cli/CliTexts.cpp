@@ -55,6 +55,15 @@ std::string NothingKeptText()
                : "Warning: the area keeps nothing of the file; the saved file holds no sound.";
 }
 
+std::string EmptyOutputText(Container kind)
+{
+    const std::string name = kind == Container::Mp3 ? "MP3" : "Opus";
+    return Japanese()
+               ? "保存しません。出力に音が何も残らず、" + name + " ファイルは音なしでは作れません。"
+               : "Nothing saved: the output would hold no sound, and an " + name +
+                     " file cannot be made without any.";
+}
+
 std::string NotStereoText(int channels)
 {
     const std::string n = std::to_string(channels);

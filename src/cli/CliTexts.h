@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/SoundFormat.h"
+
 #include <cstdint>
 #include <string>
 
@@ -20,6 +22,10 @@ std::string InterruptedText(int64_t savedFrames, int64_t totalFrames, uint32_t s
 
 // Any thread. The warning after an export whose area or stretch keeps nothing of the file.
 std::string NothingKeptText();
+
+// Any thread. The refusal of an export whose output would hold no frames, into a container
+// that cannot be written empty.
+std::string EmptyOutputText(Container kind);
 
 // Any thread. The refusal of an input that is not stereo, naming its channel count.
 std::string NotStereoText(int channels);

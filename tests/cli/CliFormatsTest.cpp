@@ -395,7 +395,11 @@ TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
         cut.write(reinterpret_cast<const char*>(whole.data()),
                   static_cast<std::streamsize>(whole.size() / 2));
     }
+    // A valid file of no frames, at a rate Opus holds.
+    ASSERT_TRUE(
+        WriteSoundFile(dir.File("empty48.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, {}));
     const std::string good = dir.File("whole.flac");
+    const std::string noSound = "Nothing saved: the output would hold no sound, and an ";
     const std::string usage = "\nvarnel-cli: try 'varnel-cli --help' for the usage\n";
     const struct
     {
@@ -446,6 +450,17 @@ TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
         {{"info", dir.File("cut.flac")},
          3,
          "varnel-cli: \"cut.flac\": File format not supported.\nOr file is damaged.\n"},
+        // Outputs the library cannot write without sound (an empty stretch, an empty input,
+        // each file of a batch) are refused before anything is written.
+        {{"export", good, dir.File("out.mp3"), "--ab", "1000:1000"},
+         4,
+         "varnel-cli: \"out.mp3\": " + noSound + "MP3 file cannot be made without any.\n"},
+        {{"export", dir.File("empty48.wav"), dir.File("out.opus")},
+         4,
+         "varnel-cli: \"out.opus\": " + noSound + "Opus file cannot be made without any.\n"},
+        {{"export", "--out-dir", dir.File("batch"), "--format", "mp3", dir.File("empty48.wav")},
+         4,
+         "varnel-cli: \"empty48.mp3\": " + noSound + "MP3 file cannot be made without any.\n"},
         // A path that names a folder that is not there is shown as given.
         {{"export", good, dir.File("out") + "/"},
          4,
@@ -460,6 +475,52 @@ TEST(CliFormats, RefusalsNameTheFileAndWriteNothing)
         for (const char* name : {"out.wav", "out.xyz", "out.flac", "out.mp3", "out.opus"})
             EXPECT_FALSE(fs::exists(dir.File(name))) << name;
         EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+        EXPECT_TRUE(!fs::exists(dir.File("batch")) || fs::is_empty(dir.File("batch")));
+    }
+}
+
+// An output of no frames (an empty stretch, an empty input) in a container that can hold none
+// is a valid empty file, for the library, ffprobe and varnel-cli info alike, single or in a
+// batch.
+TEST(CliFormats, EmptyOutputsAreValidFiles)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteSoundFile(dir.File("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, kRate, 2,
+                               Signal(1000, kRate)));
+    ASSERT_TRUE(
+        WriteSoundFile(dir.File("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2, {}));
+    const std::string in = dir.File("in.flac");
+    const struct
+    {
+        std::vector<std::string> Args;
+        std::string Out;
+    } rows[] = {
+        {{"export", in, dir.File("o.wav"), "--ab", "500:500"}, "o.wav"},
+        {{"export", in, dir.File("o.aiff"), "--ab", "500:500"}, "o.aiff"},
+        {{"export", in, dir.File("o.ogg"), "--ab", "500:500"}, "o.ogg"},
+        {{"export", in, dir.File("o.flac"), "--ab", "500:500"}, "o.flac"},
+        {{"convert", in, dir.File("o16.flac"), "--bits", "16", "--ab", "9:9"}, "o16.flac"},
+        {{"export", "--out-dir", dir.File("batch"), "--format", "flac", dir.File("empty.wav")},
+         "batch/empty.flac"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Out);
+        const ProgramResult r = RunCli(row.Args);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        const std::string out = dir.File(row.Out);
+        const SoundFileContents c = ReadSoundFile(out);
+        EXPECT_TRUE(c.Opened);
+        EXPECT_EQ(c.Channels, 2);
+        EXPECT_EQ(c.Frames, 0);
+        const ProgramResult info = RunCli({"info", out});
+        EXPECT_EQ(info.ExitCode, 0) << info.Err;
+        EXPECT_NE(info.Out.find("(0 frames)"), std::string::npos) << info.Out;
+        const ProgramResult probe = RunProgram(
+            "sh", {"-c",
+                   "command -v ffprobe > /dev/null || exit 0; ffprobe -v error -show_entries "
+                   "stream=channels -of csv=p=0 \"$0\" | grep -qx 2",
+                   out});
+        EXPECT_EQ(probe.ExitCode, 0) << "ffprobe does not read it";
     }
 }
 
