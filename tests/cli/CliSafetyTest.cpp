@@ -58,17 +58,6 @@ std::string LongInput(const TempDir& dir)
     return path;
 }
 
-std::vector<std::string> TemporariesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        const std::string name = e.path().filename().string();
-        if (name[0] == '.' && name.find(".part") != std::string::npos)
-            names.push_back(name);
-    }
-    return names;
-}
-
 // True once a temporary output in the folder holds some written sound.
 bool ExportHasWritten(const std::string& folder)
 {
@@ -123,7 +112,7 @@ TEST(CliSafety, StopSignalsLeaveAValidShorterFile)
         const int64_t frames = ValidWavFrames(out);
         EXPECT_GT(frames, 0) << "a valid file holding what was written";
         EXPECT_LT(frames, int64_t{600} * kRate);
-        EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+        EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
         EXPECT_NE(r.Err.find("Interrupted: "), std::string::npos) << r.Err;
         EXPECT_NE(r.Err.find(" s of 600.0 s saved."), std::string::npos) << r.Err;
     }
@@ -159,7 +148,7 @@ TEST(CliSafety, InterruptedForcedExportKeepsTheOldFile)
     const ProgramResult r = cli.Wait(20.0);
     EXPECT_EQ(r.ExitCode, 130) << r.Err;
     EXPECT_EQ(ReadFileBytes(out), before);
-    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
     EXPECT_NE(r.Err.find("the existing file is kept"), std::string::npos) << r.Err;
 }
 
@@ -179,7 +168,7 @@ TEST(CliSafety, FullDiskLeavesNoInvalidFile)
     EXPECT_EQ(r.Out, "varnel-cli: \"out.wav\": An Error occurred while saving. (File too large)\n"
                      "exit 5\n");
     EXPECT_TRUE(!fs::exists(out) || ValidWavFrames(out) >= 0) << "no file, or a valid one";
-    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
 }
 
 // A file size limit set by the person (ulimit -f, with the signal it sends left as it is) is
@@ -211,7 +200,7 @@ TEST(CliSafety, FileSizeLimitIsAWriteFailure)
             EXPECT_FALSE(fs::exists(out));
         else
             EXPECT_GT(ValidWavFrames(out), 0) << "the valid start of the sound";
-        EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+        EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
     }
 }
 
@@ -234,7 +223,7 @@ TEST(CliSafety, FolderAsOutputIsRefusedAtOnce)
             EXPECT_EQ(r.ExitCode, 4) << name;
             EXPECT_EQ(r.Err, std::string("varnel-cli: \"") + name +
                                  "\": An error occurred during file creation. (Is a directory)\n");
-            EXPECT_TRUE(TemporariesIn(dir.Path()).empty()) << name;
+            EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty()) << name;
         }
     }
     EXPECT_TRUE(fs::is_symlink(dir.File("link.wav")));
@@ -256,7 +245,7 @@ TEST(CliSafety, FileThatAppearsDuringTheExportIsNotReplaced)
     EXPECT_EQ(r.ExitCode, 4) << r.Err;
     EXPECT_EQ(r.Err, "varnel-cli: \"out.wav\": File already exists. Overwrite?\n");
     EXPECT_EQ(ReadFileBytes(out), winner);
-    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
 }
 
 // A forced export whose final rename is refused (here a non-empty folder takes the name while
@@ -282,7 +271,7 @@ TEST(CliSafety, ForcedExportThatCannotTakeItsNameSaysWhereTheSoundIs)
                      "varnel-cli: \"out.wav\": The saved sound is kept as \"" +
                          kept + "\".\n");
     EXPECT_EQ(ValidWavFrames(kept), 180 * kRate);
-    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
     EXPECT_TRUE(fs::is_directory(out));
 }
 
@@ -302,7 +291,7 @@ TEST(CliSafety, FileNamesPassThroughAsBytes)
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
         EXPECT_EQ(ValidWavFrames(dir.File(name)), 2000);
     }
-    EXPECT_TRUE(TemporariesIn(dir.Path()).empty());
+    EXPECT_TRUE(HiddenTemporaries(dir.Path()).empty());
     EXPECT_EQ(RunCliAfter("cd '" + dir.Path() + "' &&", {"info", "--", "-dash.wav"}).ExitCode, 0);
 }
 

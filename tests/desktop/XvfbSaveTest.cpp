@@ -31,6 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using test::FindProgram;
+using test::HiddenTemporaries;
 using test::ReadFileBytes;
 using test::TempDir;
 
@@ -204,17 +205,6 @@ private:
     Window mWindow = 0;
     Window mDialog = 0;
 };
-
-std::vector<std::string> HiddenTemporaries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name[0] == '.' && name.find(".part") != std::string::npos)
-            names.push_back(name);
-    }
-    return names;
-}
 
 uintmax_t TemporaryBytes(const std::string& folder)
 {

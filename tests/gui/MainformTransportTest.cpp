@@ -5,6 +5,7 @@
 #include "visual/MapPicture.h"
 
 #include "../audio/PlaybackTestSupport.h"
+#include "support/AreaSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -377,13 +378,8 @@ TEST_F(Transport, PlaysTheFilteredMixAndShowsTheRenderedMaps)
     const int rate = 11025;
     const int frames = 3 * rate;
     Load(rate, frames);
-    FilterArea area;
-    area.PanLow = f.PanLow;
-    area.PanHigh = f.PanHigh;
-    area.FreqLowHz = f.FreqLowHz;
-    area.FreqHighHz = f.FreqHighHz;
-    area.DepthLow = f.DepthLow;
-    area.DepthHigh = f.DepthHigh;
+    const FilterArea area =
+        test::AreaOf(f.PanLow, f.PanHigh, f.FreqLowHz, f.FreqHighHz, f.DepthLow, f.DepthHigh);
     const std::vector<int16_t> expected =
         test::FilteredStream(mInput, rate, f.FftSize, f.Overlap, area);
 
@@ -435,13 +431,8 @@ TEST_F(Transport, SoftCutEditedInTheOptionsIsHeardWhilePlaying)
     Load(rate, frames);
     TSetOptForm options(nullptr, QString::fromStdString(w.Dir.File("varnel.ini")));
     SetOptForm = &options;
-    FilterArea area;
-    area.PanLow = f.PanLow;
-    area.PanHigh = f.PanHigh;
-    area.FreqLowHz = f.FreqLowHz;
-    area.FreqHighHz = f.FreqHighHz;
-    area.DepthLow = f.DepthLow;
-    area.DepthHigh = f.DepthHigh;
+    const FilterArea area =
+        test::AreaOf(f.PanLow, f.PanHigh, f.FreqLowHz, f.FreqHighHz, f.DepthLow, f.DepthHigh);
     SoftCut edited;
     edited.AttenuateDb = 12.0f;
     edited.FeatherPanDb = 6.0f;

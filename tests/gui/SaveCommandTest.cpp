@@ -33,6 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::ActiveModal;
+using test::HiddenTemporaries;
 using test::ReadFileBytes;
 using test::ReadWavSamples;
 using test::RunCli;
@@ -112,18 +113,6 @@ Seen PressSave(TForm1& form, const Answers& answers)
     Watchdog dog(std::chrono::seconds(120), "the save command");
     QTest::mouseClick(form.FileSaveBtn, Qt::LeftButton);
     return seen;
-}
-
-// The save's hidden temporaries (".NAME.partXXXXXX") in the folder.
-std::vector<std::string> HiddenTemporaries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name[0] == '.' && name.find(".part") != std::string::npos)
-            names.push_back(name);
-    }
-    return names;
 }
 
 // What a file dialog offers when it comes up: its folder and the name in its name field.

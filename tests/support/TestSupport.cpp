@@ -139,6 +139,17 @@ std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate)
     return {};
 }
 
+std::vector<std::string> HiddenTemporaries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.' && name.find(".part") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
 } // namespace varnel::test
 
 // ---- Allocation counting -------------------------------------------------------------------

@@ -37,6 +37,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // WriteWav16 (data at byte 44): found by walking the chunks. Empty on any fault.
 std::vector<int16_t> ReadWavSamples(const std::string& path, int* sampleRate = nullptr);
 
+// The names of a save's hidden temporaries (".NAME.partXXXXXX") in the folder.
+std::vector<std::string> HiddenTemporaries(const std::string& folder);
+
 } // namespace varnel::test
 
 namespace varnel::test {
